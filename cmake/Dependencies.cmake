@@ -1,0 +1,2 @@
+# System libraries, one imported target each. Only backends under src/platform link them.
+pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb xcb-composite xcb-damage xcb-shm xcb-xfixes xcb-randr xcb-res)
