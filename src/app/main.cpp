@@ -1,0 +1,3 @@
+#include "EntryPoint.h"
+
+int main() { return RunEntryPoint(); }
