@@ -1,0 +1,219 @@
+#include "RingFile.h"
+
+#include "RingPaths.h"
+
+#include "Util/Logger.h"
+#include "platform/win/File.h"
+
+#include <cstring>
+
+namespace {
+
+bool IsValid(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+
+void CloseFile(HANDLE& handle) {
+    if (handle != nullptr) {
+        CloseHandle(handle);
+        handle = nullptr;
+    }
+}
+
+HANDLE CreateRingFile(const std::filesystem::path& path) {
+    const std::wstring wide = RingPathToWide(path);
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    return IsValid(file) ? file : nullptr;
+}
+
+bool WriteAll(HANDLE file, const void* buffer, uint32_t bytes) {
+    DWORD written = 0;
+    return WriteFile(file, buffer, bytes, &written, nullptr) && written == bytes;
+}
+
+// Moves the file pointer to `offset` and cuts the file there.
+bool Truncate(HANDLE file, uint64_t offset) {
+    LONG high = static_cast<LONG>(offset >> 32);
+    SetLastError(ERROR_SUCCESS);
+    const DWORD low = SetFilePointer(file, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) {
+        return false;
+    }
+    return SetEndOfFile(file) != FALSE;
+}
+
+// True when `offset` begins a complete record of `data` whose header equals `header`; anything else would
+// start playback outside a record.
+bool IsRecordAt(const RingMapping& data, uint64_t offset, const RingPacketHeader& header) {
+    const uint64_t size = data.Size();
+    if (offset > size || size - offset < sizeof(RingPacketHeader)) {
+        return false;
+    }
+    if (std::memcmp(data.Data() + offset, &header, sizeof header) != 0) {
+        return false;
+    }
+    return header.size <= size - offset - sizeof(RingPacketHeader);
+}
+
+} // namespace
+
+bool RingFile::OpenForWrite(const std::wstring& name, uint32_t duration) {
+    m_name = name;
+    m_duration = duration;
+    m_segmentCounter = 0;
+    m_bytesWritten = 0;
+    m_indexBytesWritten = 0;
+    m_segmentStart = 0;
+    for (unsigned i = 0; i < 2; ++i) {
+        CloseFile(m_dataHandles[i]);
+        m_dataHandles[i] = CreateRingFile(RingDataPath(name, i));
+        if (m_dataHandles[i] == nullptr) {
+            return false;
+        }
+        CloseFile(m_indexHandles[i]);
+        m_indexHandles[i] = CreateRingFile(RingIndexPath(name, i));
+        if (m_indexHandles[i] == nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int RingFile::Write(const RingPacketHeader& header, const void* payload, uint32_t size) {
+    // A header that disagrees with its payload would make every later record of the segment unreadable.
+    if (header.size != size || (payload == nullptr && size != 0)) {
+        return 1;
+    }
+    bool indexed = false;
+    if (IsRingVideoKeyFrame(header.flags)) {
+        // The difference wraps with the 32-bit timeline; the limit does not, so a duration beyond the
+        // timeline's range never switches instead of switching at a wrapped limit.
+        const uint32_t elapsed = header.timestamp - m_segmentStart;
+        if (elapsed > uint64_t{m_duration} * RingTicksPerSecond && !SwitchSegment(header.timestamp)) {
+            return 1;
+        }
+        HANDLE index = m_indexHandles[CurrentSegment()];
+        if (!WriteAll(index, &m_bytesWritten, sizeof m_bytesWritten) ||
+            !WriteAll(index, &header, sizeof header)) {
+            Truncate(index, m_indexBytesWritten);
+            return 1;
+        }
+        indexed = true;
+    }
+    HANDLE data = m_dataHandles[CurrentSegment()];
+    if (!WriteAll(data, &header, sizeof header) || (size != 0 && !WriteAll(data, payload, size))) {
+        // Cut the partial record, and the index entry that points at it, so later records stay reachable.
+        Truncate(data, m_bytesWritten);
+        if (indexed) {
+            Truncate(m_indexHandles[CurrentSegment()], m_indexBytesWritten);
+        }
+        return 1;
+    }
+    if (indexed) {
+        m_indexBytesWritten += sizeof(RingIndexEntry);
+    }
+    m_bytesWritten += uint64_t{size} + sizeof header;
+    return 0;
+}
+
+// Empties the other segment and makes it current. When it cannot be emptied the current segment stays in
+// use, so nothing is appended after stale records.
+bool RingFile::SwitchSegment(uint32_t timestamp) {
+    const unsigned next = (m_segmentCounter + 1) & 1;
+    if (!Truncate(m_dataHandles[next], 0) || !Truncate(m_indexHandles[next], 0)) {
+        return false;
+    }
+    m_segmentCounter += 1;
+    m_bytesWritten = 0;
+    m_indexBytesWritten = 0;
+    m_segmentStart = timestamp;
+    return true;
+}
+
+void RingFile::CloseWriteHandles() {
+    for (unsigned i = 0; i < 2; ++i) {
+        CloseFile(m_dataHandles[i]);
+        CloseFile(m_indexHandles[i]);
+    }
+}
+
+void RingFile::Close() {
+    CloseWriteHandles();
+    for (RingMapping& mapping : m_mappings) {
+        mapping.Close();
+    }
+    m_keyFrames.clear();
+    m_readSegment = 0;
+    m_readOffset = 0;
+    m_readStartTime = 0;
+}
+
+bool RingFile::OpenForRead(const std::wstring& name) {
+    Close();
+    m_name = name;
+    for (unsigned i = 0; i < 2; ++i) {
+        const bool dataOpened = m_mappings[i].Open(RingPathToWide(RingDataPath(name, i)));
+        const bool indexOpened = m_mappings[2 + i].Open(RingPathToWide(RingIndexPath(name, i)));
+        if (!dataOpened || !indexOpened) {
+            Close();
+            return true;
+        }
+        LoadIndex(i);
+    }
+    if (!m_keyFrames.empty()) {
+        const KeyFrame& oldest = m_keyFrames.begin()->second;
+        m_readSegment = oldest.segment;
+        m_readOffset = oldest.entry.offset;
+        m_readStartTime = oldest.entry.header.timestamp;
+    }
+    return false;
+}
+
+// Entries go into the map in file order; an equal timestamp replaces the earlier entry, so segment 1 wins
+// over segment 0 and later entries over earlier ones. A trailing partial entry is ignored.
+void RingFile::LoadIndex(unsigned segment) {
+    const RingMapping& index = m_mappings[2 + segment];
+    const RingMapping& data = m_mappings[segment];
+    const uint64_t count = index.Size() / sizeof(RingIndexEntry);
+    uint64_t ignored = 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        RingIndexEntry entry;
+        std::memcpy(&entry, index.Data() + i * sizeof(RingIndexEntry), sizeof entry);
+        if (!IsRecordAt(data, entry.offset, entry.header)) {
+            ++ignored;
+            continue;
+        }
+        m_keyFrames.insert_or_assign(entry.header.timestamp, KeyFrame{segment, entry});
+    }
+    if (ignored != 0) {
+        LogWarn("ringfile index entries ignored: segment(%u), count(%llu)", segment,
+                static_cast<unsigned long long>(ignored));
+    }
+}
+
+// With no key frame indexed, playback starts at segment 0 and still goes on into segment 1.
+unsigned RingFile::StartSegment() const {
+    return m_keyFrames.empty() ? 0 : m_keyFrames.begin()->second.segment;
+}
+
+bool RingFile::ReadNext(RingPacketHeader& header, const uint8_t*& payload, uint32_t& size) {
+    const RingMapping& data = m_mappings[m_readSegment];
+    const uint64_t dataSize = data.Size();
+    if (m_readOffset > dataSize || dataSize - m_readOffset < sizeof(RingPacketHeader)) {
+        return true;
+    }
+    RingPacketHeader record;
+    std::memcpy(&record, data.Data() + m_readOffset, sizeof record);
+    const uint64_t payloadOffset = m_readOffset + sizeof record;
+    if (record.size > dataSize - payloadOffset) {
+        return true;
+    }
+    header = record;
+    payload = data.Data() + payloadOffset;
+    size = record.size;
+    m_readOffset = payloadOffset + record.size;
+    if (m_readOffset == dataSize && m_readSegment == StartSegment()) {
+        m_readSegment ^= 1;
+        m_readOffset = 0;
+    }
+    return false;
+}

@@ -1,0 +1,71 @@
+#pragma once
+// The two-segment ring of encoded packets on disk. The write side appends records to the current segment and
+// switches to the other one (discarding its old contents) at the first video key frame after the segment
+// has held more than `duration` seconds; every video key frame is listed in the segment's index file. The
+// read side maps both segments and plays them back from the oldest indexed key frame.
+
+#include "RingIndexEntry.h"
+#include "RingMapping.h"
+#include "RingPacketHeader.h"
+
+#include "platform/win/Handle.h"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+
+class RingFile {
+public:
+    RingFile() = default;
+    ~RingFile() { Close(); }
+    RingFile(const RingFile&) = delete;
+    RingFile& operator=(const RingFile&) = delete;
+
+    // Creates (or empties) both segments' data and index files. False at the first file that cannot be
+    // created; the files created before it are left on disk.
+    bool OpenForWrite(const std::wstring& name, uint32_t duration);
+
+    // Appends one record; 0 when it is stored, 1 when a file operation failed. A failed record is cut off
+    // again, so the files always end with a complete record. header.size must equal size.
+    int Write(const RingPacketHeader& header, const void* payload, uint32_t size);
+
+    // Closes the write files and the read mappings; payload pointers from ReadNext become invalid.
+    void Close();
+
+    // Maps both segments for reading. Returns true on FAILURE: a data or index file is missing or cannot be
+    // read. Index entries that do not describe a complete record of their data file are ignored.
+    [[nodiscard]] bool OpenForRead(const std::wstring& name);
+
+    // The next record in playback order. Returns true at the END; otherwise the payload points into the
+    // mapped data file and stays valid until Close.
+    [[nodiscard]] bool ReadNext(RingPacketHeader& header, const uint8_t*& payload, uint32_t& size);
+
+private:
+    struct KeyFrame {
+        uint32_t segment;
+        RingIndexEntry entry;
+    };
+
+    unsigned CurrentSegment() const { return m_segmentCounter & 1; }
+    bool SwitchSegment(uint32_t timestamp);
+    void CloseWriteHandles();
+    void LoadIndex(unsigned segment);
+    unsigned StartSegment() const;
+
+    std::wstring m_name;
+    uint32_t m_duration = 10;
+    uint32_t m_segmentCounter = 0;
+    uint64_t m_bytesWritten = 0;
+    uint64_t m_indexBytesWritten = 0;
+    uint32_t m_segmentStart = 0;
+    std::array<HANDLE, 2> m_dataHandles{};
+    std::array<HANDLE, 2> m_indexHandles{};
+
+    // Data 0, data 1, index 0, index 1.
+    std::array<RingMapping, 4> m_mappings;
+    std::map<uint32_t, KeyFrame> m_keyFrames;
+    unsigned m_readSegment = 0;
+    uint64_t m_readOffset = 0;
+    uint32_t m_readStartTime = 0;
+};

@@ -1,0 +1,25 @@
+#include "RingPaths.h"
+
+#include "platform/win/Strings.h"
+
+namespace {
+
+// Decomposed on the UTF-8 form, the same bytes the file API opens, so no locale takes part.
+std::filesystem::path SegmentPath(const std::wstring& name, unsigned segment, bool index) {
+    const std::filesystem::path base(WideToUtf8(name));
+    std::string fileName = base.stem().native() + std::to_string(segment);
+    fileName += index ? std::string(".idx") : base.extension().native();
+    return base.parent_path() / fileName;
+}
+
+} // namespace
+
+std::filesystem::path RingDataPath(const std::wstring& name, unsigned segment) {
+    return SegmentPath(name, segment, false);
+}
+
+std::filesystem::path RingIndexPath(const std::wstring& name, unsigned segment) {
+    return SegmentPath(name, segment, true);
+}
+
+std::wstring RingPathToWide(const std::filesystem::path& path) { return Utf8ToWide(path.native()); }

@@ -1,0 +1,12 @@
+#pragma once
+// Where the two segments of the ring named NAME live: parent(NAME) / (stem(NAME) + i) + extension(NAME) for
+// the data file of segment i, and the same with ".idx" for its index file.
+
+#include <filesystem>
+#include <string>
+
+std::filesystem::path RingDataPath(const std::wstring& name, unsigned segment);
+std::filesystem::path RingIndexPath(const std::wstring& name, unsigned segment);
+
+// The wide form that CreateFileW takes.
+std::wstring RingPathToWide(const std::filesystem::path& path);
