@@ -1,0 +1,161 @@
+#include "Texture2D.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr UINT AllowedCpuAccess = D3D11_CPU_ACCESS_READ | D3D11_CPU_ACCESS_WRITE;
+
+} // namespace
+
+void CopyRows(std::byte* dst, std::size_t dstPitch, const std::byte* src, std::size_t srcPitch,
+              std::size_t rowBytes, std::size_t rows) {
+    if (dstPitch == srcPitch && rowBytes == dstPitch) {
+        std::memmove(dst, src, rowBytes * rows);
+        return;
+    }
+    for (std::size_t row = 0; row < rows; ++row)
+        std::memmove(dst + row * dstPitch, src + row * srcPitch, rowBytes);
+}
+
+HRESULT Texture2D::Validate(const D3D11_TEXTURE2D_DESC& desc, const D3D11_SUBRESOURCE_DATA* initialData) {
+    const FormatLayout* layout = LookUpFormatLayout(desc.Format);
+    if (layout == nullptr || desc.Width == 0 || desc.Height == 0 || desc.ArraySize == 0 ||
+        desc.Width > D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION ||
+        desc.Height > D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION || desc.ArraySize > 2048 ||
+        desc.SampleDesc.Count == 0)
+        return E_INVALIDARG;
+    if (layout->evenSize && (desc.Width % 2 != 0 || desc.Height % 2 != 0))
+        return E_INVALIDARG;
+    if ((desc.CPUAccessFlags & ~AllowedCpuAccess) != 0)
+        return E_INVALIDARG;
+    switch (desc.Usage) {
+    case D3D11_USAGE_DEFAULT:
+        if (desc.CPUAccessFlags != 0)
+            return E_INVALIDARG;
+        break;
+    case D3D11_USAGE_IMMUTABLE:
+        if (desc.CPUAccessFlags != 0 || initialData == nullptr)
+            return E_INVALIDARG;
+        break;
+    case D3D11_USAGE_DYNAMIC:
+        if (desc.CPUAccessFlags != D3D11_CPU_ACCESS_WRITE)
+            return E_INVALIDARG;
+        break;
+    case D3D11_USAGE_STAGING:
+        if (desc.CPUAccessFlags == 0 || desc.BindFlags != 0)
+            return E_INVALIDARG;
+        break;
+    default:
+        return E_INVALIDARG;
+    }
+    if (desc.MipLevels != 1 || desc.SampleDesc.Count != 1)
+        return E_NOTIMPL;
+    if (initialData != nullptr)
+        for (UINT i = 0; i < desc.ArraySize; ++i)
+            if (initialData[i].pSysMem == nullptr)
+                return E_INVALIDARG;
+    return S_OK;
+}
+
+HRESULT Texture2D::Create(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& desc,
+                          const D3D11_SUBRESOURCE_DATA* initialData, ComPtr<Texture2D>& texture) {
+    texture = nullptr;
+    const HRESULT hr = Validate(desc, initialData);
+    if (FAILED(hr))
+        return hr;
+    ComPtr<Texture2D> created;
+    created.Attach(new (std::nothrow) Texture2D(device, desc, *LookUpFormatLayout(desc.Format)));
+    if (!created || created->m_storage == nullptr)
+        return E_OUTOFMEMORY;
+    if (initialData != nullptr) {
+        for (UINT sub = 0; sub < desc.ArraySize; ++sub) {
+            const auto* src = static_cast<const std::byte*>(initialData[sub].pSysMem);
+            std::size_t srcOffset = 0;
+            for (UINT p = 0; p < created->m_layout->planeCount; ++p) {
+                const PlaneLayout& plane = created->m_layout->planes[p];
+                const UINT rows = desc.Height / plane.rowDivisor;
+                CopyRows(created->SubresourceData(sub) + created->PlaneOffset(p), created->m_rowPitch,
+                         src + srcOffset, initialData[sub].SysMemPitch,
+                         std::size_t(desc.Width) * plane.bytesPerPixel, rows);
+                srcOffset += std::size_t(rows) * initialData[sub].SysMemPitch;
+            }
+        }
+    }
+    texture = std::move(created);
+    return S_OK;
+}
+
+Texture2D* Texture2D::FromResource(ID3D11Resource* resource) { return dynamic_cast<Texture2D*>(resource); }
+
+Texture2D::Texture2D(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& desc, const FormatLayout& layout)
+    : m_device(device), m_desc(desc), m_layout(&layout), m_mapped(desc.ArraySize, false) {
+    const std::size_t rowBytes = std::size_t(desc.Width) * layout.planes[0].bytesPerPixel;
+    m_rowPitch = static_cast<UINT>((rowBytes + PitchAlignment - 1) / PitchAlignment * PitchAlignment);
+    m_subresourceSize = std::size_t(m_rowPitch) * layout.TotalRows(desc.Height);
+    const std::size_t total = m_subresourceSize * desc.ArraySize;
+    auto* memory = static_cast<std::byte*>(std::aligned_alloc(PitchAlignment, total));
+    if (memory != nullptr)
+        std::memset(memory, 0, total);
+    m_storage.reset(memory);
+}
+
+std::size_t Texture2D::PlaneOffset(UINT plane) const {
+    std::size_t offset = 0;
+    for (UINT p = 0; p < plane; ++p)
+        offset += std::size_t(m_rowPitch) * (m_desc.Height / m_layout->planes[p].rowDivisor);
+    return offset;
+}
+
+bool Texture2D::SameShape(const Texture2D& other) const {
+    return m_desc.Width == other.m_desc.Width && m_desc.Height == other.m_desc.Height &&
+           m_desc.Format == other.m_desc.Format && m_desc.ArraySize == other.m_desc.ArraySize;
+}
+
+bool Texture2D::BeginMap(UINT subresource) {
+    std::lock_guard lock(m_mapMutex);
+    if (m_mapped[subresource])
+        return false;
+    m_mapped[subresource] = true;
+    return true;
+}
+
+bool Texture2D::EndMap(UINT subresource) {
+    std::lock_guard lock(m_mapMutex);
+    const bool wasMapped = m_mapped[subresource];
+    m_mapped[subresource] = false;
+    return wasMapped;
+}
+
+void Texture2D::GetDevice(ID3D11Device** device) {
+    if (device != nullptr)
+        m_device.CopyTo(device);
+}
+
+void Texture2D::GetType(D3D11_RESOURCE_DIMENSION* dimension) {
+    if (dimension != nullptr)
+        *dimension = D3D11_RESOURCE_DIMENSION_TEXTURE2D;
+}
+
+void Texture2D::GetDesc(D3D11_TEXTURE2D_DESC* desc) {
+    if (desc != nullptr)
+        *desc = m_desc;
+}
+
+HRESULT Texture2D::GetParent(REFIID riid, void** parent) { return GetDevice(riid, parent); }
+
+HRESULT Texture2D::GetDevice(REFIID riid, void** device) {
+    if (device == nullptr)
+        return E_POINTER;
+    *device = nullptr;
+    return m_device ? m_device->QueryInterface(riid, device) : E_NOINTERFACE;
+}
+
+HRESULT Texture2D::GetUsage(UINT* usage) {
+    if (usage == nullptr)
+        return E_POINTER;
+    *usage = 0;
+    return S_OK;
+}

@@ -1,0 +1,72 @@
+#pragma once
+// A 2D texture in CPU memory: every subresource holds its planes one after another, all with one row pitch
+// aligned to 64 bytes, so Map hands out the layout a Windows driver gives for the same format.
+
+#include "D3D11.h"
+#include "FormatLayout.h"
+#include "platform/win/ComObject.h"
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class Texture2D final : public ComObject<ID3D11Texture2D, IDXGIResource> {
+public:
+    static constexpr UINT PitchAlignment = 64;
+
+    // Checks a description the way D3D11 does: E_INVALIDARG for what it rejects, E_NOTIMPL for mip chains
+    // and multisampling, which this platform does not offer.
+    static HRESULT Validate(const D3D11_TEXTURE2D_DESC& desc, const D3D11_SUBRESOURCE_DATA* initialData);
+    // `initialData`, when given, has one entry per subresource and is copied in; planes follow each other
+    // at SysMemPitch.
+    static HRESULT Create(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& desc,
+                          const D3D11_SUBRESOURCE_DATA* initialData, ComPtr<Texture2D>& texture);
+    // The texture behind a resource of this platform; null for anything else.
+    static Texture2D* FromResource(ID3D11Resource* resource);
+
+    const D3D11_TEXTURE2D_DESC& Desc() const { return m_desc; }
+    const FormatLayout& Layout() const { return *m_layout; }
+    UINT RowPitch() const { return m_rowPitch; }
+    UINT SubresourceCount() const { return m_desc.ArraySize; }
+    std::size_t SubresourceSize() const { return m_subresourceSize; }
+    std::byte* SubresourceData(UINT subresource) { return m_storage.get() + subresource * m_subresourceSize; }
+    // Offset of a plane inside a subresource.
+    std::size_t PlaneOffset(UINT plane) const;
+    std::byte* Storage() { return m_storage.get(); }
+    std::size_t StorageSize() const { return m_subresourceSize * m_desc.ArraySize; }
+    bool SameShape(const Texture2D& other) const;
+
+    // False when the subresource is already mapped.
+    bool BeginMap(UINT subresource);
+    bool EndMap(UINT subresource);
+
+    // ID3D11DeviceChild, ID3D11Resource, ID3D11Texture2D
+    void STDMETHODCALLTYPE GetDevice(ID3D11Device** device) override;
+    void STDMETHODCALLTYPE GetType(D3D11_RESOURCE_DIMENSION* dimension) override;
+    void STDMETHODCALLTYPE GetDesc(D3D11_TEXTURE2D_DESC* desc) override;
+    // IDXGIObject, IDXGIDeviceSubObject, IDXGIResource
+    HRESULT STDMETHODCALLTYPE GetParent(REFIID riid, void** parent) override;
+    HRESULT STDMETHODCALLTYPE GetDevice(REFIID riid, void** device) override;
+    HRESULT STDMETHODCALLTYPE GetUsage(UINT* usage) override;
+
+private:
+    struct AlignedFree {
+        void operator()(std::byte* p) const { std::free(p); }
+    };
+
+    Texture2D(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& desc, const FormatLayout& layout);
+
+    ComPtr<ID3D11Device> m_device;
+    D3D11_TEXTURE2D_DESC m_desc;
+    const FormatLayout* m_layout;
+    UINT m_rowPitch;
+    std::size_t m_subresourceSize;
+    std::unique_ptr<std::byte[], AlignedFree> m_storage;
+    std::mutex m_mapMutex;
+    std::vector<bool> m_mapped;
+};
+
+// Copies `rows` rows of `rowBytes` between pitched images (regions may overlap).
+void CopyRows(std::byte* dst, std::size_t dstPitch, const std::byte* src, std::size_t srcPitch,
+              std::size_t rowBytes, std::size_t rows);

@@ -1,0 +1,25 @@
+#pragma once
+// Where a grab writes: a pitched 32-bit BGRA image (a texture's memory).
+
+#include <cstddef>
+#include <cstdint>
+
+namespace x11 {
+
+struct FrameTarget {
+    std::byte* data = nullptr;
+    std::size_t rowPitch = 0;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+};
+
+enum class SourceEvent {
+    Changed,       // new content to grab
+    Timeout,       // nothing happened in the time given
+    Woken,         // Wake() was called
+    Closed,        // the window was destroyed
+    LayoutChanged, // the monitor's area changed or the monitor went away
+    Broken,        // the display connection failed
+};
+
+} // namespace x11

@@ -1,0 +1,149 @@
+#include "WindowSource.h"
+
+#include "CaptureConnection.h"
+
+#include <xcb/composite.h>
+#include <xcb/damage.h>
+
+namespace x11 {
+
+struct WindowSource::State {
+    std::unique_ptr<CaptureConnection> connection;
+    xcb_window_t window = XCB_WINDOW_NONE;
+    xcb_damage_damage_t damage = 0;
+    xcb_pixmap_t pixmap = XCB_PIXMAP_NONE; // named again after every map or resize
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    bool closed = false;
+
+    ~State() {
+        if (!connection)
+            return;
+        xcb_connection_t* c = connection->Get();
+        if (pixmap != XCB_PIXMAP_NONE)
+            xcb_free_pixmap(c, pixmap);
+        if (!closed) {
+            xcb_damage_destroy(c, damage);
+            xcb_composite_unredirect_window(c, window, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+        }
+        xcb_flush(c);
+    }
+
+    void DropPixmap() {
+        if (pixmap != XCB_PIXMAP_NONE)
+            xcb_free_pixmap(connection->Get(), pixmap);
+        pixmap = XCB_PIXMAP_NONE;
+    }
+
+    // Handles one event; true when it means new content.
+    bool Handle(const xcb_generic_event_t& event) {
+        const std::uint8_t type = event.response_type & 0x7F;
+        if (type == connection->DamageEventBase() + XCB_DAMAGE_NOTIFY) {
+            xcb_damage_subtract(connection->Get(), damage, XCB_NONE, XCB_NONE);
+            return true;
+        }
+        switch (type) {
+        case XCB_CONFIGURE_NOTIFY: {
+            const auto& configure = reinterpret_cast<const xcb_configure_notify_event_t&>(event);
+            if (configure.window == window && (configure.width != width || configure.height != height)) {
+                width = configure.width;
+                height = configure.height;
+                DropPixmap();
+                return true;
+            }
+            return false;
+        }
+        case XCB_MAP_NOTIFY:
+        case XCB_UNMAP_NOTIFY:
+            DropPixmap();
+            return type == XCB_MAP_NOTIFY;
+        case XCB_DESTROY_NOTIFY:
+            closed = true;
+            pixmap = XCB_PIXMAP_NONE;
+            return false;
+        default:
+            return false;
+        }
+    }
+};
+
+std::unique_ptr<WindowSource> WindowSource::Open(std::uint32_t window) {
+    auto state = std::make_unique<State>();
+    state->connection = CaptureConnection::Open();
+    if (!state->connection)
+        return nullptr;
+    xcb_connection_t* c = state->connection->Get();
+    state->window = window;
+
+    const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    const Reply<xcb_generic_error_t> selectError(
+        xcb_request_check(c, xcb_change_window_attributes_checked(c, window, XCB_CW_EVENT_MASK, &mask)));
+    const auto geometry = PYX_XCB_REPLY(c, xcb_get_geometry, xcb_get_geometry(c, window));
+    if (selectError || !geometry) {
+        state->connection.reset();
+        return nullptr;
+    }
+    state->width = geometry->width;
+    state->height = geometry->height;
+    xcb_composite_redirect_window(c, window, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+    state->damage = xcb_generate_id(c);
+    xcb_damage_create(c, state->damage, window, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+    xcb_flush(c);
+    return std::unique_ptr<WindowSource>(new WindowSource(std::move(state)));
+}
+
+WindowSource::WindowSource(std::unique_ptr<State> state) : m_state(std::move(state)) {}
+
+WindowSource::~WindowSource() = default;
+
+std::uint32_t WindowSource::Width() const { return m_state->width; }
+
+std::uint32_t WindowSource::Height() const { return m_state->height; }
+
+void WindowSource::Wake() { m_state->connection->Wake(); }
+
+SourceEvent WindowSource::Wait(int timeoutMs) {
+    bool changed = false;
+    auto drain = [&] {
+        while (auto event = m_state->connection->NextEvent())
+            changed = m_state->Handle(*event) || changed;
+    };
+    drain();
+    if (!changed && !m_state->closed) {
+        const SourceEvent result = m_state->connection->WaitForEvents(timeoutMs);
+        if (result != SourceEvent::Changed)
+            return result;
+        drain();
+    }
+    if (m_state->closed)
+        return SourceEvent::Closed;
+    return changed ? SourceEvent::Changed : SourceEvent::Timeout;
+}
+
+bool WindowSource::Grab(const FrameTarget& target, bool withCursor) {
+    State& state = *m_state;
+    if (state.closed)
+        return false;
+    xcb_connection_t* c = state.connection->Get();
+    if (state.pixmap == XCB_PIXMAP_NONE) {
+        const xcb_pixmap_t pixmap = xcb_generate_id(c);
+        const Reply<xcb_generic_error_t> error(
+            xcb_request_check(c, xcb_composite_name_window_pixmap_checked(c, state.window, pixmap)));
+        if (error)
+            return false;
+        state.pixmap = pixmap;
+    }
+    const auto originCookie = xcb_translate_coordinates(c, state.window, state.connection->Root(), 0, 0);
+    if (!state.connection->Grab(state.pixmap, 0, 0, static_cast<std::uint16_t>(state.width),
+                                static_cast<std::uint16_t>(state.height), target)) {
+        xcb_discard_reply(c, originCookie.sequence);
+        state.DropPixmap();
+        return false;
+    }
+    const auto origin = PYX_XCB_REPLY(c, xcb_translate_coordinates, originCookie);
+    if (withCursor && origin)
+        state.connection->DrawCursor(origin->dst_x, origin->dst_y, target);
+    return true;
+}
+
+} // namespace x11

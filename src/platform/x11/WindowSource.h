@@ -1,0 +1,34 @@
+#pragma once
+// The content of one window: redirected with Composite (so covered parts are kept), its pixmap grabbed
+// through shared memory, changes announced by DAMAGE. Used from one thread, except Wake().
+
+#include "FrameTarget.h"
+
+#include <memory>
+
+namespace x11 {
+
+class WindowSource {
+public:
+    // Null when the display lacks the capture extensions or the window does not exist.
+    static std::unique_ptr<WindowSource> Open(std::uint32_t window);
+    ~WindowSource();
+    WindowSource(const WindowSource&) = delete;
+    WindowSource& operator=(const WindowSource&) = delete;
+
+    std::uint32_t Width() const;
+    std::uint32_t Height() const;
+
+    // Changed when the content changed (or the window was mapped or resized), Closed once it is destroyed.
+    SourceEvent Wait(int timeoutMs);
+    void Wake();
+    // False while the window cannot be read (unmapped, destroyed).
+    bool Grab(const FrameTarget& target, bool withCursor);
+
+private:
+    struct State;
+    explicit WindowSource(std::unique_ptr<State> state);
+    std::unique_ptr<State> m_state;
+};
+
+} // namespace x11
