@@ -1,0 +1,91 @@
+#include "FileOutput.h"
+
+extern "C" {
+#include <libavformat/avio.h>
+#include <libavutil/mem.h>
+}
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace av {
+
+namespace {
+
+constexpr int BufferSize = 1 << 20;
+
+#if LIBAVFORMAT_VERSION_MAJOR < 61
+using WriteData = std::uint8_t*;
+#else
+using WriteData = const std::uint8_t*;
+#endif
+
+} // namespace
+
+int FileOutput::Open(const std::string& path, std::unique_ptr<FileOutput>& output) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    auto* buffer = static_cast<unsigned char*>(av_malloc(BufferSize));
+    std::unique_ptr<FileOutput> file(new FileOutput(fd, nullptr));
+    if (buffer != nullptr) {
+        file->m_io = avio_alloc_context(
+            buffer, BufferSize, 1, file.get(), nullptr,
+            [](void* opaque, WriteData data, int size) { return Write(opaque, data, size); },
+            [](void* opaque, std::int64_t offset, int whence) -> std::int64_t {
+                return Seek(opaque, offset, whence);
+            });
+    }
+    if (file->m_io == nullptr) {
+        av_free(buffer);
+        return ENOMEM;
+    }
+    output = std::move(file);
+    return 0;
+}
+
+FileOutput::~FileOutput() { Close(); }
+
+int FileOutput::Write(void* opaque, const unsigned char* data, int size) {
+    auto* self = static_cast<FileOutput*>(opaque);
+    while (size > 0) {
+        const ssize_t written = ::write(self->m_fd, data, static_cast<std::size_t>(size));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            self->m_error = written < 0 ? errno : EIO;
+            return AVERROR(self->m_error);
+        }
+        data += written;
+        size -= static_cast<int>(written);
+    }
+    return 0;
+}
+
+long long FileOutput::Seek(void* opaque, long long offset, int whence) {
+    auto* self = static_cast<FileOutput*>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat status {};
+        return ::fstat(self->m_fd, &status) == 0 ? status.st_size : AVERROR(errno);
+    }
+    const off_t position = ::lseek(self->m_fd, offset, whence & ~AVSEEK_FORCE);
+    return position < 0 ? AVERROR(errno) : position;
+}
+
+int FileOutput::Close() {
+    if (m_io != nullptr) {
+        avio_flush(m_io);
+        av_freep(&m_io->buffer);
+        avio_context_free(&m_io);
+    }
+    if (m_fd >= 0) {
+        if (::close(m_fd) != 0 && m_error == 0)
+            m_error = errno;
+        m_fd = -1;
+    }
+    return m_error;
+}
+
+} // namespace av

@@ -1,0 +1,12 @@
+#include "AttributesBase.h"
+#include "NoThrow.h"
+
+namespace {
+
+class MfAttributes final : public AttributesBase<IMFAttributes> {};
+
+} // namespace
+
+HRESULT MFCreateAttributes(IMFAttributes** ppMFAttributes, UINT32) {
+    return CreateObject<MfAttributes>(ppMFAttributes);
+}

@@ -1,0 +1,17 @@
+#include "AttributesBase.h"
+#include "MediaType.h"
+#include "MfGuids.h"
+#include "NoThrow.h"
+
+namespace {
+
+class MfMediaType final : public AttributesBase<IMFMediaType> {
+public:
+    HRESULT STDMETHODCALLTYPE GetMajorType(GUID* pguidMajorType) override {
+        return m_attributes.GetGUID(MF_MT_MAJOR_TYPE, pguidMajorType);
+    }
+};
+
+} // namespace
+
+HRESULT MFCreateMediaType(IMFMediaType** ppMFType) { return CreateObject<MfMediaType>(ppMFType); }

@@ -1,0 +1,191 @@
+#include "AttributesBase.h"
+#include "MfError.h"
+#include "NoThrow.h"
+#include "Sample.h"
+
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace {
+
+class MfSample final : public AttributesBase<IMFSample> {
+public:
+    HRESULT STDMETHODCALLTYPE GetSampleFlags(DWORD* pdwSampleFlags) override {
+        if (pdwSampleFlags == nullptr)
+            return E_POINTER;
+        std::lock_guard lock(m_mutex);
+        *pdwSampleFlags = m_flags;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE SetSampleFlags(DWORD dwSampleFlags) override {
+        std::lock_guard lock(m_mutex);
+        m_flags = dwSampleFlags;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetSampleTime(LONGLONG* phnsSampleTime) override {
+        return GetTime(m_time, MF_E_NO_SAMPLE_TIMESTAMP, phnsSampleTime);
+    }
+
+    HRESULT STDMETHODCALLTYPE SetSampleTime(LONGLONG hnsSampleTime) override {
+        std::lock_guard lock(m_mutex);
+        m_time = hnsSampleTime;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetSampleDuration(LONGLONG* phnsSampleDuration) override {
+        return GetTime(m_duration, MF_E_NO_SAMPLE_DURATION, phnsSampleDuration);
+    }
+
+    HRESULT STDMETHODCALLTYPE SetSampleDuration(LONGLONG hnsSampleDuration) override {
+        std::lock_guard lock(m_mutex);
+        m_duration = hnsSampleDuration;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetBufferCount(DWORD* pdwBufferCount) override {
+        if (pdwBufferCount == nullptr)
+            return E_POINTER;
+        std::lock_guard lock(m_mutex);
+        *pdwBufferCount = static_cast<DWORD>(m_buffers.size());
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetBufferByIndex(DWORD dwIndex, IMFMediaBuffer** ppBuffer) override {
+        if (ppBuffer == nullptr)
+            return E_POINTER;
+        *ppBuffer = nullptr;
+        std::lock_guard lock(m_mutex);
+        if (dwIndex >= m_buffers.size())
+            return E_INVALIDARG;
+        return m_buffers[dwIndex].CopyTo(ppBuffer);
+    }
+
+    HRESULT STDMETHODCALLTYPE ConvertToContiguousBuffer(IMFMediaBuffer** ppBuffer) override {
+        if (ppBuffer != nullptr)
+            *ppBuffer = nullptr;
+        return NoThrow([&] {
+            std::lock_guard lock(m_mutex);
+            if (m_buffers.empty())
+                return E_UNEXPECTED;
+            if (m_buffers.size() > 1) {
+                ComPtr<IMFMediaBuffer> joined;
+                const HRESULT hr = JoinBuffers(joined);
+                if (FAILED(hr))
+                    return hr;
+                // The sample keeps the joined copy in place of its buffers, as on Windows.
+                m_buffers.assign(1, joined);
+            }
+            return ppBuffer == nullptr ? S_OK : m_buffers.front().CopyTo(ppBuffer);
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE AddBuffer(IMFMediaBuffer* pBuffer) override {
+        if (pBuffer == nullptr)
+            return E_POINTER;
+        return NoThrow([&] {
+            std::lock_guard lock(m_mutex);
+            m_buffers.emplace_back(pBuffer);
+            return S_OK;
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE RemoveBufferByIndex(DWORD dwIndex) override {
+        ComPtr<IMFMediaBuffer> removed;
+        std::lock_guard lock(m_mutex);
+        if (dwIndex >= m_buffers.size())
+            return E_INVALIDARG;
+        removed = std::move(m_buffers[dwIndex]);
+        m_buffers.erase(m_buffers.begin() + dwIndex);
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE RemoveAllBuffers() override {
+        std::vector<ComPtr<IMFMediaBuffer>> removed;
+        std::lock_guard lock(m_mutex);
+        removed.swap(m_buffers);
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetTotalLength(DWORD* pcbTotalLength) override {
+        if (pcbTotalLength == nullptr)
+            return E_POINTER;
+        *pcbTotalLength = 0;
+        std::lock_guard lock(m_mutex);
+        DWORD total = 0;
+        for (const auto& buffer : m_buffers) {
+            DWORD length = 0;
+            const HRESULT hr = buffer->GetCurrentLength(&length);
+            if (FAILED(hr))
+                return hr;
+            total += length;
+        }
+        *pcbTotalLength = total;
+        return S_OK;
+    }
+
+private:
+    HRESULT GetTime(const std::optional<LONGLONG>& field, HRESULT missing, LONGLONG* value) {
+        if (value == nullptr)
+            return E_POINTER;
+        std::lock_guard lock(m_mutex);
+        *value = field.value_or(0);
+        return field ? S_OK : missing;
+    }
+
+    // Copies the valid bytes of every buffer, in order, into one new buffer. Called under the lock.
+    HRESULT JoinBuffers(ComPtr<IMFMediaBuffer>& joined) {
+        DWORD total = 0;
+        for (const auto& buffer : m_buffers) {
+            DWORD length = 0;
+            const HRESULT hr = buffer->GetCurrentLength(&length);
+            if (FAILED(hr))
+                return hr;
+            total += length;
+        }
+        ComPtr<IMFMediaBuffer> target;
+        HRESULT hr = MFCreateMemoryBuffer(total, &target);
+        BYTE* destination = nullptr;
+        if (SUCCEEDED(hr))
+            hr = target->Lock(&destination, nullptr, nullptr);
+        if (FAILED(hr))
+            return hr;
+        DWORD offset = 0;
+        for (const auto& buffer : m_buffers) {
+            BYTE* source = nullptr;
+            DWORD length = 0;
+            hr = buffer->Lock(&source, nullptr, &length);
+            if (FAILED(hr))
+                break;
+            if (length > total - offset) {
+                // Another holder grew a buffer while we copied.
+                buffer->Unlock();
+                hr = E_UNEXPECTED;
+                break;
+            }
+            if (length > 0)
+                std::memcpy(destination + offset, source, length);
+            offset += length;
+            buffer->Unlock();
+        }
+        target->Unlock();
+        if (SUCCEEDED(hr))
+            hr = target->SetCurrentLength(offset);
+        if (SUCCEEDED(hr))
+            joined = std::move(target);
+        return hr;
+    }
+
+    std::mutex m_mutex;
+    DWORD m_flags = 0;
+    std::optional<LONGLONG> m_time;
+    std::optional<LONGLONG> m_duration;
+    std::vector<ComPtr<IMFMediaBuffer>> m_buffers;
+};
+
+} // namespace
+
+HRESULT MFCreateSample(IMFSample** ppIMFSample) { return CreateObject<MfSample>(ppIMFSample); }
