@@ -1,0 +1,57 @@
+#pragma once
+// The producer of captured frames: owns the capture device, a capture thread and the frame pacer, and calls
+// its owner back with each frame and when the captured size changes or the capture ends by itself.
+
+#include "CaptureSettings.h"
+#include "FramePacer.h"
+#include "platform/win/ComPtr.h"
+
+#include <atomic>
+#include <thread>
+
+class CaptureSource {
+public:
+    // Creates the device for the settings' monitor with multithread protection on; throws ComException.
+    explicit CaptureSource(const CaptureSettings& settings);
+    virtual ~CaptureSource();
+    CaptureSource(const CaptureSource&) = delete;
+    CaptureSource& operator=(const CaptureSource&) = delete;
+
+    // Sets the stop flag and joins the capture thread (detaches it when called on that thread).
+    virtual void Stop();
+
+    // Launches the capture thread; once per source (std::logic_error on a second call).
+    void Start();
+
+    ID3D11Device* Device() const { return m_device.Get(); }
+    std::int32_t Width() const { return m_width; }
+    std::int32_t Height() const { return m_height; }
+    DXGI_MODE_ROTATION Rotation() const { return m_rotation; }
+
+protected:
+    // The capture thread's body.
+    virtual void Run() = 0;
+
+    // Joins the thread; derived destructors call it before their members go.
+    void JoinCaptureThread();
+
+    FrameCallback m_frameCallback;
+    SizeChangeCallback m_sizeChangeCallback;
+    HMONITOR m_hmon;
+    HWND m_hwnd;
+    std::int32_t m_frameRate;
+    std::uint8_t m_hideCursor;
+    std::uint8_t m_noBorder;
+    ComPtr<ID3D11Device> m_device;
+    ComPtr<ID3D11DeviceContext> m_context;
+    ComPtr<ID3D11Multithread> m_multithread;
+    FramePacer m_pacer;
+    DXGI_MODE_ROTATION m_rotation = DXGI_MODE_ROTATION_IDENTITY;
+    std::int32_t m_width = 0;
+    std::int32_t m_height = 0;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+
+private:
+    std::atomic<bool> m_started{false};
+};

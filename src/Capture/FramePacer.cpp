@@ -1,0 +1,28 @@
+#include "FramePacer.h"
+
+#include "Util/MonotonicClock.h"
+
+namespace {
+
+// A capture asked for no particular rate runs at 60 frames/s.
+constexpr std::int32_t DefaultFrameRate = 60;
+
+} // namespace
+
+FramePacer::FramePacer(std::int32_t frameRate)
+    : m_period(
+          static_cast<std::int64_t>(1.0 / (frameRate > 0 ? frameRate : DefaultFrameRate) * 1000 * 10000)) {}
+
+bool FramePacer::Tick() { return Tick(MonotonicClock::Nanoseconds()); }
+
+bool FramePacer::Tick(std::int64_t nowNanoseconds) {
+    if (m_first) {
+        m_first = false;
+        m_last = nowNanoseconds;
+        return true;
+    }
+    if ((nowNanoseconds - m_last) / 100 < m_period)
+        return false;
+    m_last = nowNanoseconds;
+    return true;
+}

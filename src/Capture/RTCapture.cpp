@@ -1,0 +1,171 @@
+#include "RTCapture.h"
+
+#include "Util/ComException.h"
+#include "Util/ErrorSink.h"
+#include "Util/HResultCheck.h"
+#include "Util/Logger.h"
+#include "Util/MonotonicClock.h"
+#include "platform/capture/ApiInformation.h"
+
+#include <chrono>
+#include <stdexcept>
+
+namespace {
+
+constexpr wchar_t SessionType[] = L"Windows.Graphics.Capture.GraphicsCaptureSession";
+constexpr std::int32_t PoolBuffers = 2;
+
+} // namespace
+
+RTCapture::RTCapture(const CaptureSettings& settings) : CaptureSource(settings) {
+    ComPtr<IDXGIDevice> dxgi;
+    ThrowIfFailed(m_device->QueryInterface(IID_PPV_ARGS(&dxgi)), "device.As( &dxgi )");
+    ComPtr<IUnknown> rtdevice;
+    ThrowIfFailed(CreateDirect3D11DeviceFromDXGIDevice(dxgi.Get(), &rtdevice),
+                  "CreateDirect3D11DeviceFromDXGIDevice( dxgi.Get(), rtdevice.put() )");
+    ThrowIfFailed(rtdevice->QueryInterface(IID_PPV_ARGS(&m_rtDevice)), "rtdevice.As( &m_rtDevice )");
+
+    const GraphicsCaptureItemInterop interop;
+    if (m_hmon != nullptr) {
+        LogInfo("Creating RT capture for monitor: %p", static_cast<void*>(m_hmon));
+        ThrowIfFailed(interop.CreateForMonitor(m_hmon, &m_item),
+                      "interop->CreateForMonitor( hmon, rt::guid_of<rt::IGraphicsCaptureItem>(), "
+                      "rt::put_abi( capture ) )");
+    } else if (m_hwnd != nullptr) {
+        LogInfo("Creating RT capture for window: %p", static_cast<void*>(m_hwnd));
+        ThrowIfFailed(interop.CreateForWindow(m_hwnd, &m_item),
+                      "interop->CreateForWindow( hwnd, rt::guid_of<rt::IGraphicsCaptureItem>(), rt::put_abi( "
+                      "capture ) )");
+    } else {
+        throw std::invalid_argument("RTCapture needs a monitor or a window");
+    }
+    m_width = m_item.Size().Width;
+    m_height = m_item.Size().Height;
+    m_item.Closed([](const GraphicsCaptureItem&) { LogInfo("RTCapture item closed"); });
+}
+
+RTCapture::~RTCapture() { RTCapture::Stop(); }
+
+void RTCapture::Stop() {
+    RequestStop();
+    JoinCaptureThread();
+}
+
+void RTCapture::RequestStop() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop.exchange(true);
+    }
+    m_wake.notify_all();
+}
+
+void RTCapture::Run() {
+    try {
+        RunCapture();
+    } catch (const ComException& e) {
+        e.Log();
+        ErrorSink::report(0, e.Error(), "Error capturing from RTCapture: %s", e.what());
+    } catch (const std::exception& e) {
+        LogError("Error capturing from RTCapture: %s", e.what());
+        ErrorSink::reportFailure(1, "Error capturing from RTCapture: %s", e.what());
+    }
+    // Also after a failure: the pool's thread must not call into a capture that is going away.
+    CloseCapture();
+}
+
+void RTCapture::RunCapture() {
+    ThrowIfFailed(Direct3D11CaptureFramePool::CreateFreeThreaded(m_rtDevice.Get(),
+                                                                 DirectXPixelFormat::B8G8R8A8UIntNormalized,
+                                                                 PoolBuffers, m_item.Size(), &m_framePool),
+                  "Direct3D11CaptureFramePool::CreateFreeThreaded( rtdevice, "
+                  "DirectXPixelFormat::B8G8R8A8UIntNormalized, 2, size )");
+    m_framePool.FrameArrived([this](const Direct3D11CaptureFramePool& sender) { OnFrameArrived(sender); });
+    ThrowIfFailed(m_framePool.CreateCaptureSession(m_item, &m_session),
+                  "m_framePool.CreateCaptureSession( m_item )");
+    if (ApiInformation::IsPropertyPresent(SessionType, L"IsCursorCaptureEnabled"))
+        m_session.IsCursorCaptureEnabled(m_hideCursor == 0);
+    if (ApiInformation::IsPropertyPresent(SessionType, L"IsBorderRequired"))
+        m_session.IsBorderRequired(m_noBorder == 0);
+    ThrowIfFailed(m_session.StartCapture(), "m_session.StartCapture()");
+    WaitForStop();
+}
+
+void RTCapture::WaitForStop() {
+    std::unique_lock lock(m_mutex);
+    while (!m_stop.load()) {
+        std::int64_t waitNs;
+        {
+            std::lock_guard delivery(m_deliveryMutex);
+            const std::int64_t next = m_pacer.NextFiring();
+            waitNs = next == 0 ? m_pacer.Period() * 100 : next - MonotonicClock::Nanoseconds();
+        }
+        if (waitNs > 0 &&
+            m_wake.wait_for(lock, std::chrono::nanoseconds(waitNs), [this] { return m_stop.load(); }))
+            break;
+        lock.unlock();
+        try {
+            std::lock_guard delivery(m_deliveryMutex);
+            DeliverLatest();
+        } catch (...) {
+            lock.lock();
+            throw;
+        }
+        lock.lock();
+    }
+}
+
+void RTCapture::CloseCapture() {
+    m_session.Close();
+    m_framePool.Close();
+    std::lock_guard delivery(m_deliveryMutex);
+    m_latestTexture = nullptr;
+    m_latestFrame.Close();
+    m_latestFrame = nullptr;
+}
+
+void RTCapture::OnFrameArrived(const Direct3D11CaptureFramePool& sender) {
+    try {
+        TakeFrame(sender);
+        if (!m_stop.load())
+            return;
+    } catch (const ComException& e) {
+        e.Log();
+        ErrorSink::report(0, e.Error(), "Error during capture from RTCapture: %s", e.what());
+    } catch (const std::exception& e) {
+        LogError("Error during capture from RTCapture: %s", e.what());
+        ErrorSink::reportFailure(1, "Error during capture from RTCapture: %s", e.what());
+    }
+    RequestStop();
+}
+
+void RTCapture::TakeFrame(const Direct3D11CaptureFramePool& sender) {
+    Direct3D11CaptureFrame frame;
+    ThrowIfFailed(sender.TryGetNextFrame(&frame), "sender.TryGetNextFrame()");
+    if (!frame)
+        return;
+    ComPtr<IDirect3DDxgiInterfaceAccess> access;
+    ThrowIfFailed(frame.Surface()->QueryInterface(IID_PPV_ARGS(&access)),
+                  "frame.Surface().as<IDirect3DDxgiInterfaceAccess>()");
+    ComPtr<ID3D11Texture2D> texture;
+    ThrowIfFailed(access->GetInterface(IID_PPV_ARGS(&texture)),
+                  "access->GetInterface( IID_PPV_ARGS( &texture ) )");
+
+    std::lock_guard delivery(m_deliveryMutex);
+    m_latestFrame.Close();
+    m_latestFrame = frame;
+    m_latestTexture = texture;
+    DeliverLatest();
+}
+
+void RTCapture::DeliverLatest() {
+    if (!m_latestTexture || !m_pacer.Tick())
+        return;
+    m_multithread->Enter();
+    try {
+        m_frameCallback(m_latestTexture.Get(), MonotonicClock::HundredNanoseconds(), m_pacer.Period());
+    } catch (...) {
+        m_multithread->Leave();
+        throw;
+    }
+    m_multithread->Leave();
+}

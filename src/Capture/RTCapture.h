@@ -1,0 +1,48 @@
+#pragma once
+// The capture source of one window or monitor through the graphics-capture classes. Frames arrive on the
+// frame pool's thread; the capture thread sets the capture up, and while it waits for the stop it delivers
+// the latest image again whenever nothing new arrived for a frame period, so an unchanging window still
+// yields video at the frame rate.
+
+#include "CaptureSource.h"
+#include "platform/capture/Direct3D11CaptureFramePool.h"
+#include "platform/capture/GraphicsCaptureItem.h"
+#include "platform/capture/GraphicsCaptureSession.h"
+
+#include <condition_variable>
+#include <mutex>
+
+class RTCapture : public CaptureSource {
+public:
+    // Captures the monitor when one is set, else the window; throws ComException, or std::invalid_argument
+    // when neither is set.
+    explicit RTCapture(const CaptureSettings& settings);
+    ~RTCapture() override;
+
+    void Stop() override;
+
+protected:
+    void Run() override;
+
+private:
+    void RunCapture();
+    void CloseCapture();
+    void WaitForStop();
+    void OnFrameArrived(const Direct3D11CaptureFramePool& sender);
+    void TakeFrame(const Direct3D11CaptureFramePool& sender);
+    // Delivers the latest frame when the pacer allows; called with m_deliveryMutex held.
+    void DeliverLatest();
+    void RequestStop();
+
+    ComPtr<IDirect3DDevice> m_rtDevice;
+    GraphicsCaptureItem m_item;
+    Direct3D11CaptureFramePool m_framePool;
+    GraphicsCaptureSession m_session;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+
+    // The newest frame, held until a newer one replaces it, and the pacer that both delivery paths share.
+    std::mutex m_deliveryMutex;
+    Direct3D11CaptureFrame m_latestFrame;
+    ComPtr<ID3D11Texture2D> m_latestTexture;
+};

@@ -1,0 +1,38 @@
+#pragma once
+// The thread that fills a frame pool: it waits for changes of the window or monitor, grabs at most once per
+// display refresh into a texture the pool lends it, and announces the frame. Its first frame comes at once.
+
+#include "CaptureTypes.h"
+#include "GraphicsCaptureItem.h"
+#include "platform/x11/FrameTarget.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class FrameProducer {
+public:
+    struct Callbacks {
+        // Lends a texture to write into; -1 when none is free.
+        std::function<int(x11::FrameTarget& target)> beginWrite;
+        // Returns it, finished (written) or not; a finished frame is then announced.
+        std::function<void(int index, bool written, SizeInt32 contentSize)> endWrite;
+    };
+
+    // DXGI_ERROR_UNSUPPORTED without a capturable display; E_INVALIDARG when the target no longer exists.
+    static HRESULT Start(const GraphicsCaptureItem& item, std::shared_ptr<std::atomic<bool>> cursorEnabled,
+                         Callbacks callbacks, std::unique_ptr<FrameProducer>& producer);
+    ~FrameProducer();
+    FrameProducer(const FrameProducer&) = delete;
+    FrameProducer& operator=(const FrameProducer&) = delete;
+
+    // No callback runs once Stop returns, unless it is called from a callback itself.
+    void Stop();
+    // A texture came free.
+    void Wake();
+
+private:
+    struct Work;
+    explicit FrameProducer(std::shared_ptr<Work> work);
+    std::shared_ptr<Work> m_work;
+};
