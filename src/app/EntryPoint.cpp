@@ -2,12 +2,17 @@
 
 #include "CaptureCapability.h"
 #include "Options.h"
+#include "Recorder.h"
 #include "Util/Logger.h"
+#include "platform/signals/SignalEvents.h"
+#include "platform/win/Event.h"
 #include "platform/win/Strings.h"
 
 #include <cerrno>
+#include <clocale>
 #include <cstring>
 #include <exception>
+#include <stdexcept>
 
 namespace {
 
@@ -19,9 +24,52 @@ void OpenLogFile(Logger& logger, const std::wstring& path) {
                  std::strerror(errno));
 }
 
+std::unique_ptr<IVideoCapture> CreateVideoCapture(HMONITOR, HWND) {
+    throw std::runtime_error("video capture is not available yet");
+}
+
+// An event the command line did not name, created so that the signals always have one to set.
+class OwnedEvent {
+public:
+    explicit OwnedEvent(HANDLE given) : m_handle(given) {
+        if (m_handle == nullptr) {
+            m_handle = m_owned = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            if (m_handle == nullptr)
+                throw std::runtime_error("unable to create an event");
+        }
+    }
+    ~OwnedEvent() {
+        if (m_owned != nullptr)
+            CloseHandle(m_owned);
+    }
+    OwnedEvent(const OwnedEvent&) = delete;
+    OwnedEvent& operator=(const OwnedEvent&) = delete;
+
+    HANDLE Get() const { return m_handle; }
+
+private:
+    HANDLE m_handle = nullptr;
+    HANDLE m_owned = nullptr;
+};
+
+int Record(const Options& options) {
+    const OwnedEvent saveEvent(options.saveEvent);
+    const OwnedEvent cancelEvent(options.cancelEvent);
+    const SignalEvents signalEvents(saveEvent.Get(), cancelEvent.Get());
+
+    Recorder recorder(CreateVideoCapture);
+    recorder.Start(options.file, options.pid, options.duration, saveEvent.Get(), cancelEvent.Get(),
+                   options.noVideo, options.noDesktop);
+    recorder.Join();
+    recorder.Stop();
+    return recorder.Failed() ? -1 : 0;
+}
+
 } // namespace
 
 int RunEntryPoint() {
+    // Wide texts in log lines are converted as UTF-8 whatever the environment's locale.
+    std::setlocale(LC_CTYPE, "C.UTF-8");
     // X11 reports window and monitor geometry in physical pixels, so there is no DPI scaling to opt out of.
     Logger logger;
     Logger::Register(&logger);
@@ -35,9 +83,9 @@ int RunEntryPoint() {
         if (!IsBorderlessCaptureSupported()) {
             LogRaw("Borderless capture is not supported by this version of Windows");
             exitCode = -1;
+        } else {
+            exitCode = Record(options);
         }
-        // The recorder's control thread is started here once it exists; until then the run ends after
-        // the capability test.
     } catch (const std::exception& e) {
         LogError("error: %s", e.what());
         exitCode = -1;

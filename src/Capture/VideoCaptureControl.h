@@ -1,0 +1,37 @@
+#pragma once
+// The operations through which the recorder drives a video capture: construct for (monitor, window), set a
+// frame observer, start into the ring from a base time, read the output types and the device, stop.
+
+#include "platform/d3d/D3D11.h"
+#include "platform/mf/MediaType.h"
+#include "platform/win/ComPtr.h"
+#include "platform/win/User.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class RingFile;
+
+// Called for every captured frame on the capture's threads; the texture is valid only during the call.
+using FrameObserver = std::function<void(ID3D11Device* device, ID3D11Texture2D* texture)>;
+
+class IVideoCapture {
+public:
+    virtual ~IVideoCapture() = default;
+
+    // Replaces any earlier observer; allowed before Start.
+    virtual void SetFrameObserver(FrameObserver observer) = 0;
+    // Starts capturing; encoded packets go to `ring` with their times continuing from `baseTime` (0: no
+    // base).
+    virtual void Start(RingFile* ring, std::uint32_t baseTime) = 0;
+    virtual ComPtr<IMFMediaType> VideoOutputType() const = 0;
+    virtual ComPtr<IMFMediaType> AudioOutputType() const = 0;
+    virtual ID3D11Device* Device() const = 0;
+    // Stops for good: no observer call and no ring write happens after it returns. `latestEndTime` (may be
+    // null) receives the largest packet end time written to the ring, 0 when none.
+    virtual void Stop(std::uint32_t* latestEndTime) = 0;
+};
+
+// Builds the capture of a window, or of the monitor when the window is null; throws std::exception.
+using VideoCaptureFactory = std::function<std::unique_ptr<IVideoCapture>(HMONITOR monitor, HWND window)>;

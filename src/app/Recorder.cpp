@@ -1,0 +1,306 @@
+#include "Recorder.h"
+
+#include "ImageCapture.h"
+#include "ScreenshotKeeper.h"
+#include "TargetWindows.h"
+#include "Util/Logger.h"
+#include "platform/win/Event.h"
+#include "platform/win/Process.h"
+#include "platform/win/Strings.h"
+#include "platform/win/Wait.h"
+#include "ring/Export.h"
+#include "ring/RemoveRingFiles.h"
+#include "ring/RingFile.h"
+#include "ring/RingPaths.h"
+
+#include <filesystem>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr DWORD ControlWaitMilliseconds = 200;
+constexpr std::uint32_t KeeperSlots = 1;
+constexpr std::uint32_t KeeperInterval = 10;
+
+unsigned Low32(const void* handle) { return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(handle)); }
+
+fs::path OutputPath(const std::wstring& name, const wchar_t* suffix) {
+    return fs::path(WideToUtf8(name + suffix));
+}
+
+} // namespace
+
+Recorder::Recorder(VideoCaptureFactory videoCaptureFactory)
+    : m_videoCaptureFactory(std::move(videoCaptureFactory)), m_ring(std::make_unique<RingFile>()) {
+    if (Logger* logger = Logger::Instance())
+        logger->SetMinimumLevel(Logger::Info);
+}
+
+Recorder::~Recorder() {
+    Stop();
+    m_screenshotKeeper.reset();
+    m_imageCapture.reset();
+    if (m_capture) {
+        m_capture->Stop(nullptr);
+        m_capture.reset();
+    }
+    if (m_ring) {
+        m_ring->Close();
+        m_ring.reset();
+    }
+    if (m_process != nullptr)
+        CloseHandle(m_process);
+}
+
+void Recorder::Start(const std::wstring& fileName, std::uint32_t pid, std::uint32_t duration,
+                     HANDLE saveEvent, HANDLE cancelEvent, bool noVideo, bool noDesktop) {
+    m_fileName = fileName;
+    m_pid = pid;
+    m_duration = duration;
+    m_saveEvent = saveEvent;
+    m_cancelEvent = cancelEvent;
+    m_process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    m_videoEnabled = !noVideo;
+    m_desktopEnabled = !noDesktop;
+    m_controlThread = std::thread(&Recorder::ControlThread, this);
+}
+
+void Recorder::Join() {
+    if (m_controlThread.joinable())
+        m_controlThread.join();
+}
+
+void Recorder::Stop() {
+    if (!m_stopRequested.exchange(true))
+        SetEvent(m_cancelEvent);
+    Join();
+}
+
+bool Recorder::WaitForSignals(DWORD milliseconds) {
+    std::vector<HANDLE> handles{m_process};
+    if (m_saveEvent != nullptr) {
+        handles.push_back(m_saveEvent);
+        handles.push_back(m_cancelEvent);
+    }
+    switch (WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, milliseconds)) {
+    case WAIT_OBJECT_0:
+        LogInfo("event: process closed");
+        m_saveRequested = true;
+        m_stopRequested = true;
+        return true;
+    case WAIT_OBJECT_0 + 1:
+        LogInfo("event: save");
+        m_saveRequested = true;
+        m_stopRequested = true;
+        return true;
+    case WAIT_OBJECT_0 + 2:
+        LogInfo("event: cancel");
+        m_stopRequested = true;
+        return true;
+    case WAIT_TIMEOUT:
+        return false;
+    default:
+        LogError("error: invalid pid");
+        m_stopRequested = true;
+        return true;
+    }
+}
+
+void Recorder::ControlThread() {
+    LogDebug("capture thread started");
+    if (m_videoEnabled && !m_ring->OpenForWrite(m_fileName, m_duration)) {
+        LogError("unable to open ringfile: filename(%S)", m_fileName.c_str());
+        return;
+    }
+    try {
+        ControlLoop();
+    } catch (const std::exception& e) {
+        LogError("error during capture: %s", e.what());
+        FailCapture();
+    }
+}
+
+void Recorder::ControlLoop() {
+    bool firstStart = true;
+    for (;;) {
+        if (m_stopRequested) {
+            ShutDown();
+            return;
+        }
+        if (m_window != nullptr) {
+            if (!IsWindowVisible(m_window) || IsIconic(m_window)) {
+                const HWND lost = m_window;
+                m_window = nullptr;
+                LogInfo("lost window: pid(%u), hwnd(%u)", m_pid, Low32(lost));
+                StopCapture();
+                StartCapture();
+            } else {
+                WaitForSignals(ControlWaitMilliseconds);
+            }
+        } else {
+            for (const WindowCandidate& candidate : EnumerateTargetWindows(m_pid)) {
+                if (IsWindowVisible(candidate.window) && !IsIconic(candidate.window)) {
+                    m_window = candidate.window;
+                    break;
+                }
+            }
+            if (m_window != nullptr) {
+                LogInfo("found window: pid(%u), hwnd(%u)", m_pid, Low32(m_window));
+                if (!firstStart)
+                    StopCapture();
+                StartCapture();
+                firstStart = false;
+            } else {
+                if (firstStart && m_desktopEnabled) {
+                    StartCapture();
+                    firstStart = false;
+                }
+                WaitForSignals(ControlWaitMilliseconds);
+            }
+        }
+        // The first pair of output types describes the whole recording for the export.
+        if (!m_videoType && m_capture) {
+            m_videoType = m_capture->VideoOutputType();
+            m_audioType = m_capture->AudioOutputType();
+        }
+    }
+}
+
+void Recorder::StartCapture() {
+    try {
+        StartCaptureObjects();
+    } catch (const std::exception& e) {
+        LogError("\terror: unable to start capture: %s", e.what());
+    }
+    if (Logger* logger = Logger::Instance())
+        logger->SetMinimumLevel(Logger::Info);
+}
+
+void Recorder::StartCaptureObjects() {
+    Logger* logger = Logger::Instance();
+    if (!m_videoEnabled) {
+        if (m_window == nullptr)
+            return;
+        LogDebug("image capture start: hwnd(%u)", Low32(m_window));
+        if (logger != nullptr)
+            logger->SetMinimumLevel(Logger::Error);
+        m_imageCapture = std::make_unique<ImageCapture>();
+        m_screenshotKeeper = std::make_unique<ScreenshotKeeper>(KeeperSlots, KeeperInterval, false);
+        m_imageCapture->Start(
+            m_window, [keeper = m_screenshotKeeper.get()](ID3D11Device* device, ID3D11Texture2D* texture) {
+                keeper->Offer(device, texture);
+            });
+        return;
+    }
+    if (!m_desktopEnabled && m_window == nullptr)
+        return;
+
+    const HMONITOR monitor = MonitorOfWindow(m_window);
+    LogDebug("video capture start: hmon(%u), hwnd(%u), timestamp(%u)", Low32(monitor), Low32(m_window),
+             m_timestamp);
+    if (logger != nullptr)
+        logger->SetMinimumLevel(Logger::Error);
+    if (m_capture) {
+        m_capture->Stop(nullptr);
+        m_capture.reset();
+    }
+    m_capture = m_videoCaptureFactory(monitor, m_window);
+    if (m_window != nullptr) {
+        m_screenshotKeeper = std::make_unique<ScreenshotKeeper>(KeeperSlots, KeeperInterval, false);
+        m_capture->SetFrameObserver(
+            [keeper = m_screenshotKeeper.get()](ID3D11Device* device, ID3D11Texture2D* texture) {
+                keeper->Offer(device, texture);
+            });
+    }
+    m_capture->Start(m_ring.get(), m_timestamp);
+}
+
+void Recorder::StopCapture() {
+    if (m_capture || m_imageCapture) {
+        LogDebug("capture stop: timestamp(%u)", m_timestamp);
+        try {
+            StopCaptureObjects();
+        } catch (const std::exception& e) {
+            LogError("\terror: stop capture: %s", e.what()[0] != '\0' ? e.what() : "Unknown exception");
+        } catch (...) {
+            LogError("\terror: stop capture: %s", "Unknown exception");
+        }
+    }
+    m_imageCapture.reset();
+    m_capture.reset();
+    m_screenshotKeeper.reset();
+}
+
+void Recorder::StopCaptureObjects() {
+    if (m_imageCapture) {
+        m_imageCapture->Stop();
+        if (m_screenshotKeeper)
+            m_screenshotKeeper->Save(m_imageCapture->Device(), m_fileName);
+    }
+    if (m_capture) {
+        m_capture->Stop(&m_timestamp);
+        if (m_screenshotKeeper)
+            m_screenshotKeeper->Save(m_capture->Device(), m_fileName);
+    }
+}
+
+void Recorder::ShutDown() {
+    StopCapture();
+    m_ring->Close();
+    const bool saveFailed = m_videoType && m_saveRequested && !SaveRecording();
+    KeepOrRemoveRingFiles(saveFailed);
+    m_videoType.Reset();
+    m_audioType.Reset();
+    LogDebug("capture thread ended");
+}
+
+// Exports the ring into NAME.mp4; false when no playable file came out of it.
+bool Recorder::SaveRecording() {
+    const fs::path mp4 = OutputPath(m_fileName, L".mp4");
+    if (fs::exists(mp4))
+        fs::remove(mp4);
+    Export(m_fileName, m_fileName, m_videoType.Get(), m_audioType.Get());
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(mp4, error);
+    if (!error && size == 0) {
+        LogWarn("unable to save video file - probably due to limited source frame data");
+        fs::remove(mp4);
+    }
+    return !error && size > 0;
+}
+
+// A failed save keeps a ring that holds packets, so the recording can still be recovered from it.
+void Recorder::KeepOrRemoveRingFiles(bool saveFailed) {
+    std::uintmax_t ringBytes = 0;
+    for (unsigned segment = 0; segment < 2; ++segment) {
+        std::error_code error;
+        const std::uintmax_t size = fs::file_size(RingDataPath(m_fileName, segment), error);
+        ringBytes += error ? 0 : size;
+    }
+    if (saveFailed && ringBytes > 0)
+        LogKeptRingFiles();
+    else
+        RemoveRingFiles(m_fileName);
+}
+
+void Recorder::LogKeptRingFiles() const {
+    for (unsigned segment = 0; segment < 2; ++segment)
+        for (const fs::path& path : {RingDataPath(m_fileName, segment), RingIndexPath(m_fileName, segment)})
+            if (fs::exists(path))
+                LogError("ring file kept for recovery: filename(%s)", path.c_str());
+}
+
+// After an error the recording cannot go on: stop capturing and keep whatever the ring holds.
+void Recorder::FailCapture() {
+    m_failed = true;
+    try {
+        StopCapture();
+        m_ring->Close();
+        if (m_videoEnabled)
+            LogKeptRingFiles();
+    } catch (const std::exception& e) {
+        LogError("error during capture: %s", e.what());
+    }
+}

@@ -1,0 +1,71 @@
+#pragma once
+// One recording: the control thread follows the target's window, starts and restarts captures into the ring,
+// reacts to the save and cancel events and to the target's exit, and at the end exports the ring to NAME.mp4.
+
+#include "Capture/VideoCaptureControl.h"
+#include "platform/win/Handle.h"
+#include "platform/win/User.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+class ImageCapture;
+class RingFile;
+class ScreenshotKeeper;
+
+class Recorder {
+public:
+    explicit Recorder(VideoCaptureFactory videoCaptureFactory);
+    ~Recorder();
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    // Opens the target and starts the control thread; throws std::system_error when the thread cannot start.
+    void Start(const std::wstring& fileName, std::uint32_t pid, std::uint32_t duration, HANDLE saveEvent,
+               HANDLE cancelEvent, bool noVideo, bool noDesktop);
+    void Join();
+    // Requests the stop (signalling the cancel event when nobody asked yet) and joins.
+    void Stop();
+
+    // True when the control thread ended on an error; the capture was stopped and the ring files kept.
+    bool Failed() const { return m_failed; }
+
+private:
+    void ControlThread();
+    void ControlLoop();
+    bool WaitForSignals(DWORD milliseconds);
+    void StartCapture();
+    void StartCaptureObjects();
+    void StopCapture();
+    void StopCaptureObjects();
+    void ShutDown();
+    bool SaveRecording();
+    void KeepOrRemoveRingFiles(bool saveFailed);
+    void LogKeptRingFiles() const;
+    void FailCapture();
+
+    VideoCaptureFactory m_videoCaptureFactory;
+    std::wstring m_fileName;
+    std::thread m_controlThread;
+    std::atomic<bool> m_stopRequested{false};
+    bool m_saveRequested = false;
+    bool m_videoEnabled = false;
+    bool m_desktopEnabled = false;
+    HANDLE m_process = nullptr;
+    HANDLE m_saveEvent = nullptr;
+    HANDLE m_cancelEvent = nullptr;
+    std::uint32_t m_pid = 0;
+    HWND m_window = nullptr;
+    std::uint32_t m_duration = 0;
+    std::unique_ptr<RingFile> m_ring;
+    std::uint32_t m_timestamp = 0;
+    std::unique_ptr<IVideoCapture> m_capture;
+    std::unique_ptr<ImageCapture> m_imageCapture;
+    std::unique_ptr<ScreenshotKeeper> m_screenshotKeeper;
+    ComPtr<IMFMediaType> m_videoType;
+    ComPtr<IMFMediaType> m_audioType;
+    std::atomic<bool> m_failed{false};
+};

@@ -1,0 +1,30 @@
+#pragma once
+// Keeps a GPU copy of every interval-th offered frame in a small rotation of slots, and writes the kept
+// frames out as JPEG images when the capture stops.
+
+#include "platform/d3d/D3D11.h"
+#include "platform/win/ComPtr.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class ScreenshotKeeper {
+public:
+    ScreenshotKeeper(std::uint32_t slotCount, std::uint32_t interval, bool everyFrame);
+
+    // On the capture's thread, for every captured frame.
+    void Offer(ID3D11Device* device, ID3D11Texture2D* frame);
+
+    // After the capture has stopped: NAME.jpg for the newest kept frame, NAME-alt-i.jpg for older ones.
+    // Throws what the read-back throws.
+    void Save(ID3D11Device* device, const std::wstring& name);
+
+private:
+    std::uint32_t SlotIndex(std::uint32_t frame) const;
+
+    std::uint32_t m_interval;
+    std::uint32_t m_frameCounter = 0;
+    bool m_everyFrame;
+    std::vector<ComPtr<ID3D11Texture2D>> m_slots;
+};

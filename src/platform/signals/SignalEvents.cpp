@@ -1,0 +1,78 @@
+#include "SignalEvents.h"
+
+#include "platform/win/Event.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace {
+
+sigset_t WatchedSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGUSR1);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    return set;
+}
+
+[[noreturn]] void ThrowErrno(const char* what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+} // namespace
+
+SignalEvents::SignalEvents(HANDLE saveEvent, HANDLE cancelEvent)
+    : m_saveEvent(saveEvent), m_cancelEvent(cancelEvent) {
+    const sigset_t signals = WatchedSignals();
+    if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0)
+        ThrowErrno("pthread_sigmask");
+    m_signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
+    if (m_signalFd < 0)
+        ThrowErrno("signalfd");
+    m_stopFd = eventfd(0, EFD_CLOEXEC);
+    if (m_stopFd < 0) {
+        const int error = errno;
+        ::close(m_signalFd);
+        throw std::system_error(error, std::generic_category(), "eventfd");
+    }
+    try {
+        m_thread = std::thread(&SignalEvents::Watch, this);
+    } catch (...) {
+        ::close(m_signalFd);
+        ::close(m_stopFd);
+        throw;
+    }
+}
+
+SignalEvents::~SignalEvents() {
+    const std::uint64_t one = 1;
+    while (::write(m_stopFd, &one, sizeof(one)) < 0 && errno == EINTR) {
+    }
+    m_thread.join();
+    ::close(m_signalFd);
+    ::close(m_stopFd);
+}
+
+void SignalEvents::Watch() {
+    pollfd fds[2] = {{m_signalFd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
+    for (;;) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (fds[1].revents != 0 || (fds[0].revents & (POLLERR | POLLNVAL)) != 0)
+            return;
+        signalfd_siginfo info{};
+        if (::read(m_signalFd, &info, sizeof(info)) != sizeof(info))
+            continue;
+        SetEvent(info.ssi_signo == SIGUSR1 ? m_saveEvent : m_cancelEvent);
+    }
+}

@@ -1,0 +1,26 @@
+#pragma once
+// Turns the process signals of a hand-started recorder into its events: SIGUSR1 sets the save event,
+// SIGTERM and SIGINT set the cancel event. Construct it before any other thread starts, so that every
+// thread inherits the blocked signal mask and the signals reach only its own watcher thread.
+
+#include "platform/win/Handle.h"
+
+#include <thread>
+
+class SignalEvents {
+public:
+    // Throws std::system_error when the signal descriptor or the thread cannot be created.
+    SignalEvents(HANDLE saveEvent, HANDLE cancelEvent);
+    ~SignalEvents();
+    SignalEvents(const SignalEvents&) = delete;
+    SignalEvents& operator=(const SignalEvents&) = delete;
+
+private:
+    void Watch();
+
+    HANDLE m_saveEvent;
+    HANDLE m_cancelEvent;
+    int m_signalFd = -1;
+    int m_stopFd = -1;
+    std::thread m_thread;
+};
