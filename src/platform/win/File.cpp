@@ -3,6 +3,7 @@
 #include "HandleTable.h"
 #include "Strings.h"
 #include "SystemError.h"
+#include "ViewRegistry.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -243,6 +244,12 @@ BOOL SetEndOfFile(HANDLE file) {
     const off_t position = ::lseek(fd, 0, SEEK_CUR);
     if (position < 0)
         return FailOnDescriptor(fd);
+    // Cutting a file under a view would fault its readers; Windows refuses the same way.
+    struct stat status {};
+    if (::fstat(fd, &status) != 0)
+        return FailOnDescriptor(fd);
+    if (ViewRegistry::Instance().IsMapped({status.st_dev, status.st_ino}))
+        return Fail(ERROR_USER_MAPPED_FILE);
     int result;
     do {
         result = ::ftruncate(fd, position);

@@ -90,12 +90,17 @@ LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD fileOffsetHigh, 
         return nullptr;
     }
     const SIZE_T length = bytesToMap != 0 ? bytesToMap : static_cast<SIZE_T>(entry->mappingSize - offset);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        SetLastErrorFromErrno(errno);
+        return nullptr;
+    }
     void* view = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(offset));
     if (view == MAP_FAILED) {
         SetLastErrorFromErrno(errno);
         return nullptr;
     }
-    ViewRegistry::Instance().Add(view, length);
+    ViewRegistry::Instance().Add(view, length, {status.st_dev, status.st_ino});
     return view;
 }
 

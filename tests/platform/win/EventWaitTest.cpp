@@ -5,8 +5,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -17,9 +20,8 @@ HANDLE Event(bool manualReset, bool signalled) {
     return CreateEventW(nullptr, manualReset, signalled, nullptr);
 }
 
-TEST(EventTest, ManualResetStaysSignalledUntilReset) {
-    const HANDLE event = Event(true, false);
-    ASSERT_NE(event, nullptr);
+// Waits never consume the signal; only ResetEvent does, and resetting an unsignalled event returns at once.
+void ExpectManualReset(HANDLE event) {
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
     ASSERT_TRUE(SetEvent(event));
     ASSERT_TRUE(SetEvent(event));
@@ -29,6 +31,12 @@ TEST(EventTest, ManualResetStaysSignalledUntilReset) {
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
     ASSERT_TRUE(ResetEvent(event));
     EXPECT_TRUE(CloseHandle(event));
+}
+
+TEST(EventTest, ManualResetStaysSignalledUntilReset) {
+    const HANDLE event = Event(true, false);
+    ASSERT_NE(event, nullptr);
+    ExpectManualReset(event);
 }
 
 TEST(EventTest, AutoResetWaitConsumesTheSignal) {
@@ -76,16 +84,24 @@ TEST(EventTest, InheritedDescriptorWorksAsManualResetEvent) {
     // As a parent would hand it over: a blocking eventfd this process did not create.
     const int fd = ::eventfd(0, 0);
     ASSERT_GT(fd, 0);
-    const HANDLE event = DescriptorToHandle(fd);
-    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
-    ASSERT_TRUE(SetEvent(event));
-    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
-    ASSERT_TRUE(ResetEvent(event));
-    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
-    // Resetting an unsignalled blocking descriptor must not block.
-    ASSERT_TRUE(ResetEvent(event));
-    EXPECT_TRUE(CloseHandle(event));
+    ExpectManualReset(DescriptorToHandle(fd));
+}
+
+TEST(EventTest, DescriptorZeroIsNeverHandedOut) {
+    // With standard input closed the next descriptor is 0, which would read as the null handle.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(STDIN_FILENO);
+        const HANDLE event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+        const bool usable = event != nullptr && HandleToDescriptor(event) > 0 &&
+                            WaitForSingleObject(event, 0) == WAIT_OBJECT_0 &&
+                            ::fcntl(STDIN_FILENO, F_GETFD) < 0;
+        ::_exit(usable ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST(WaitTest, LowestSignalledIndexWins) {
@@ -121,6 +137,30 @@ TEST(WaitTest, TimesOutAfterTheTimeAndWakesOnSet) {
     });
     EXPECT_EQ(WaitForSingleObject(event, INFINITE), WAIT_OBJECT_0);
     setter.join();
+    CloseHandle(event);
+}
+
+TEST(WaitTest, SignalsNeitherEndTheWaitEarlyNorFailIt) {
+    struct sigaction action {};
+    action.sa_handler = [](int) {
+    };
+    struct sigaction previous {};
+    ASSERT_EQ(::sigaction(SIGUSR2, &action, &previous), 0); // no SA_RESTART: poll() sees EINTR
+    const HANDLE event = Event(true, false);
+    const pthread_t waiter = ::pthread_self();
+    std::atomic<bool> done{false};
+    std::thread interrupter([&] {
+        while (!done) {
+            ::pthread_kill(waiter, SIGUSR2);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(WaitForSingleObject(event, 100), WAIT_TIMEOUT);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+    done = true;
+    interrupter.join();
+    ::sigaction(SIGUSR2, &previous, nullptr);
     CloseHandle(event);
 }
 

@@ -40,6 +40,25 @@ TEST_F(FileMappingTest, WholeFileViewReadsTheContents) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
+TEST_F(FileMappingTest, MappedFileIsNotCutUnderItsView) {
+    const HANDLE file = OpenWith("0123456789", GENERIC_READ | GENERIC_WRITE);
+    const HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    ASSERT_NE(mapping, nullptr);
+    const auto* view = static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+    ASSERT_NE(view, nullptr);
+    ASSERT_EQ(SetFilePointer(file, 0, nullptr, FILE_BEGIN), 0u);
+    EXPECT_FALSE(SetEndOfFile(file));
+    EXPECT_EQ(GetLastError(), ERROR_USER_MAPPED_FILE);
+    EXPECT_EQ(view[9], '9');
+    EXPECT_TRUE(UnmapViewOfFile(view));
+    EXPECT_TRUE(SetEndOfFile(file));
+    LARGE_INTEGER size{};
+    ASSERT_TRUE(GetFileSizeEx(file, &size));
+    EXPECT_EQ(size.QuadPart, 0);
+    CloseHandle(mapping);
+    CloseHandle(file);
+}
+
 TEST_F(FileMappingTest, EmptyFileCannotBeMapped) {
     const HANDLE file = OpenWith("");
     EXPECT_EQ(CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr), nullptr);
