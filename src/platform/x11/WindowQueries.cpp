@@ -151,6 +151,9 @@ std::optional<std::uint32_t> WindowProcessId(std::uint32_t window) {
     if (!connection)
         return std::nullopt;
     xcb_connection_t* c = connection->Get();
+    // X-Resource answers for any id of a live client, also one whose window is gone.
+    if (!PYX_XCB_REPLY(c, xcb_get_window_attributes, xcb_get_window_attributes(c, window)))
+        return std::nullopt;
 
     const xcb_query_extension_reply_t* extension = xcb_get_extension_data(c, &xcb_res_id);
     if (extension != nullptr && extension->present) {

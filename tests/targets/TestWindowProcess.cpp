@@ -1,0 +1,83 @@
+#include "TestWindowProcess.h"
+
+#include <csignal>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+TestWindowProcess::TestWindowProcess() {
+    int in[2];
+    int out[2];
+    if (pipe(in) != 0 || pipe(out) != 0)
+        throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, in[1]);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    char* argv[] = {const_cast<char*>(PYX_TEST_WINDOW_BINARY), nullptr};
+    const int result = posix_spawn(&m_pid, PYX_TEST_WINDOW_BINARY, &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    m_toChild = in[1];
+    m_fromChild = out[0];
+    if (result != 0)
+        throw std::runtime_error("cannot start the test window program");
+}
+
+TestWindowProcess::~TestWindowProcess() {
+    Kill();
+    close(m_toChild);
+    close(m_fromChild);
+}
+
+void TestWindowProcess::Kill() {
+    if (m_pid <= 0)
+        return;
+    kill(m_pid, SIGKILL);
+    waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
+}
+
+std::string TestWindowProcess::Command(const std::string& line) {
+    const std::string text = line + "\n";
+    if (write(m_toChild, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        throw std::runtime_error("test window program is gone");
+    for (;;) {
+        const auto end = m_buffered.find('\n');
+        if (end != std::string::npos) {
+            std::string answer = m_buffered.substr(0, end);
+            m_buffered.erase(0, end + 1);
+            return answer;
+        }
+        char buffer[1024];
+        const ssize_t count = read(m_fromChild, buffer, sizeof(buffer));
+        if (count <= 0)
+            throw std::runtime_error("test window program did not answer: " + line);
+        m_buffered.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+std::uint32_t TestWindowProcess::Create(const std::string& arguments) {
+    const std::string answer = Command("create " + arguments);
+    const auto space = answer.find(" 0x");
+    if (space == std::string::npos)
+        throw std::runtime_error("create failed: " + answer);
+    return static_cast<std::uint32_t>(std::stoul(answer.substr(space + 1), nullptr, 16));
+}
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
