@@ -1,3 +1,8 @@
 #include "EntryPoint.h"
+#include "RingRecovery.h"
 
-int main() { return RunEntryPoint(); }
+int main(int argc, char* argv[]) {
+    if (IsRingRecoveryCommand(argc, argv))
+        return RunRingRecovery(argc, argv);
+    return RunEntryPoint();
+}

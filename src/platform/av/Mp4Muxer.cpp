@@ -8,6 +8,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
+#include <libavutil/log.h>
 #include <libavutil/mathematics.h>
 }
 
@@ -148,6 +149,9 @@ Mp4Muxer::Mp4Muxer(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
 Mp4Muxer::~Mp4Muxer() = default;
 
 MuxResult Mp4Muxer::Create(const std::string& path, std::unique_ptr<Mp4Muxer>& muxer, int& systemError) {
+    // libavformat narrates its progress on standard error; only its errors belong there.
+    static const bool quiet = (av_log_set_level(AV_LOG_ERROR), true);
+    (void)quiet;
     systemError = 0;
     auto impl = std::make_unique<Impl>();
     systemError = FileOutput::Open(path, impl->file);

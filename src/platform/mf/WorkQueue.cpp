@@ -71,6 +71,8 @@ struct WorkQueue::Pool {
             dropped.swap(items);
         }
         wake.notify_all();
+        // Let go of the unrun items now, not only after the running ones have finished.
+        dropped.clear();
         for (std::thread& thread : threads) {
             if (thread.get_id() == std::this_thread::get_id())
                 thread.detach();

@@ -1,0 +1,41 @@
+#pragma once
+// Listens to one event generator for a media session: each event is taken on the work queue, the next one
+// is asked for at once, and the event itself is handed to the session's executor. A failure to take or ask
+// for events arrives as an MEError event; a generator that was shut down simply ends the subscription.
+// The subscription holds no reference on the generator: the session keeps the generator alive until it
+// detaches.
+
+#include "EventQueue.h"
+#include "SerialExecutor.h"
+#include "platform/win/ComObject.h"
+
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class EventSubscription final : public ComObject<IMFAsyncCallback> {
+public:
+    using Handler = std::function<void(IMFMediaEvent* event)>;
+
+    static HRESULT Start(IMFMediaEventGenerator* generator, std::shared_ptr<SerialExecutor> executor,
+                         Handler handler, ComPtr<EventSubscription>& subscription);
+
+    // No event is taken or handled after this returns.
+    void Detach();
+
+    HRESULT STDMETHODCALLTYPE GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(IMFAsyncResult* pAsyncResult) override;
+
+private:
+    EventSubscription(IMFMediaEventGenerator* generator, std::shared_ptr<SerialExecutor> executor, Handler handler)
+        : m_generator(generator), m_executor(std::move(executor)), m_handler(std::move(handler)) {}
+
+    void Deliver(IMFMediaEvent* event);
+    void DeliverError(HRESULT hr);
+
+    std::mutex m_mutex;
+    IMFMediaEventGenerator* m_generator; // null once detached or once the generator stopped answering
+    bool m_detached = false;
+    const std::shared_ptr<SerialExecutor> m_executor;
+    const Handler m_handler;
+};

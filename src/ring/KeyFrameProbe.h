@@ -1,0 +1,21 @@
+#pragma once
+// What a video key frame of the ring says about its stream: the codec, the picture size and the parameter
+// sets, read from the access unit itself (the encoders repeat their parameter sets at every key frame).
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+enum class VideoCodec { H264, Hevc };
+
+struct KeyFrameInfo {
+    VideoCodec codec = VideoCodec::H264;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    // The parameter set units (H.264: SPS, PPS; HEVC: VPS, SPS, PPS) in Annex B form with 4-byte start codes.
+    std::vector<std::uint8_t> parameterSets;
+};
+
+// Empty when the access unit holds no complete, readable set of parameter sets of either codec.
+std::optional<KeyFrameInfo> ProbeKeyFrame(std::span<const std::uint8_t> accessUnit);

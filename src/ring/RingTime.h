@@ -1,0 +1,15 @@
+#pragma once
+// The ring's 90 kHz ticks and the 100-ns units of media samples. Both directions go through double precision
+// and truncate, so 3003 ticks are 333666 units.
+
+#include <cstdint>
+
+constexpr double RingTicksPerHns = 0.009;
+
+inline std::int64_t RingTicksToHns(std::uint32_t ticks) {
+    return static_cast<std::int64_t>(ticks / RingTicksPerHns);
+}
+
+inline std::uint32_t HnsToRingTicks(std::uint64_t hns) {
+    return static_cast<std::uint32_t>(hns * RingTicksPerHns);
+}

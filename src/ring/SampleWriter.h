@@ -1,0 +1,11 @@
+#pragma once
+// Where replayed packets go: one call per sample and stream kind.
+
+#include "platform/mf/Sample.h"
+
+class SampleWriter {
+public:
+    virtual ~SampleWriter() = default;
+    virtual void WriteVideo(IMFSample* sample) = 0;
+    virtual void WriteAudio(IMFSample* sample) = 0;
+};

@@ -1,0 +1,44 @@
+#include "CaptureRing.h"
+
+#include "ring/RingFile.h"
+#include "ring/RingTime.h"
+
+#include <stdexcept>
+
+RingPacketHeader CaptureRecordHeader(const EncodedPacket& packet) {
+    RingPacketHeader header{};
+    header.timestamp = HnsToRingTicks(std::uint64_t(packet.time));
+    header.duration = HnsToRingTicks(std::uint64_t(packet.duration));
+    header.size = static_cast<std::uint32_t>(packet.data.size());
+    const std::uint32_t kind = packet.kind == EncodedPacket::Audio ? RingStreamAudio : RingStreamVideo;
+    header.flags =
+        kind | (kind == RingStreamAudio ? RingFlagAudio : 0) | (packet.cleanPoint ? RingFlagKeyFrame : 0);
+    return header;
+}
+
+std::vector<CaptureRingRecord> WriteCaptureRing(const std::wstring& name, std::uint32_t duration,
+                                                const std::vector<EncodedPacket>& packets) {
+    RingFile ring;
+    if (!ring.OpenForWrite(name, duration))
+        throw std::runtime_error("cannot open the ring for writing");
+    std::vector<CaptureRingRecord> written;
+    bool audioSeen = false;
+    bool videoStarted = false;
+    for (const EncodedPacket& packet : packets) {
+        if (packet.kind == EncodedPacket::Audio) {
+            audioSeen = true;
+            if (!videoStarted)
+                continue;
+        } else {
+            if (!audioSeen)
+                continue;
+            videoStarted = true;
+        }
+        const RingPacketHeader header = CaptureRecordHeader(packet);
+        if (ring.Write(header, packet.data.data(), header.size) != 0)
+            throw std::runtime_error("ring write failed");
+        written.push_back({header, packet.frame});
+    }
+    ring.Close();
+    return written;
+}
