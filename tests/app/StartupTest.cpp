@@ -17,18 +17,32 @@ namespace {
 
 const std::string Pid = std::to_string(::getpid());
 
+// A target that ends by itself, so that the recording ends as it does when the application exits.
+class ShortLivedTarget {
+public:
+    ShortLivedTarget() : m_process({"/bin/sleep", "0.5"}) {}
+    std::string Pid() const { return std::to_string(m_process.Pid()); }
+
+private:
+    ChildProcess m_process;
+};
+
 TEST(StartupTest, StartLineShowsEffectiveValuesAndTheRunEndsWithZero) {
-    const auto result = RunProcess({PyxVideoBinary(), "--pid=" + Pid, "--duration", "0", "--no-desktop"});
+    const ShortLivedTarget target;
+    const auto result =
+        RunProcess({PyxVideoBinary(), "--pid=" + target.Pid(), "--duration", "0", "--no-desktop"});
     EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-    EXPECT_THAT(result.standardError, ContainsRegex("^[0-9/]{8} [0-9:]{8} INFO     pyx-video: pid='" + Pid +
-                                                    "' duration='10'  --no-desktop\n$"));
+    EXPECT_THAT(result.standardError, ContainsRegex("^[0-9/]{8} [0-9:]{8} INFO     pyx-video: pid='" +
+                                                    target.Pid() + "' duration='10'  --no-desktop\n"));
+    EXPECT_THAT(result.standardError, HasSubstr("INFO     event: process closed\n"));
     EXPECT_EQ(result.standardOutput, "");
 }
 
 TEST(StartupTest, WithoutFlagsTheStartLineEndsInTwoBlanks) {
-    const auto result = RunProcess({PyxVideoBinary(), "--pid", Pid, "--duration=30"});
+    const ShortLivedTarget target;
+    const auto result = RunProcess({PyxVideoBinary(), "--pid", target.Pid(), "--duration=30"});
     EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_THAT(result.standardError, EndsWith("pyx-video: pid='" + Pid + "' duration='30'  \n"));
+    EXPECT_THAT(result.standardError, HasSubstr("pyx-video: pid='" + target.Pid() + "' duration='30'  \n"));
 }
 
 TEST(StartupTest, WithoutADisplayTheCapabilityMessageEndsTheRunWith255) {
@@ -52,23 +66,28 @@ TEST(StartupTest, DisplayWithoutTheCaptureExtensionsIsRefusedToo) {
 }
 
 TEST(StartupTest, LogOptionAppendsEveryLineToTheFile) {
+    const ShortLivedTarget target;
     const auto path = std::filesystem::temp_directory_path() / ("pyx-startup-log-" + Pid);
     std::filesystem::remove(path);
-    const auto result = RunProcess({PyxVideoBinary(), "--pid=" + Pid, "--log", path.string()});
+    const auto result = RunProcess({PyxVideoBinary(), "--pid=" + target.Pid(), "--log", path.string()});
     EXPECT_EQ(result.exitStatus, 0);
     std::ifstream in(path);
     std::stringstream content;
     content << in.rdbuf();
-    EXPECT_THAT(content.str(), ContainsRegex("INFO     pyx-video: pid='" + Pid + "' duration='10'  \n$"));
+    EXPECT_THAT(content.str(), ContainsRegex("^[0-9/]{8} [0-9:]{8} INFO     pyx-video: pid='" + target.Pid() +
+                                             "' duration='10'  \n"));
+    EXPECT_THAT(content.str(), HasSubstr("INFO     event: process closed\n"));
     std::filesystem::remove(path);
 }
 
 TEST(StartupTest, UnwritableLogFileIsReportedAndTheRunGoesOn) {
-    const auto result = RunProcess({PyxVideoBinary(), "--pid=" + Pid, "--log=/nonexistent-dir/pyx.log"});
+    const ShortLivedTarget target;
+    const auto result =
+        RunProcess({PyxVideoBinary(), "--pid=" + target.Pid(), "--log=/nonexistent-dir/pyx.log"});
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_THAT(result.standardError,
                 HasSubstr("ERROR    unable to open log file: filename(/nonexistent-dir/pyx.log)"));
-    EXPECT_THAT(result.standardError, HasSubstr("pyx-video: pid='" + Pid + "'"));
+    EXPECT_THAT(result.standardError, HasSubstr("pyx-video: pid='" + target.Pid() + "'"));
 }
 
 } // namespace

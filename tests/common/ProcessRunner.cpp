@@ -2,9 +2,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <poll.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,14 +33,32 @@ std::vector<std::string> BuildEnvironment(const ProcessOptions& options) {
     return result;
 }
 
+int AnonymousFile() {
+    std::FILE* file = std::tmpfile();
+    if (file == nullptr)
+        throw std::runtime_error("tmpfile failed");
+    const int fd = ::dup(::fileno(file));
+    std::fclose(file);
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    return fd;
+}
+
+std::string ReadAll(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (off_t offset = 0;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof(buffer), offset);
+        if (n <= 0)
+            return text;
+        text.append(buffer, static_cast<std::size_t>(n));
+        offset += n;
+    }
+}
+
 } // namespace
 
-ProcessResult RunProcess(const std::vector<std::string>& arguments, const ProcessOptions& options) {
-    int out[2];
-    int err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
-
+ChildProcess::ChildProcess(const std::vector<std::string>& arguments, const ProcessOptions& options)
+    : m_out(AnonymousFile()), m_err(AnonymousFile()) {
     std::vector<std::string> environment = BuildEnvironment(options);
     std::vector<char*> argv;
     for (const auto& argument : arguments)
@@ -51,55 +69,48 @@ ProcessResult RunProcess(const std::vector<std::string>& arguments, const Proces
         envp.push_back(variable.data());
     envp.push_back(nullptr);
 
-    const pid_t pid = ::fork();
-    if (pid < 0)
+    m_pid = ::fork();
+    if (m_pid < 0)
         throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
+    if (m_pid == 0) {
+        ::dup2(m_out, STDOUT_FILENO);
+        ::dup2(m_err, STDERR_FILENO);
+        for (int fd : options.inheritedDescriptors)
+            ::fcntl(fd, F_SETFD, 0);
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
-    ::close(out[1]);
-    ::close(err[1]);
+}
 
-    ProcessResult result;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* sinks[2] = {&result.standardOutput, &result.standardError};
-    const auto deadline = std::chrono::steady_clock::now() + options.timeout;
-    int open = 2;
-    while (open > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            ::kill(pid, SIGKILL);
-            break;
-        }
-        if (::poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR)
-            break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
-            char buffer[4096];
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof(buffer));
-            if (n > 0) {
-                sinks[i]->append(buffer, static_cast<std::size_t>(n));
-            } else {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
+ChildProcess::~ChildProcess() {
+    if (!m_status) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
     }
-    for (auto& fd : fds)
-        if (fd.fd >= 0)
-            ::close(fd.fd);
+    ::close(m_out);
+    ::close(m_err);
+}
 
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+void ChildProcess::Signal(int signal) const { ::kill(m_pid, signal); }
+
+std::string ChildProcess::StandardError() const { return ReadAll(m_err); }
+
+ProcessResult ChildProcess::Wait(std::chrono::milliseconds timeout) {
+    if (!m_status) {
+        int status = 0;
+        const bool ended = Eventually([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; }, timeout);
+        if (!ended) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, &status, 0);
+        }
+        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
+    return {*m_status, ReadAll(m_out), ReadAll(m_err)};
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& arguments, const ProcessOptions& options) {
+    ChildProcess child(arguments, options);
+    return child.Wait(options.timeout);
 }
 
 std::string PyxVideoBinary() {

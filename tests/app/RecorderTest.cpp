@@ -1,0 +1,202 @@
+#include "ProcessRunner.h"
+#include "TestWindowProcess.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class EventDescriptor {
+public:
+    EventDescriptor() : m_fd(::eventfd(0, EFD_CLOEXEC)) {}
+    ~EventDescriptor() { ::close(m_fd); }
+    int Fd() const { return m_fd; }
+    std::string HandleValue() const {
+        char text[32];
+        std::snprintf(text, sizeof(text), "0x%x", m_fd);
+        return text;
+    }
+    void Signal() const {
+        const std::uint64_t one = 1;
+        ASSERT_EQ(::write(m_fd, &one, sizeof(one)), static_cast<ssize_t>(sizeof(one)));
+    }
+
+private:
+    int m_fd;
+};
+
+// One recorder run against a test window program, started the way a crash reporter starts it.
+class RecorderTest : public ::testing::Test {
+protected:
+    RecorderTest() {
+        std::string pattern = (fs::temp_directory_path() / "pyx-recorder-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        m_dir = pattern;
+    }
+    ~RecorderTest() override { fs::remove_all(m_dir); }
+
+    std::string Name() const { return (m_dir / "report").string(); }
+    fs::path Output(const std::string& suffix) const { return m_dir / ("report" + suffix); }
+    bool RingFilesExist() const {
+        for (const char* file : {"report0", "report0.idx", "report1", "report1.idx"})
+            if (fs::exists(m_dir / file))
+                return true;
+        return false;
+    }
+
+    void StartRecorder(std::vector<std::string> extra, std::uint32_t pid) {
+        std::vector<std::string> arguments{
+            PyxVideoBinary(), "--pid=" + std::to_string(pid), "--save-event", m_save.HandleValue(),
+            "--cancel-event", m_cancel.HandleValue(),         "--file",       Name()};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        ProcessOptions options;
+        options.inheritedDescriptors = {m_save.Fd(), m_cancel.Fd()};
+        m_recorder = std::make_unique<ChildProcess>(arguments, options);
+    }
+
+    bool LogShows(const std::string& text,
+                  std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
+        return Eventually([&] { return m_recorder->StandardError().find(text) != std::string::npos; },
+                          timeout);
+    }
+
+    ProcessResult Finish() { return m_recorder->Wait(std::chrono::seconds(20)); }
+
+    static std::string Hwnd(std::uint32_t window) { return std::to_string(window); }
+
+    fs::path m_dir;
+    EventDescriptor m_save;
+    EventDescriptor m_cancel;
+    TestWindowProcess m_target;
+    std::unique_ptr<ChildProcess> m_recorder;
+};
+
+// Decodes a JPEG with Debian's ffmpeg into packed RGB.
+std::string DecodeRgb(const fs::path& jpeg) {
+    const auto result = RunProcess({"/usr/bin/ffmpeg", "-loglevel", "error", "-i", jpeg.string(), "-f",
+                                    "rawvideo", "-pix_fmt", "rgb24", "-"});
+    return result.exitStatus == 0 ? result.standardOutput : std::string();
+}
+
+void ExpectColourNear(const std::string& rgb, int width, int x, int y, int r, int g, int b) {
+    const std::size_t at = (static_cast<std::size_t>(y) * width + x) * 3;
+    ASSERT_LT(at + 2, rgb.size());
+    EXPECT_NEAR(static_cast<unsigned char>(rgb[at]), r, 24) << "at " << x << "," << y;
+    EXPECT_NEAR(static_cast<unsigned char>(rgb[at + 1]), g, 24) << "at " << x << "," << y;
+    EXPECT_NEAR(static_cast<unsigned char>(rgb[at + 2]), b, 24) << "at " << x << "," << y;
+}
+
+TEST_F(RecorderTest, WithoutVideoTheSaveLeavesOnlyTheWindowImage) {
+    const std::uint32_t window = m_target.Create("main 320 240 100 100 000000");
+    m_target.Command("quadrants main");
+    StartRecorder({"--no-video"}, m_target.Pid());
+    ASSERT_TRUE(
+        LogShows("found window: pid(" + std::to_string(m_target.Pid()) + "), hwnd(" + Hwnd(window) + ")"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    m_save.Signal();
+    const auto result = Finish();
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_THAT(result.standardError, HasSubstr("INFO     event: save\n"));
+
+    const std::string rgb = DecodeRgb(Output(".jpg"));
+    ASSERT_EQ(rgb.size(), 320u * 240u * 3u);
+    ExpectColourNear(rgb, 320, 80, 60, 255, 0, 0);
+    ExpectColourNear(rgb, 320, 240, 60, 0, 255, 0);
+    ExpectColourNear(rgb, 320, 80, 180, 0, 0, 255);
+    ExpectColourNear(rgb, 320, 240, 180, 255, 255, 255);
+    EXPECT_FALSE(fs::exists(Output(".mp4")));
+    EXPECT_FALSE(RingFilesExist());
+}
+
+TEST_F(RecorderTest, TargetExitEndsTheRecordingLikeTheSaveEvent) {
+    m_target.Create("main 200 150 50 50 00FF00");
+    StartRecorder({"--no-video"}, m_target.Pid());
+    ASSERT_TRUE(LogShows("found window"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    m_target.Kill();
+    const auto result = Finish();
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_THAT(result.standardError, HasSubstr("INFO     event: process closed\n"));
+    EXPECT_TRUE(fs::exists(Output(".jpg")));
+}
+
+TEST_F(RecorderTest, CancelRemovesTheRingAndWritesNoVideo) {
+    m_target.Create("main 200 150 50 50 0000FF");
+    StartRecorder({}, m_target.Pid());
+    ASSERT_TRUE(LogShows("found window"));
+    EXPECT_TRUE(RingFilesExist());
+    m_cancel.Signal();
+    const auto result = Finish();
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_THAT(result.standardError, HasSubstr("INFO     event: cancel\n"));
+    EXPECT_FALSE(RingFilesExist());
+    EXPECT_FALSE(fs::exists(Output(".mp4")));
+}
+
+TEST_F(RecorderTest, NullPidEndsTheRecordingAsInvalid) {
+    StartRecorder({}, 0);
+    const auto result = Finish();
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_THAT(result.standardError, HasSubstr("ERROR    error: invalid pid\n"));
+    EXPECT_FALSE(RingFilesExist());
+}
+
+TEST_F(RecorderTest, MinimiseAndRestoreRestartTheCapture) {
+    const std::uint32_t window = m_target.Create("main 200 150 50 50 FF00FF");
+    StartRecorder({"--no-video"}, m_target.Pid());
+    const std::string ids = "pid(" + std::to_string(m_target.Pid()) + "), hwnd(" + Hwnd(window) + ")";
+    ASSERT_TRUE(LogShows("found window: " + ids));
+    m_target.Command("iconify main");
+    ASSERT_TRUE(LogShows("lost window: " + ids));
+    m_target.Command("map main");
+    m_target.Command("activate main");
+    ASSERT_TRUE(Eventually([&] {
+        const std::string log = m_recorder->StandardError();
+        return log.find("found window: " + ids, log.find("lost window")) != std::string::npos;
+    }));
+    m_cancel.Signal();
+    EXPECT_EQ(Finish().exitStatus, 0);
+}
+
+TEST_F(RecorderTest, WithoutDesktopAndWithoutAWindowNothingIsCapturedUntilOneShows) {
+    m_target.Create("main 200 150 50 50 FFFF00 hidden");
+    StartRecorder({"--no-desktop"}, m_target.Pid());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_THAT(m_recorder->StandardError(), Not(HasSubstr("capture")));
+    m_target.Command("map main");
+    ASSERT_TRUE(LogShows("found window"));
+    m_cancel.Signal();
+    EXPECT_EQ(Finish().exitStatus, 0);
+}
+
+TEST_F(RecorderTest, SignalsActAsTheEventsForAHandStartedRecorder) {
+    m_target.Create("main 200 150 50 50 00FFFF");
+    m_recorder = std::make_unique<ChildProcess>(std::vector<std::string>{
+        PyxVideoBinary(), "--pid=" + std::to_string(m_target.Pid()), "--no-video", "--file", Name()});
+    ASSERT_TRUE(LogShows("found window"));
+    m_recorder->Signal(SIGUSR1);
+    auto result = Finish();
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_THAT(result.standardError, HasSubstr("INFO     event: save\n"));
+
+    m_recorder = std::make_unique<ChildProcess>(std::vector<std::string>{
+        PyxVideoBinary(), "--pid=" + std::to_string(m_target.Pid()), "--file", Name()});
+    ASSERT_TRUE(LogShows("found window"));
+    m_recorder->Signal(SIGTERM);
+    result = Finish();
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_THAT(result.standardError, HasSubstr("INFO     event: cancel\n"));
+}
+
+} // namespace
