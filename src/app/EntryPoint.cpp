@@ -24,10 +24,6 @@ void OpenLogFile(Logger& logger, const std::wstring& path) {
                  std::strerror(errno));
 }
 
-std::unique_ptr<IVideoCapture> CreateVideoCapture(HMONITOR, HWND) {
-    throw std::runtime_error("video capture is not available yet");
-}
-
 // An event the command line did not name, created so that the signals always have one to set.
 class OwnedEvent {
 public:
@@ -52,12 +48,12 @@ private:
     HANDLE m_owned = nullptr;
 };
 
-int Record(const Options& options) {
+int Record(const Options& options, const VideoCaptureFactory& videoCaptureFactory) {
     const OwnedEvent saveEvent(options.saveEvent);
     const OwnedEvent cancelEvent(options.cancelEvent);
     const SignalEvents signalEvents(saveEvent.Get(), cancelEvent.Get());
 
-    Recorder recorder(CreateVideoCapture);
+    Recorder recorder(videoCaptureFactory);
     recorder.Start(options.file, options.pid, options.duration, saveEvent.Get(), cancelEvent.Get(),
                    options.noVideo, options.noDesktop);
     recorder.Join();
@@ -67,7 +63,7 @@ int Record(const Options& options) {
 
 } // namespace
 
-int RunEntryPoint() {
+int RunEntryPoint(const VideoCaptureFactory& videoCaptureFactory) {
     // Wide texts in log lines are converted as UTF-8 whatever the environment's locale.
     std::setlocale(LC_CTYPE, "C.UTF-8");
     // X11 reports window and monitor geometry in physical pixels, so there is no DPI scaling to opt out of.
@@ -84,7 +80,7 @@ int RunEntryPoint() {
             LogRaw("Borderless capture is not supported by this version of Windows");
             exitCode = -1;
         } else {
-            exitCode = Record(options);
+            exitCode = Record(options, videoCaptureFactory);
         }
     } catch (const std::exception& e) {
         LogError("error: %s", e.what());

@@ -1,4 +1,7 @@
 #pragma once
 
-// Runs the recorder process from its command line; returns the process exit code (0, or -1 on failure).
-int RunEntryPoint();
+#include "Capture/VideoCaptureControl.h"
+
+// Runs the recorder process from its command line with the given video capture; returns the process exit
+// code (0, or -1 on failure).
+int RunEntryPoint(const VideoCaptureFactory& videoCaptureFactory);

@@ -1,0 +1,6 @@
+#pragma once
+
+#include "Capture/VideoCaptureControl.h"
+
+// The video capture the recorder runs: of the window, or of the monitor when the window is null.
+std::unique_ptr<IVideoCapture> CreateVideoCapture(HMONITOR monitor, HWND window);
