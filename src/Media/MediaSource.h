@@ -1,0 +1,93 @@
+#pragma once
+// The live media source of a capture session: one MediaStream per elementary stream. The capture side queues
+// samples into a stream, the media session requests them; the source keeps no history. Source-level commands
+// run one at a time through the source's AsyncQueue. The source and its streams share one recursive lock.
+
+#include "AsyncOp.h"
+#include "AsyncQueue.h"
+#include "MediaStream.h"
+#include "platform/mf/SourceInterfaces.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+enum class MediaSourceType : std::int32_t {
+    // At most the newest sample waits in a stream between two requests.
+    Server = 1,
+};
+
+class MediaSource final : public ComObject<IMFMediaSource> {
+public:
+    using AsyncOpType = ::AsyncOpType;
+
+    enum class State : std::int32_t {
+        Uninitialized = 0,
+        Stopped = 2,
+        Paused = 3,
+        Started = 4,
+        Shutdown = 5,
+    };
+
+    // One stream per media type, in order, stream i with identifier i. The source is handed out even when
+    // construction fails (it is then Uninitialized); the result tells.
+    static HRESULT CreateInstance(MediaSourceType type, int count, IMFMediaType** mediaTypes, MediaSource** source);
+
+    // Stream `index` (below the stream count) with a reference added.
+    HRESULT GetStream(DWORD index, MediaStream** stream);
+
+    // IMFMediaEventGenerator
+    HRESULT STDMETHODCALLTYPE GetEvent(DWORD dwFlags, IMFMediaEvent** ppEvent) override;
+    HRESULT STDMETHODCALLTYPE BeginGetEvent(IMFAsyncCallback* pCallback, IUnknown* punkState) override;
+    HRESULT STDMETHODCALLTYPE EndGetEvent(IMFAsyncResult* pResult, IMFMediaEvent** ppEvent) override;
+    HRESULT STDMETHODCALLTYPE QueueEvent(MediaEventType met, REFGUID guidExtendedType, HRESULT hrStatus,
+                                         const PROPVARIANT* pvValue) override;
+
+    // IMFMediaSource
+    HRESULT STDMETHODCALLTYPE GetCharacteristics(DWORD* pdwCharacteristics) override;
+    HRESULT STDMETHODCALLTYPE CreatePresentationDescriptor(IMFPresentationDescriptor** ppPresentationDescriptor) override;
+    HRESULT STDMETHODCALLTYPE Start(IMFPresentationDescriptor* pPresentationDescriptor, const GUID* pguidTimeFormat,
+                                    const PROPVARIANT* pvarStartPosition) override;
+    HRESULT STDMETHODCALLTYPE Stop() override;
+    HRESULT STDMETHODCALLTYPE Pause() override;
+    HRESULT STDMETHODCALLTYPE Shutdown() override;
+
+    // For the streams, under the shared lock.
+    HRESULT QueueAsyncOp(AsyncOpType type);
+    MediaSourceType Type() const { return m_type; }
+    const std::shared_ptr<std::recursive_mutex>& SharedLock() const { return m_lock; }
+    State CurrentState() const;
+
+private:
+    explicit MediaSource(MediaSourceType type);
+    ~MediaSource() override;
+
+    HRESULT Initialize(int count, IMFMediaType** mediaTypes);
+    HRESULT CheckShutdown() const;
+    HRESULT CheckInitialized() const;
+    HRESULT QueueAsyncOp(const AsyncOp& op);
+
+    // AsyncQueue callbacks.
+    HRESULT ValidateOperation(AsyncOp& op);
+    HRESULT DispatchOperation(AsyncOp& op);
+
+    HRESULT BeginAsyncOp(AsyncOp& op);
+    void CompleteAsyncOp();
+    HRESULT DoStart(AsyncOp& op);
+    HRESULT DoStop(AsyncOp& op);
+    HRESULT DoPause(AsyncOp& op);
+    HRESULT DoEndOfStream(AsyncOp& op);
+    HRESULT SelectStreams(IMFPresentationDescriptor* presentDesc, const PROPVARIANT& propVar);
+    HRESULT ValidatePresentationDescriptor(IMFPresentationDescriptor* presentDesc);
+
+    const std::shared_ptr<std::recursive_mutex> m_lock;
+    State m_state = State::Uninitialized;
+    ComPtr<IMFMediaEventQueue> m_eventQueue;
+    ComPtr<IMFPresentationDescriptor> m_presentDesc;
+    ComPtr<AsyncQueue<AsyncOp, MediaSource>> m_asyncQueue;
+    std::vector<ComPtr<MediaStream>> m_streams;
+    AsyncOp* m_currentOp = nullptr;
+    std::int32_t m_pendingEos = 0;
+    const MediaSourceType m_type;
+};
