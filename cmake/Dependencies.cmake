@@ -2,3 +2,9 @@
 pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb xcb-composite xcb-damage xcb-shm xcb-xfixes xcb-randr xcb-res)
 pkg_check_modules(JPEG REQUIRED IMPORTED_TARGET libjpeg)
 pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil)
+pkg_check_modules(SWRESAMPLE REQUIRED IMPORTED_TARGET libswresample)
+# libyuv ships no pkg-config file.
+find_library(YUV_LIBRARY yuv REQUIRED)
+find_path(YUV_INCLUDE_DIR libyuv.h REQUIRED)
+add_library(Yuv::Yuv UNKNOWN IMPORTED)
+set_target_properties(Yuv::Yuv PROPERTIES IMPORTED_LOCATION ${YUV_LIBRARY} INTERFACE_INCLUDE_DIRECTORIES ${YUV_INCLUDE_DIR})

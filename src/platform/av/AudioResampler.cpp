@@ -47,7 +47,8 @@ CodecStatus AudioResampler::Impl::Run(const std::uint8_t* in, int frames, std::v
     out.resize(start + static_cast<std::size_t>(capacity) * output.BytesPerFrame());
     std::uint8_t* target = out.data() + start;
     const std::uint8_t* source = in;
-    const int converted = swr_convert(context.get(), &target, capacity, in != nullptr ? &source : nullptr, frames);
+    const int converted =
+        swr_convert(context.get(), &target, capacity, in != nullptr ? &source : nullptr, frames);
     if (converted < 0) {
         out.resize(start);
         return StatusFromAvError(converted);
@@ -70,9 +71,9 @@ CodecStatus AudioResampler::Open(const PcmFormat& input, const PcmFormat& output
     av_channel_layout_default(&inputLayout, static_cast<int>(input.channels));
     av_channel_layout_default(&outputLayout, static_cast<int>(output.channels));
     SwrContext* raw = nullptr;
-    int error = swr_alloc_set_opts2(&raw, &outputLayout, AvFormat(output.format), static_cast<int>(output.sampleRate),
-                                    &inputLayout, AvFormat(input.format), static_cast<int>(input.sampleRate), 0,
-                                    nullptr);
+    int error = swr_alloc_set_opts2(&raw, &outputLayout, AvFormat(output.format),
+                                    static_cast<int>(output.sampleRate), &inputLayout, AvFormat(input.format),
+                                    static_cast<int>(input.sampleRate), 0, nullptr);
     av_channel_layout_uninit(&inputLayout);
     av_channel_layout_uninit(&outputLayout);
     auto impl = std::make_unique<Impl>();

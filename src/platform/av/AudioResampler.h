@@ -20,14 +20,16 @@ struct PcmFormat {
 
 class AudioResampler {
 public:
-    static CodecStatus Open(const PcmFormat& input, const PcmFormat& output, std::unique_ptr<AudioResampler>& resampler);
+    static CodecStatus Open(const PcmFormat& input, const PcmFormat& output,
+                            std::unique_ptr<AudioResampler>& resampler);
     ~AudioResampler();
     AudioResampler(const AudioResampler&) = delete;
     AudioResampler& operator=(const AudioResampler&) = delete;
 
     // Converts `frames` input sample frames and appends what comes out to `output`; `produced` is the number
     // of output frames appended. Some input stays inside the filter until later calls or Drain.
-    CodecStatus Convert(const std::uint8_t* input, int frames, std::vector<std::uint8_t>& output, int& produced);
+    CodecStatus Convert(const std::uint8_t* input, int frames, std::vector<std::uint8_t>& output,
+                        int& produced);
     // Appends everything still inside the filter.
     CodecStatus Drain(std::vector<std::uint8_t>& output, int& produced);
     // How much of the input given so far is still inside the filter, in output sample frames.

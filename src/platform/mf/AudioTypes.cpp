@@ -2,6 +2,7 @@
 
 #include "MfError.h"
 #include "MfGuids.h"
+#include "TransformBase.h"
 
 namespace {
 
@@ -38,15 +39,6 @@ HRESULT PcmFormatFromType(IMFMediaType* type, av::PcmFormat& format) {
         blockAlignment != format.BytesPerFrame())
         return MF_E_INVALIDMEDIATYPE;
     return S_OK;
-}
-
-HRESULT MakePartialType(REFGUID major, REFGUID subtype, ComPtr<IMFMediaType>& type) {
-    HRESULT hr = MFCreateMediaType(&type);
-    if (SUCCEEDED(hr))
-        hr = type->SetGUID(MF_MT_MAJOR_TYPE, major);
-    if (SUCCEEDED(hr))
-        hr = type->SetGUID(MF_MT_SUBTYPE, subtype);
-    return hr;
 }
 
 HRESULT MakePcmType(const av::PcmFormat& format, ComPtr<IMFMediaType>& type) {

@@ -3,6 +3,7 @@
 
 #include "MediaType.h"
 #include "platform/av/AudioResampler.h"
+#include "platform/win/ComPtr.h"
 
 // MF_E_INVALIDMEDIATYPE unless the type is 16-bit PCM or 32-bit float audio with 1 to 8 channels at a rate up
 // to 384 kHz, its block alignment (when given) matching.
@@ -10,5 +11,3 @@ HRESULT PcmFormatFromType(IMFMediaType* type, av::PcmFormat& format);
 // A complete type for the format: subtype, bits, rate, channels, block alignment, bytes per second and
 // MF_MT_ALL_SAMPLES_INDEPENDENT.
 HRESULT MakePcmType(const av::PcmFormat& format, ComPtr<IMFMediaType>& type);
-// A type with only the major type and the subtype set.
-HRESULT MakePartialType(REFGUID major, REFGUID subtype, ComPtr<IMFMediaType>& type);

@@ -11,6 +11,8 @@
 
 // A copy of the type's attributes in a new media type.
 HRESULT CopyMediaType(IMFMediaType* source, ComPtr<IMFMediaType>& copy);
+// A type with only the major type and the subtype set.
+HRESULT MakePartialType(REFGUID major, REFGUID subtype, ComPtr<IMFMediaType>& type);
 
 template <class... Extra>
 class TransformBase : public ComObject<IMFTransform, Extra...> {
@@ -77,7 +79,8 @@ public:
     HRESULT STDMETHODCALLTYPE GetInputAvailableType(DWORD stream, DWORD index, IMFMediaType** type) override {
         return AvailableType(stream, index, type, true);
     }
-    HRESULT STDMETHODCALLTYPE GetOutputAvailableType(DWORD stream, DWORD index, IMFMediaType** type) override {
+    HRESULT STDMETHODCALLTYPE GetOutputAvailableType(DWORD stream, DWORD index,
+                                                     IMFMediaType** type) override {
         return AvailableType(stream, index, type, false);
     }
 
@@ -237,7 +240,8 @@ private:
         std::lock_guard lock(m_mutex);
         return NoThrow([&] {
             ComPtr<IMFMediaType> available;
-            const HRESULT hr = input ? InputAvailableType(index, available) : OutputAvailableType(index, available);
+            const HRESULT hr =
+                input ? InputAvailableType(index, available) : OutputAvailableType(index, available);
             if (SUCCEEDED(hr))
                 *type = available.Detach();
             return hr;

@@ -21,8 +21,8 @@ HRESULT PictureFormat::FromType(IMFMediaType* type, PictureFormat& format) {
         FAILED(type->GetGUID(MF_MT_SUBTYPE, &format.subtype)) ||
         (format.subtype != MFVideoFormat_ARGB32 && format.subtype != MFVideoFormat_NV12))
         return MF_E_INVALIDMEDIATYPE;
-    if (FAILED(MFGetAttributeSize(type, MF_MT_FRAME_SIZE, &format.width, &format.height)) || format.width == 0 ||
-        format.height == 0 || format.width > MaxSide || format.height > MaxSide)
+    if (FAILED(MFGetAttributeSize(type, MF_MT_FRAME_SIZE, &format.width, &format.height)) ||
+        format.width == 0 || format.height == 0 || format.width > MaxSide || format.height > MaxSide)
         return MF_E_INVALIDMEDIATYPE;
     if (format.subtype == MFVideoFormat_NV12 && (format.width % 2 != 0 || format.height % 2 != 0))
         return MF_E_INVALIDMEDIATYPE;
@@ -51,7 +51,7 @@ HRESULT PictureLock::Lock(IMFSample* sample, const PictureFormat& format, bool w
     HRESULT hr = sample->GetBufferByIndex(0, &m_buffer);
     if (FAILED(hr))
         return hr;
-    hr = m_buffer.As(&m_buffer2D);
+    hr = m_buffer->QueryInterface(&m_buffer2D);
     hr = SUCCEEDED(hr) ? LockSurface(format) : LockMemory(format, writing);
     if (FAILED(hr)) {
         m_buffer2D = nullptr;
@@ -65,7 +65,7 @@ HRESULT PictureLock::LockSurface(const PictureFormat& format) {
     // A texture's chroma plane follows its whole luma plane, which may be taller than the picture.
     UINT32 planeRows = format.height;
     ComPtr<IMFDXGIBuffer> surface;
-    if (SUCCEEDED(m_buffer.As(&surface))) {
+    if (SUCCEEDED(m_buffer->QueryInterface(&surface))) {
         ComPtr<ID3D11Texture2D> texture;
         HRESULT hr = surface->GetResource(IID_PPV_ARGS(&texture));
         if (FAILED(hr))

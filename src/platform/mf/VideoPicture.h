@@ -4,6 +4,7 @@
 
 #include "DxgiBuffers.h"
 #include "MediaType.h"
+#include "platform/win/ComPtr.h"
 
 // What a transform expects a picture to be.
 struct PictureFormat {

@@ -6,15 +6,6 @@
 
 namespace {
 
-HRESULT MakeVideoType(REFGUID subtype, ComPtr<IMFMediaType>& type) {
-    HRESULT hr = MFCreateMediaType(&type);
-    if (SUCCEEDED(hr))
-        hr = type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
-    if (SUCCEEDED(hr))
-        hr = type->SetGUID(MF_MT_SUBTYPE, subtype);
-    return hr;
-}
-
 HRESULT CopyItem(IMFMediaType* from, IMFMediaType* to, REFGUID key) {
     PROPVARIANT value;
     PropVariantInit(&value);
@@ -59,8 +50,8 @@ HRESULT VideoProcessorTransform::SetRotation(MF_VIDEO_PROCESSOR_ROTATION rotatio
 }
 
 void VideoProcessorTransform::DescribeInput(MFT_INPUT_STREAM_INFO& info) {
-    info.dwFlags =
-        MFT_INPUT_STREAM_WHOLE_SAMPLES | MFT_INPUT_STREAM_SINGLE_SAMPLE_PER_BUFFER | MFT_INPUT_STREAM_FIXED_SAMPLE_SIZE;
+    info.dwFlags = MFT_INPUT_STREAM_WHOLE_SAMPLES | MFT_INPUT_STREAM_SINGLE_SAMPLE_PER_BUFFER |
+                   MFT_INPUT_STREAM_FIXED_SAMPLE_SIZE;
     if (m_inputType)
         info.cbSize = static_cast<DWORD>(m_in.Size(static_cast<LONG>(m_in.RowBytes())));
 }
@@ -75,7 +66,7 @@ void VideoProcessorTransform::DescribeOutput(MFT_OUTPUT_STREAM_INFO& info) {
 HRESULT VideoProcessorTransform::InputAvailableType(DWORD index, ComPtr<IMFMediaType>& type) {
     if (index > 0)
         return MF_E_NO_MORE_TYPES;
-    return MakeVideoType(MFVideoFormat_ARGB32, type);
+    return MakePartialType(MFMediaType_Video, MFVideoFormat_ARGB32, type);
 }
 
 HRESULT VideoProcessorTransform::OutputAvailableType(DWORD index, ComPtr<IMFMediaType>& type) {
@@ -83,15 +74,18 @@ HRESULT VideoProcessorTransform::OutputAvailableType(DWORD index, ComPtr<IMFMedi
         return MF_E_TRANSFORM_TYPE_NOT_SET;
     if (index > 1)
         return MF_E_NO_MORE_TYPES;
-    HRESULT hr = MakeVideoType(index == 0 ? MFVideoFormat_NV12 : MFVideoFormat_ARGB32, type);
-    for (const GUID* key : {&MF_MT_FRAME_SIZE, &MF_MT_FRAME_RATE, &MF_MT_PIXEL_ASPECT_RATIO, &MF_MT_INTERLACE_MODE})
+    HRESULT hr =
+        MakePartialType(MFMediaType_Video, index == 0 ? MFVideoFormat_NV12 : MFVideoFormat_ARGB32, type);
+    for (const GUID* key :
+         {&MF_MT_FRAME_SIZE, &MF_MT_FRAME_RATE, &MF_MT_PIXEL_ASPECT_RATIO, &MF_MT_INTERLACE_MODE})
         if (SUCCEEDED(hr))
             hr = CopyItem(m_inputType.Get(), type.Get(), *key);
     return hr;
 }
 
 bool VideoProcessorTransform::RatesCompatible(IMFMediaType* input, IMFMediaType* output) {
-    if (input == nullptr || output == nullptr || MFGetAttributeUINT32(m_attributes.Get(), MF_XVP_DISABLE_FRC, 0))
+    if (input == nullptr || output == nullptr ||
+        MFGetAttributeUINT32(m_attributes.Get(), MF_XVP_DISABLE_FRC, 0))
         return true;
     UINT32 inNumerator = 0, inDenominator = 0, outNumerator = 0, outDenominator = 0;
     if (FAILED(MFGetAttributeRatio(input, MF_MT_FRAME_RATE, &inNumerator, &inDenominator)) ||
@@ -155,8 +149,8 @@ void VideoProcessorTransform::ResetPool() {
 int VideoProcessorTransform::Turn() const { return m_rotationMode == ROTATION_NORMAL ? m_inputRotation : 0; }
 
 bool VideoProcessorTransform::PassesThrough() const {
-    return m_out.subtype == MFVideoFormat_ARGB32 && m_in.width == m_out.width && m_in.height == m_out.height &&
-           Turn() == 0;
+    return m_out.subtype == MFVideoFormat_ARGB32 && m_in.width == m_out.width &&
+           m_in.height == m_out.height && Turn() == 0;
 }
 
 HRESULT VideoProcessorTransform::TakeInput(IMFSample* sample) {
@@ -208,7 +202,8 @@ HRESULT VideoProcessorTransform::Convert(IMFSample* input, IMFSample* output) {
     const int pitch = static_cast<int>(target.Pitch());
     const bool converted =
         m_out.subtype == MFVideoFormat_NV12
-            ? m_converter.ToNv12(picture, Turn(), {target.Data(), pitch, target.Chroma(), pitch, width, height})
+            ? m_converter.ToNv12(picture, Turn(),
+                                 {target.Data(), pitch, target.Chroma(), pitch, width, height})
             : m_converter.ToArgb(picture, Turn(), {target.Data(), pitch, width, height});
     return converted ? S_OK : E_FAIL;
 }
@@ -228,7 +223,8 @@ HRESULT VideoProcessorTransform::SetD3DManager(IUnknown* manager) {
             hr = deviceManager->OpenDeviceHandle(&handle);
         if (FAILED(hr))
             return hr;
-        hr = deviceManager->LockDevice(handle, __uuidof(ID3D11Device), reinterpret_cast<void**>(&device), TRUE);
+        hr = deviceManager->LockDevice(handle, __uuidof(ID3D11Device), reinterpret_cast<void**>(&device),
+                                       TRUE);
         if (SUCCEEDED(hr))
             hr = deviceManager->UnlockDevice(handle, FALSE);
         const HRESULT closed = deviceManager->CloseDeviceHandle(handle);

@@ -35,7 +35,7 @@ HRESULT VideoSamplePool::Invoke(IMFAsyncResult* result) {
     HRESULT hr = result->GetObject(&object);
     ComPtr<IMFSample> sample;
     if (SUCCEEDED(hr))
-        hr = object.As(&sample);
+        hr = object->QueryInterface(&sample);
     if (FAILED(hr))
         return hr;
     std::lock_guard lock(m_mutex);
@@ -58,8 +58,9 @@ HRESULT VideoSamplePool::CreateSample(ComPtr<IMFSample>& sample) {
         ComPtr<IMFMediaBuffer> buffer;
         HRESULT hr = MFCreateVideoSampleFromSurface(nullptr, &sample);
         if (SUCCEEDED(hr))
-            hr = MFCreateAlignedMemoryBuffer(static_cast<DWORD>(m_format.Size(static_cast<LONG>(m_format.RowBytes()))),
-                                             MF_64_BYTE_ALIGNMENT, &buffer);
+            hr = MFCreateAlignedMemoryBuffer(
+                static_cast<DWORD>(m_format.Size(static_cast<LONG>(m_format.RowBytes()))),
+                MF_64_BYTE_ALIGNMENT, &buffer);
         if (SUCCEEDED(hr))
             hr = sample->AddBuffer(buffer.Get());
         return hr;
