@@ -1,0 +1,76 @@
+#include "PacketHandler.h"
+
+#include "Util/Logger.h"
+#include "platform/mf/MfGuids.h"
+
+#include <algorithm>
+
+namespace {
+
+// 100-ns units to 90 kHz ticks: taken as unsigned, scaled in double precision, truncated to 32 bits.
+std::uint32_t ToTicks(LONGLONG hundredNanoseconds) {
+    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(double(std::uint64_t(hundredNanoseconds)) * 0.009));
+}
+
+} // namespace
+
+void PacketHandler::Start(RingFile* ring, std::uint32_t pendingBaseTime) {
+    std::lock_guard lock(m_mutex);
+    m_ring = ring;
+    m_pendingBaseTime = pendingBaseTime;
+    m_offset = 0;
+    m_latestEndTime = 0;
+    m_videoStarted = false;
+    m_audioSeen = false;
+    m_writeFailing = false;
+}
+
+std::uint32_t PacketHandler::Stop() {
+    std::lock_guard lock(m_mutex);
+    m_ring = nullptr;
+    return m_latestEndTime;
+}
+
+GenericGrabberSinkCallback::Function PacketHandler::SinkFunction(std::uint32_t kind) {
+    return [this, kind](REFGUID, DWORD, LONGLONG time, LONGLONG duration, const BYTE* data, DWORD size,
+                        IMFAttributes* attributes) { OnPacket(kind, time, duration, data, size, attributes); };
+}
+
+bool PacketHandler::PassesGate(std::uint32_t kind) {
+    if (kind == AudioKind) {
+        m_audioSeen = true;
+        return m_videoStarted;
+    }
+    if (!m_audioSeen)
+        return false;
+    m_videoStarted = true;
+    return true;
+}
+
+void PacketHandler::OnPacket(std::uint32_t kind, LONGLONG time, LONGLONG duration, const BYTE* data, DWORD size,
+                             IMFAttributes* attributes) {
+    UINT32 cleanPoint = 0;
+    const bool keyFrame = attributes != nullptr &&
+                          SUCCEEDED(attributes->GetUINT32(MFSampleExtension_CleanPoint, &cleanPoint)) &&
+                          cleanPoint != 0;
+    std::uint32_t time90 = ToTicks(time);
+    const std::uint32_t duration90 = ToTicks(duration);
+    const std::uint32_t flags =
+        (kind & RingStreamKindMask) | (kind == AudioKind ? RingFlagAudio : 0) | (keyFrame ? RingFlagKeyFrame : 0);
+
+    std::lock_guard lock(m_mutex);
+    // A packet that arrives after the recording stopped has nowhere to go.
+    if (m_ring == nullptr || !PassesGate(kind))
+        return;
+    if (m_pendingBaseTime != 0) {
+        m_offset = m_pendingBaseTime - time90;
+        m_pendingBaseTime = 0;
+    }
+    time90 += m_offset;
+    m_latestEndTime = std::max(m_latestEndTime, time90 + duration90);
+    const bool failed = m_ring->Write(RingPacketHeader{time90, duration90, size, flags}, data, size) != 0;
+    // Said once per run of failures, so a full disk does not flood the log.
+    if (failed && !m_writeFailing)
+        LogError("ring write failed: timestamp(%u), size(%u)", time90, static_cast<unsigned>(size));
+    m_writeFailing = failed;
+}

@@ -1,0 +1,41 @@
+#pragma once
+// Turns the encoded samples of both grabber sinks into ring records. The start is gated so that a recording
+// begins with the first video packet encoded after audio is flowing, and the first written packet is moved to
+// a pending base time so that a restarted capture continues the previous one's timeline. One mutex serialises
+// both sinks' packets and the start and stop of a recording.
+
+#include "Media/GenericGrabberSinkCallback.h"
+#include "ring/RingFile.h"
+
+#include <cstdint>
+#include <mutex>
+
+class PacketHandler {
+public:
+    static constexpr std::uint32_t VideoKind = 0;
+    static constexpr std::uint32_t AudioKind = 1;
+
+    // Writes to `ring` from now on; `pendingBaseTime` (90 kHz ticks, 0 for none) is where the first written
+    // packet goes.
+    void Start(RingFile* ring, std::uint32_t pendingBaseTime);
+    // Forgets the ring, so packets still arriving are discarded; returns the latest packet end time.
+    std::uint32_t Stop();
+
+    void OnPacket(std::uint32_t kind, LONGLONG time, LONGLONG duration, const BYTE* data, DWORD size,
+                  IMFAttributes* attributes);
+    // The sink function of the stream of `kind`.
+    GenericGrabberSinkCallback::Function SinkFunction(std::uint32_t kind);
+
+private:
+    // Called under the lock: whether the start gate lets the packet through.
+    bool PassesGate(std::uint32_t kind);
+
+    std::mutex m_mutex;
+    RingFile* m_ring = nullptr;
+    std::uint32_t m_pendingBaseTime = 0;
+    std::uint32_t m_offset = 0;
+    std::uint32_t m_latestEndTime = 0;
+    bool m_videoStarted = false;
+    bool m_audioSeen = false;
+    bool m_writeFailing = false;
+};
