@@ -97,7 +97,7 @@ std::string Create(std::istringstream& in, xcb_window_t parent, const std::strin
     window.width = static_cast<std::uint16_t>(w);
     window.height = static_cast<std::uint16_t>(h);
     window.color = static_cast<std::uint32_t>(std::stoul(color, nullptr, 16));
-    const std::uint32_t values[] = {0, mode == "override" ? 1u : 0u, XCB_EVENT_MASK_EXPOSURE};
+    const std::uint32_t values[] = {window.color, mode == "override" ? 1u : 0u, XCB_EVENT_MASK_EXPOSURE};
     xcb_create_window(g_c, XCB_COPY_FROM_PARENT, window.id, parent, x, y, window.width, window.height, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, g_screen->root_visual,
                       XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
@@ -138,6 +138,9 @@ bool SendSetMonitor(const std::vector<std::uint8_t>& monitorInfo) {
     xcb_protocol_request_t info{1, &xcb_randr_id, XCB_RANDR_SET_MONITOR, 1};
     const xcb_void_cookie_t cookie{xcb_send_request(g_c, XCB_REQUEST_CHECKED, parts + 2, &info)};
     xcb_generic_error_t* error = xcb_request_check(g_c, cookie);
+    if (error != nullptr)
+        std::fprintf(stderr, "SetMonitor refused: error %d, value 0x%x\n", error->error_code,
+                     error->resource_id);
     std::free(error);
     return error == nullptr;
 }
@@ -173,6 +176,8 @@ std::string SetMonitors(const std::string& spec) {
             std::memcpy(buffer.data() + sizeof(xcb_randr_monitor_info_t), &output, 4);
         if (!first)
             buffer.resize(sizeof(xcb_randr_monitor_info_t));
+        // A monitor of the same name is replaced; the server refuses to give its output to two at once.
+        std::free(xcb_request_check(g_c, xcb_randr_delete_monitor_checked(g_c, g_screen->root, info->name)));
         if (!SendSetMonitor(buffer))
             return "error set monitor refused";
         first = false;

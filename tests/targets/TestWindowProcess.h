@@ -32,4 +32,4 @@ private:
 
 // Polls `condition` until it holds or `timeout` passes; true when it held.
 bool WaitFor(const std::function<bool()>& condition,
-             std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
+             std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
