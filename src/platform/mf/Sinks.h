@@ -1,6 +1,7 @@
 #pragma once
 // Media sinks, their stream sinks, activation objects, and the sample grabber sink with its callbacks.
 
+#include "Activate.h"
 #include "Descriptors.h"
 #include "EventQueue.h"
 #include "Sample.h"
@@ -49,18 +50,6 @@ protected:
 
 PYX_INTERFACE_ID(IMFSampleGrabberSinkCallback2, IMFSampleGrabberSinkCallback,
                  "ca86aa50-c46e-429e-ab27-16d6ac6844cb");
-
-struct IMFActivate : IMFAttributes {
-    // Creates the object on the first call; later calls hand out the same one until it is shut down.
-    virtual HRESULT STDMETHODCALLTYPE ActivateObject(REFIID riid, void** ppv) = 0;
-    virtual HRESULT STDMETHODCALLTYPE ShutdownObject() = 0;
-    virtual HRESULT STDMETHODCALLTYPE DetachObject() = 0;
-
-protected:
-    ~IMFActivate() = default;
-};
-
-PYX_INTERFACE_ID(IMFActivate, IMFAttributes, "7fee9e9a-4a89-47a6-899c-b6a53a70fb67");
 
 struct IMFStreamSink;
 
