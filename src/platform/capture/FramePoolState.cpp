@@ -24,15 +24,8 @@ HRESULT FramePoolState::Create(ID3D11Device* device, DirectXPixelFormat format, 
         size.Width <= 0 || size.Height <= 0)
         return E_INVALIDARG;
     std::shared_ptr<FramePoolState> created(new FramePoolState());
-    D3D11_TEXTURE2D_DESC desc{};
-    desc.Width = static_cast<UINT>(size.Width);
-    desc.Height = static_cast<UINT>(size.Height);
-    desc.MipLevels = 1;
-    desc.ArraySize = 1;
-    desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-    desc.SampleDesc.Count = 1;
-    desc.Usage = D3D11_USAGE_DEFAULT;
-    desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+    const CD3D11_TEXTURE2D_DESC desc(DXGI_FORMAT_B8G8R8A8_UNORM, static_cast<UINT>(size.Width),
+                                     static_cast<UINT>(size.Height), 1, 1);
     created->m_buffers.resize(static_cast<std::size_t>(bufferCount));
     for (Buffer& buffer : created->m_buffers) {
         HRESULT hr = Texture2D::Create(device, desc, nullptr, buffer.texture);

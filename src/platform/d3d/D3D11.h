@@ -86,6 +86,18 @@ struct D3D11_TEXTURE2D_DESC {
     UINT MiscFlags;
 };
 
+// The description helper of d3d11.h, with its argument order and defaults (give mipLevels 1: this platform
+// has no mip chains).
+struct CD3D11_TEXTURE2D_DESC : D3D11_TEXTURE2D_DESC {
+    explicit CD3D11_TEXTURE2D_DESC(DXGI_FORMAT format, UINT width, UINT height, UINT arraySize = 1,
+                                   UINT mipLevels = 0, UINT bindFlags = D3D11_BIND_SHADER_RESOURCE,
+                                   D3D11_USAGE usage = D3D11_USAGE_DEFAULT, UINT cpuAccessFlags = 0,
+                                   UINT sampleCount = 1, UINT sampleQuality = 0, UINT miscFlags = 0)
+        : D3D11_TEXTURE2D_DESC{
+              width, height,    mipLevels,      arraySize, format, {sampleCount, sampleQuality},
+              usage, bindFlags, cpuAccessFlags, miscFlags} {}
+};
+
 struct D3D11_SUBRESOURCE_DATA {
     const void* pSysMem;
     UINT SysMemPitch;

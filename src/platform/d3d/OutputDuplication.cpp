@@ -23,14 +23,8 @@ HRESULT OutputDuplication::Create(ID3D11Device* device, ComPtr<IDXGIOutput> outp
         x11::ScreenSource::Open(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(desc.Monitor)));
     if (!source)
         return DXGI_ERROR_UNSUPPORTED;
-    D3D11_TEXTURE2D_DESC imageDesc{};
-    imageDesc.Width = source->Width();
-    imageDesc.Height = source->Height();
-    imageDesc.MipLevels = 1;
-    imageDesc.ArraySize = 1;
-    imageDesc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-    imageDesc.SampleDesc.Count = 1;
-    imageDesc.Usage = D3D11_USAGE_DEFAULT;
+    const CD3D11_TEXTURE2D_DESC imageDesc(DXGI_FORMAT_B8G8R8A8_UNORM, source->Width(), source->Height(), 1, 1,
+                                          0);
     ComPtr<Texture2D> image;
     const HRESULT hr = Texture2D::Create(device, imageDesc, nullptr, image);
     if (FAILED(hr))
