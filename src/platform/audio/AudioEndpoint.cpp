@@ -1,0 +1,39 @@
+#include "AudioEndpoint.h"
+
+#include "AudioClient.h"
+#include "platform/mf/NoThrow.h"
+
+#include <utility>
+
+namespace {
+
+pulse::SinkFormat StandInFormat() {
+    pulse::SinkFormat format;
+    format.samplesPerSecond = 48000;
+    format.channels = 2;
+    format.channelMask = KSAUDIO_SPEAKER_STEREO;
+    return format;
+}
+
+} // namespace
+
+AudioEndpoint::AudioEndpoint(std::shared_ptr<pulse::Connection> connection, const pulse::SinkFormat& format)
+    : m_connection(std::move(connection)), m_format(format) {}
+
+AudioEndpoint::AudioEndpoint() : m_format(StandInFormat()) {}
+
+HRESULT AudioEndpoint::Activate(REFIID iid, DWORD, PROPVARIANT*, void** ppInterface) {
+    if (ppInterface == nullptr)
+        return E_POINTER;
+    *ppInterface = nullptr;
+    if (iid != __uuidof(IAudioClient))
+        return E_NOINTERFACE;
+    if (m_connection && m_connection->IsFailed())
+        return AUDCLNT_E_DEVICE_INVALIDATED;
+    return CreateObject<AudioClient>(reinterpret_cast<IAudioClient**>(ppInterface), m_connection, m_format);
+}
+
+bool IsNullAudioEndpoint(IMMDevice* device) {
+    const auto* endpoint = dynamic_cast<const AudioEndpoint*>(device);
+    return endpoint != nullptr && endpoint->IsNull();
+}

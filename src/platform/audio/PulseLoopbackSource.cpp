@@ -1,0 +1,51 @@
+#include "PulseLoopbackSource.h"
+
+#include <chrono>
+#include <utility>
+
+namespace {
+
+// About one device period: the server hands frames over about as often as the reader takes packets.
+constexpr std::chrono::milliseconds FragmentLatency{10};
+constexpr std::chrono::milliseconds OpenTimeout{2000};
+
+} // namespace
+
+PulseLoopbackSource::PulseLoopbackSource(CapturePacketQueue& queue) : m_queue(queue) {}
+
+PulseLoopbackSource::~PulseLoopbackSource() = default;
+
+std::unique_ptr<PulseLoopbackSource> PulseLoopbackSource::Open(std::shared_ptr<pulse::Connection> connection,
+                                                               const pulse::SinkFormat& format,
+                                                               CapturePacketQueue& queue) {
+    std::unique_ptr<PulseLoopbackSource> source(new PulseLoopbackSource(queue));
+    PulseLoopbackSource* target = source.get();
+    source->m_stream = pulse::MonitorStream::Open(
+        std::move(connection), format, FragmentLatency,
+        [target](const void* frames, std::size_t frameCount) { target->OnFrames(frames, frameCount); },
+        OpenTimeout);
+    if (!source->m_stream)
+        return nullptr;
+    return source;
+}
+
+bool PulseLoopbackSource::Start() {
+    m_running.store(true, std::memory_order_release);
+    return m_stream->SetRunning(true);
+}
+
+bool PulseLoopbackSource::Stop() {
+    m_running.store(false, std::memory_order_release);
+    return m_stream->SetRunning(false);
+}
+
+bool PulseLoopbackSource::IsInvalidated() const { return m_stream->IsFailed(); }
+
+void PulseLoopbackSource::OnFrames(const void* frames, std::size_t frameCount) {
+    // Frames still in flight when the stream was paused belong to no capture.
+    if (!m_running.load(std::memory_order_acquire))
+        return;
+    if (frames == nullptr)
+        m_queue.MarkDiscontinuity();
+    m_queue.Write(static_cast<const BYTE*>(frames), frameCount, PerformanceCounterHundredNanoseconds());
+}
