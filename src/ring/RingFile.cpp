@@ -83,13 +83,14 @@ int RingFile::Write(const RingPacketHeader& header, const void* payload, uint32_
     if (header.size != size || (payload == nullptr && size != 0)) {
         return 1;
     }
+    int result = 0;
     bool indexed = false;
     if (IsRingVideoKeyFrame(header.flags)) {
         // The difference wraps with the 32-bit timeline; the limit does not, so a duration beyond the
         // timeline's range never switches instead of switching at a wrapped limit.
         const uint32_t elapsed = header.timestamp - m_segmentStart;
         if (elapsed > uint64_t{m_duration} * RingTicksPerSecond && !SwitchSegment(header.timestamp)) {
-            return 1;
+            result = 1;
         }
         HANDLE index = m_indexHandles[CurrentSegment()];
         if (!WriteAll(index, &m_bytesWritten, sizeof m_bytesWritten) ||
@@ -112,11 +113,11 @@ int RingFile::Write(const RingPacketHeader& header, const void* payload, uint32_
         m_indexBytesWritten += sizeof(RingIndexEntry);
     }
     m_bytesWritten += uint64_t{size} + sizeof header;
-    return 0;
+    return result;
 }
 
 // Empties the other segment and makes it current. When it cannot be emptied the current segment stays in
-// use, so nothing is appended after stale records.
+// use (and keeps growing) rather than appending after stale records; the next key frame tries again.
 bool RingFile::SwitchSegment(uint32_t timestamp) {
     const unsigned next = (m_segmentCounter + 1) & 1;
     if (!Truncate(m_dataHandles[next], 0) || !Truncate(m_indexHandles[next], 0)) {

@@ -26,8 +26,9 @@ public:
     // created; the files created before it are left on disk.
     bool OpenForWrite(const std::wstring& name, uint32_t duration);
 
-    // Appends one record; 0 when it is stored, 1 when a file operation failed. A failed record is cut off
-    // again, so the files always end with a complete record. header.size must equal size.
+    // Appends one record; 0 on success, 1 when a file operation failed. A record that cannot be written in
+    // full is cut off again, so the files always end with a complete record; when the other segment cannot
+    // be emptied the packet stays in the current one. header.size must equal size.
     int Write(const RingPacketHeader& header, const void* payload, uint32_t size);
 
     // Closes the write files and the read mappings; payload pointers from ReadNext become invalid.

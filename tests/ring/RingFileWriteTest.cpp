@@ -164,11 +164,13 @@ TEST(RingFileWrite, SwitchesAfterTheDurationAtAKeyFrameAndRewritesTheOlderSegmen
     ASSERT_TRUE(ring.OpenForWrite(name, 10));
     std::vector<Record> written = RecordMedia(ring, 0, 20 * Second);
 
-    // A reader may look at the ring while it is written: segment 0 up to the switch at 12 s, then 1.
-    RingFile early;
-    ASSERT_FALSE(early.OpenForRead(name));
-    ExpectSameRecords(ReadAll(early), written);
-    ExpectSegment(folder.Path() / "ring0", folder.Path() / "ring0.idx", 0, 10 * Second);
+    {
+        // A reader may look at the ring while it is written: segment 0 up to the switch at 12 s, then 1.
+        RingFile early;
+        ASSERT_FALSE(early.OpenForRead(name));
+        ExpectSameRecords(ReadAll(early), written);
+        ExpectSegment(folder.Path() / "ring0", folder.Path() / "ring0.idx", 0, 10 * Second);
+    }
 
     const std::vector<Record> later = RecordMedia(ring, 20 * Second, 35 * Second);
     written.insert(written.end(), later.begin(), later.end());
@@ -184,6 +186,34 @@ TEST(RingFileWrite, SwitchesAfterTheDurationAtAKeyFrameAndRewritesTheOlderSegmen
     RingFile reader;
     ASSERT_FALSE(reader.OpenForRead(name));
     ExpectSameRecords(ReadAll(reader), From(written, 12 * Second, VideoKey));
+}
+
+TEST(RingFileWrite, ASegmentThatCannotBeEmptiedIsNotSwitchedTo) {
+    TempFolder folder;
+    const std::wstring name = folder.Name("ring");
+    RingFile ring;
+    ASSERT_TRUE(ring.OpenForWrite(name, 1));
+    PutPacket(ring, 0, VideoKey, 50);
+    std::vector<Record> expected = {PutPacket(ring, 135000, VideoKey, 50)};
+    {
+        // Files mapped in this process cannot be cut, so segment 0 cannot be emptied while it is read.
+        RingFile reader;
+        ASSERT_FALSE(reader.OpenForRead(name));
+        Record blocked = MakeRecord(270000, VideoKey, 50);
+        EXPECT_EQ(ring.Write(blocked.header, blocked.payload.data(), 50), 1);
+        expected.push_back(blocked);
+    }
+    EXPECT_EQ(ParseRecords(ReadBytes(folder.Path() / "ring1")).size(), 2u);
+    EXPECT_EQ(ReadBytes(folder.Path() / "ring1.idx").size(), 2 * sizeof(RingIndexEntry));
+
+    // The next key frame switches, measured from the start of the segment that is still current.
+    const Record next = PutPacket(ring, 300000, VideoKey, 50);
+    expected.push_back(next);
+    ring.Close();
+    ExpectSameRecords(ParseRecords(ReadBytes(folder.Path() / "ring0")), {next});
+    RingFile reader;
+    ASSERT_FALSE(reader.OpenForRead(name));
+    ExpectSameRecords(ReadAll(reader), expected);
 }
 
 TEST(RingFileWrite, AFirstKeyFrameBeyondTheDurationStartsInSegmentOne) {

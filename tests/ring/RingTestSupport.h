@@ -49,7 +49,9 @@ inline Bytes ReadBytes(const std::filesystem::path& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// Replaces the file by a new one: truncating in place makes some file systems flush it on close.
 inline void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {
+    std::filesystem::remove(path);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
