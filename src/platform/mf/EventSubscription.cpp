@@ -22,22 +22,21 @@ void EventSubscription::Detach() {
 }
 
 HRESULT EventSubscription::Invoke(IMFAsyncResult* pAsyncResult) {
+    std::lock_guard lock(m_mutex);
+    if (m_generator == nullptr)
+        return S_OK;
     ComPtr<IMFMediaEvent> event;
-    HRESULT hr = S_OK;
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_generator == nullptr)
-            return S_OK;
-        hr = m_generator->EndGetEvent(pAsyncResult, &event);
-        if (SUCCEEDED(hr))
-            hr = m_generator->BeginGetEvent(this, nullptr);
-        if (FAILED(hr))
-            m_generator = nullptr;
-    }
-    if (event)
+    HRESULT hr = m_generator->EndGetEvent(pAsyncResult, &event);
+    // Handed on before the next event is asked for, so events reach the executor in their order.
+    if (SUCCEEDED(hr)) {
         Deliver(event.Get());
-    if (FAILED(hr) && hr != MF_E_SHUTDOWN)
-        DeliverError(hr);
+        hr = m_generator->BeginGetEvent(this, nullptr);
+    }
+    if (FAILED(hr)) {
+        m_generator = nullptr;
+        if (hr != MF_E_SHUTDOWN)
+            DeliverError(hr);
+    }
     return hr;
 }
 

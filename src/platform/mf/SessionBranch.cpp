@@ -84,6 +84,7 @@ HRESULT SessionBranch::AttachStream(IMFMediaStream* stream) {
         m_requestPending = false;
         hr = EventSubscription::Start(
             stream, m_executor, [this](IMFMediaEvent* event) { OnStreamEvent(event); }, m_streamEvents);
+        Pump();
     });
     return hr;
 }
