@@ -1,0 +1,87 @@
+#pragma once
+// Finding and choosing encoder transforms: the encoder search lists the encoders that produce the wanted
+// format (hardware first, then software), the video choice takes the first one that accepts ARGB32 or NV12,
+// the audio choice the first that accepts the captured PCM. Every step is logged.
+
+#include "platform/d3d/D3D11.h"
+#include "platform/mf/Mfapi.h"
+#include "platform/mf/TransformEnum.h"
+#include "platform/win/ComPtr.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// One transform the search found.
+struct EncoderInfo {
+    ComPtr<IMFTransform> mft;
+    ComPtr<IMFAttributes> attrib; // the transform's own attribute store
+    std::wstring name;
+    std::vector<GUID> inputs; // declared input subtypes
+    GUID output = GUID_NULL;  // the query's output subtype
+    UINT32 vendorId = 0;      // from "VEN_xxxx"; 0 when not given
+    bool async = false;
+    bool hardware = false;
+    bool d3d11Aware = false;
+};
+
+// What to search for.
+struct EncoderQuery {
+    std::uint8_t decoder = 0;
+    std::uint8_t audio = 0;
+    std::uint8_t includeSoftware = 0;     // after hardware transforms, software ones too
+    std::uint8_t includeCustomCodecs = 0; // the system's own codec transforms first
+    std::int32_t codec = 0;               // video: 0 automatic, 1 H.264, 2 HEVC; audio: 2 FLAC, other AAC
+    ID3D11Device* device = nullptr;
+    UINT32 deviceVendor = 0; // vendor id of the device's adapter, 0 when unknown
+    GUID category = GUID_NULL;
+    GUID majorType = GUID_NULL;
+    GUID inputSubtype = GUID_NULL; // GUID_NULL: any
+    GUID outputSubtype = GUID_NULL;
+    std::function<bool(const EncoderInfo&)> filter; // empty: keep everything
+};
+
+// MFTEnumEx or a stand-in with its contract.
+using TransformEnumerator =
+    std::function<HRESULT(GUID category, UINT32 flags, const MFT_REGISTER_TYPE_INFO* input,
+                          const MFT_REGISTER_TYPE_INFO* output, IMFActivate*** activates, UINT32* count)>;
+// A source of the system's own codec transforms: hands each one matching the query to the callback until
+// it returns false.
+using CustomCodecEnumerator =
+    std::function<void(const EncoderQuery& query, const std::function<bool(EncoderInfo&&)>& callback)>;
+
+// The codec settings of a video capture that the choice reads.
+struct VideoCodecOptions {
+    std::int32_t codec = 1;
+    std::uint8_t includeCustomCodecs = 0;
+    ID3D11Device* device = nullptr;
+    UINT32 deviceVendor = 0;
+};
+
+class EncoderSelection {
+public:
+    explicit EncoderSelection(TransformEnumerator enumerate = MFTEnumEx,
+                              CustomCodecEnumerator customCodecs = {});
+
+    // The transforms of the query in preference order.
+    std::vector<EncoderInfo> Search(const EncoderQuery& query) const;
+    // The video encoders for the options; an automatic codec becomes 1 when no hardware HEVC encoder exists.
+    std::vector<EncoderInfo> SearchVideo(const VideoCodecOptions& options, std::int32_t& codec) const;
+    // The first listed encoder that takes ARGB32 or NV12 (ARGB32 preferred per encoder). `input` receives the
+    // chosen input subtype and `codecKind` 1 for H.264, else 2. Throws std::runtime_error
+    // "No suitable video encoder found".
+    EncoderInfo ChooseVideo(const VideoCodecOptions& options, GUID& input, int& codecKind) const;
+    // The first encoder that takes the PCM type, with its input and output types set. Throws
+    // std::runtime_error "No audio encoders found", or ComException when a type cannot be built or set.
+    ComPtr<IMFTransform> ChooseAudio(IMFMediaType* input, std::int32_t audioCodec) const;
+
+private:
+    void Pass(const EncoderQuery& query, UINT32 flags, bool hardware, std::vector<EncoderInfo>& found) const;
+    // Activates the transform and reads its description; false when it cannot be activated.
+    bool Describe(IMFActivate* activate, const EncoderQuery& query, bool hardware, EncoderInfo& info) const;
+    static bool Keep(const EncoderQuery& query, const EncoderInfo& info);
+
+    TransformEnumerator m_enumerate;
+    CustomCodecEnumerator m_customCodecs;
+};
