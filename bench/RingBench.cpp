@@ -1,16 +1,13 @@
 // Ring throughput for a 1080p60 recording: ~100 KB key frames every 120 frames, ~20 KB delta frames, and
 // ~400-byte AAC packets (1024 samples at 48 kHz). Files live in a private temporary folder.
 
-#include "platform/win/Strings.h"
 #include "ring/RingFile.h"
+
+#include "TempDirectory.h"
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <stdexcept>
-#include <string>
 #include <vector>
 
 namespace {
@@ -23,25 +20,6 @@ constexpr uint32_t AudioPeriod = 1920; // 1024 samples at 48 kHz
 constexpr uint32_t KeyFrameInterval = 120;
 
 enum class Streams { Video, Audio, Both };
-
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "pyx-ring-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        m_path = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    std::wstring RingName() const { return Utf8ToWide((m_path / "ring").native()); }
-
-private:
-    std::filesystem::path m_path;
-};
 
 // The packets of an endless recording in arrival order.
 class PacketSource {
@@ -73,9 +51,9 @@ private:
 };
 
 void BM_RingWrite(benchmark::State& state, Streams streams) {
-    TempFolder folder;
+    TempDirectory folder;
     RingFile ring;
-    if (!ring.OpenForWrite(folder.RingName(), 10)) {
+    if (!ring.OpenForWrite(folder.Wide("ring"), 10)) {
         state.SkipWithError("cannot create the ring files");
         return;
     }
@@ -98,10 +76,10 @@ BENCHMARK_CAPTURE(BM_RingWrite, recording, Streams::Both);
 
 // A full replay as the export does it: map, walk every record and copy each payload once.
 void BM_RingReplay(benchmark::State& state) {
-    TempFolder folder;
+    TempDirectory folder;
     {
         RingFile ring;
-        if (!ring.OpenForWrite(folder.RingName(), 10)) {
+        if (!ring.OpenForWrite(folder.Wide("ring"), 10)) {
             state.SkipWithError("cannot create the ring files");
             return;
         }
@@ -116,7 +94,7 @@ void BM_RingReplay(benchmark::State& state) {
     int64_t bytes = 0;
     for (auto _ : state) {
         RingFile reader;
-        if (reader.OpenForRead(folder.RingName())) {
+        if (reader.OpenForRead(folder.Wide("ring"))) {
             state.SkipWithError("cannot read the ring files");
             break;
         }

@@ -6,7 +6,7 @@ namespace fs = std::filesystem;
 
 // A ring laid out by hand, so that the reader is tested against the format rather than the writer.
 struct HandMadeRing {
-    TempFolder folder;
+    TempDirectory folder;
     Bytes data[2];
     Bytes index[2];
 
@@ -21,10 +21,10 @@ struct HandMadeRing {
 
     std::wstring Save() const {
         for (unsigned i = 0; i < 2; ++i) {
-            WriteBytes(folder.Path() / ("ring" + std::to_string(i)), data[i]);
-            WriteBytes(folder.Path() / ("ring" + std::to_string(i) + ".idx"), index[i]);
+            WriteBytes(folder.Path("ring" + std::to_string(i)), data[i]);
+            WriteBytes(folder.Path("ring" + std::to_string(i) + ".idx"), index[i]);
         }
-        return folder.Name("ring");
+        return folder.Wide("ring");
     }
 };
 
@@ -35,30 +35,30 @@ std::vector<Record> Play(const std::wstring& name) {
 }
 
 TEST(RingFileRead, AShortRecordingPlaysSegmentZeroFromItsFirstKeyFrame) {
-    TempFolder folder;
+    TempDirectory folder;
     RingFile ring;
-    ASSERT_TRUE(ring.OpenForWrite(folder.Name("ring"), 10));
+    ASSERT_TRUE(ring.OpenForWrite(folder.Wide("ring"), 10));
     PutPacket(ring, 0, Audio, 30);
     PutPacket(ring, 1920, Audio, 30);
     const Record key = PutPacket(ring, 3000, VideoKey, 200);
     const Record audio = PutPacket(ring, 3840, Audio, 30);
     const Record delta = PutPacket(ring, 4500, VideoDelta, 50);
     ring.Close();
-    EXPECT_TRUE(ReadBytes(folder.Path() / "ring1").empty());
-    EXPECT_TRUE(ReadBytes(folder.Path() / "ring1.idx").empty());
-    ExpectSameRecords(Play(folder.Name("ring")), {key, audio, delta});
+    EXPECT_TRUE(ReadBytes(folder.Path("ring1")).empty());
+    EXPECT_TRUE(ReadBytes(folder.Path("ring1.idx")).empty());
+    ExpectSameRecords(Play(folder.Wide("ring")), {key, audio, delta});
 }
 
 TEST(RingFileRead, OfEqualKeyFrameTimestampsTheLaterEntryWins) {
-    TempFolder folder;
+    TempDirectory folder;
     RingFile ring;
-    ASSERT_TRUE(ring.OpenForWrite(folder.Name("ring"), 10));
+    ASSERT_TRUE(ring.OpenForWrite(folder.Wide("ring"), 10));
     PutPacket(ring, 1000, VideoKey, 20);
     PutPacket(ring, 2500, VideoDelta, 20);
     const Record again = PutPacket(ring, 1000, VideoKey, 20);
     const Record delta = PutPacket(ring, 2500, VideoDelta, 20);
     ring.Close();
-    ExpectSameRecords(Play(folder.Name("ring")), {again, delta});
+    ExpectSameRecords(Play(folder.Wide("ring")), {again, delta});
 
     // Across segments, segment 1 is read later and wins.
     HandMadeRing handMade;
@@ -82,7 +82,7 @@ TEST(RingFileRead, AMissingFileMakesOpeningFail) {
         HandMadeRing ring;
         ring.Add(0, 0, VideoKey, 10);
         const std::wstring name = ring.Save();
-        fs::remove(ring.folder.Path() / missing);
+        fs::remove(ring.folder.Path(missing));
         RingFile reader;
         EXPECT_TRUE(reader.OpenForRead(name)) << missing;
         RingPacketHeader header{};

@@ -25,9 +25,9 @@ struct RingBytes {
 
 const char* const FileNames[4] = {"ring0", "ring1", "ring0.idx", "ring1.idx"};
 
-RingBytes RecordSampleRing(const TempFolder& folder, std::mt19937_64& random) {
+RingBytes RecordSampleRing(const TempDirectory& folder, std::mt19937_64& random) {
     RingFile ring;
-    EXPECT_TRUE(ring.OpenForWrite(folder.Name("ring"), 1));
+    EXPECT_TRUE(ring.OpenForWrite(folder.Wide("ring"), 1));
     std::uniform_int_distribution<uint32_t> size(0, 200);
     for (uint32_t frame = 0; frame < 200; ++frame) {
         const bool key = frame % 20 == 0;
@@ -39,7 +39,7 @@ RingBytes RecordSampleRing(const TempFolder& folder, std::mt19937_64& random) {
     ring.Close();
     RingBytes bytes;
     for (int i = 0; i < 4; ++i) {
-        bytes.files[i] = ReadBytes(folder.Path() / FileNames[i]);
+        bytes.files[i] = ReadBytes(folder.Path(FileNames[i]));
     }
     return bytes;
 }
@@ -224,8 +224,8 @@ std::optional<std::string> CheckPlayback(RingFile& reader, const std::vector<Map
 
 TEST(RingFileRobustness, DamagedFilesNeverLeadOutsideTheMappedRecords) {
     std::mt19937_64 random(Seed);
-    TempFolder folder;
-    const fs::path canonical = fs::canonical(folder.Path());
+    TempDirectory folder;
+    const fs::path canonical = fs::canonical(folder.Path(""));
     const std::array<std::string, 2> dataPaths = {(canonical / FileNames[0]).string(),
                                                   (canonical / FileNames[1]).string()};
     const RingBytes intact = RecordSampleRing(folder, random);
@@ -236,10 +236,10 @@ TEST(RingFileRobustness, DamagedFilesNeverLeadOutsideTheMappedRecords) {
         RingBytes ring = intact;
         damage.Apply(ring);
         for (int i = 0; i < 4; ++i) {
-            WriteBytes(folder.Path() / FileNames[i], ring.files[i]);
+            WriteBytes(folder.Path(FileNames[i]), ring.files[i]);
         }
         RingFile reader;
-        ASSERT_FALSE(reader.OpenForRead(folder.Name("ring"))) << "iteration " << iteration;
+        ASSERT_FALSE(reader.OpenForRead(folder.Wide("ring"))) << "iteration " << iteration;
         const std::size_t limit =
             (ring.files[0].size() + ring.files[1].size()) / sizeof(RingPacketHeader) + 1;
         const std::optional<std::string> error = CheckPlayback(reader, DataViews(dataPaths, ring), limit);

@@ -25,46 +25,46 @@ TEST(RingPaths, SplitTheNameIntoParentStemAndLastExtension) {
 }
 
 TEST(RingFileOpenForWrite, CreatesFourEmptyPrivateFilesNamedAfterTheExtension) {
-    TempFolder folder;
+    TempDirectory folder;
     // A leftover of an earlier recording is emptied.
-    WriteBytes(folder.Path() / "report1.idx", Bytes(100, 1));
+    WriteBytes(folder.Path("report1.idx"), Bytes(100, 1));
     RingFile ring;
-    ASSERT_TRUE(ring.OpenForWrite(folder.Name("report.bin"), 10));
+    ASSERT_TRUE(ring.OpenForWrite(folder.Wide("report.bin"), 10));
     for (const char* file : {"report0.bin", "report0.idx", "report1.bin", "report1.idx"}) {
         struct stat status {};
-        ASSERT_EQ(::stat((folder.Path() / file).c_str(), &status), 0) << file;
+        ASSERT_EQ(::stat((folder.Path(file)).c_str(), &status), 0) << file;
         EXPECT_EQ(status.st_size, 0) << file;
         if (std::string(file) != "report1.idx") {
             EXPECT_EQ(status.st_mode & 0777, 0600u) << file;
         }
     }
-    EXPECT_FALSE(fs::exists(folder.Path() / "report.bin"));
+    EXPECT_FALSE(fs::exists(folder.Path("report.bin")));
 }
 
 TEST(RingFileOpenForWrite, RefusesASymbolicLinkAndKeepsWhatItPointsAt) {
-    TempFolder folder;
-    const fs::path target = folder.Path() / "precious";
+    TempDirectory folder;
+    const fs::path target = folder.Path("precious");
     WriteBytes(target, Bytes{1, 2, 3});
-    fs::create_symlink(target, folder.Path() / "ring0.idx");
+    fs::create_symlink(target, folder.Path("ring0.idx"));
     RingFile ring;
-    EXPECT_FALSE(ring.OpenForWrite(folder.Name("ring"), 10));
+    EXPECT_FALSE(ring.OpenForWrite(folder.Wide("ring"), 10));
     EXPECT_EQ(ReadBytes(target), (Bytes{1, 2, 3}));
-    EXPECT_TRUE(fs::is_symlink(folder.Path() / "ring0.idx"));
+    EXPECT_TRUE(fs::is_symlink(folder.Path("ring0.idx")));
     // Files created before the failure stay; nothing after it is created.
-    EXPECT_TRUE(fs::exists(folder.Path() / "ring0"));
-    EXPECT_FALSE(fs::exists(folder.Path() / "ring1"));
+    EXPECT_TRUE(fs::exists(folder.Path("ring0")));
+    EXPECT_FALSE(fs::exists(folder.Path("ring1")));
 }
 
 TEST(RingFileOpenForWrite, FailsInAMissingFolder) {
-    TempFolder folder;
+    TempDirectory folder;
     RingFile ring;
-    EXPECT_FALSE(ring.OpenForWrite(folder.Name("missing/ring"), 10));
+    EXPECT_FALSE(ring.OpenForWrite(folder.Wide("missing/ring"), 10));
 }
 
 TEST(RingFileWrite, WritesLittleEndianRecordsAndIndexesOnlyVideoKeyFrames) {
-    TempFolder folder;
+    TempDirectory folder;
     RingFile ring;
-    ASSERT_TRUE(ring.OpenForWrite(folder.Name("ring"), 10));
+    ASSERT_TRUE(ring.OpenForWrite(folder.Wide("ring"), 10));
     const std::vector<Record> written = {
         PutPacket(ring, 100, Audio, 5),
         PutPacket(ring, 0x00010203, VideoKey, 7),
@@ -82,11 +82,11 @@ TEST(RingFileWrite, WritesLittleEndianRecordsAndIndexesOnlyVideoKeyFrames) {
             AppendIndexEntry(index, offset, record.header);
         }
     }
-    EXPECT_EQ(ReadBytes(folder.Path() / "ring0"), data);
-    EXPECT_EQ(ReadBytes(folder.Path() / "ring0.idx"), index);
+    EXPECT_EQ(ReadBytes(folder.Path("ring0")), data);
+    EXPECT_EQ(ReadBytes(folder.Path("ring0.idx")), index);
     EXPECT_EQ(index.size(), 2 * sizeof(RingIndexEntry));
-    EXPECT_TRUE(ReadBytes(folder.Path() / "ring1").empty());
-    EXPECT_TRUE(ReadBytes(folder.Path() / "ring1.idx").empty());
+    EXPECT_TRUE(ReadBytes(folder.Path("ring1")).empty());
+    EXPECT_TRUE(ReadBytes(folder.Path("ring1.idx")).empty());
 }
 
 // 60 frames/s video with a key frame every 2 s, and audio packets of 1024 samples at 48 kHz.
@@ -158,8 +158,8 @@ void ExpectSegment(const fs::path& data, const fs::path& index, uint32_t firstKe
 }
 
 TEST(RingFileWrite, SwitchesAfterTheDurationAtAKeyFrameAndRewritesTheOlderSegment) {
-    TempFolder folder;
-    const std::wstring name = folder.Name("ring");
+    TempDirectory folder;
+    const std::wstring name = folder.Wide("ring");
     RingFile ring;
     ASSERT_TRUE(ring.OpenForWrite(name, 10));
     std::vector<Record> written = RecordMedia(ring, 0, 20 * Second);
@@ -169,7 +169,7 @@ TEST(RingFileWrite, SwitchesAfterTheDurationAtAKeyFrameAndRewritesTheOlderSegmen
         RingFile early;
         ASSERT_FALSE(early.OpenForRead(name));
         ExpectSameRecords(ReadAll(early), written);
-        ExpectSegment(folder.Path() / "ring0", folder.Path() / "ring0.idx", 0, 10 * Second);
+        ExpectSegment(folder.Path("ring0"), folder.Path("ring0.idx"), 0, 10 * Second);
     }
 
     const std::vector<Record> later = RecordMedia(ring, 20 * Second, 35 * Second);
@@ -177,8 +177,8 @@ TEST(RingFileWrite, SwitchesAfterTheDurationAtAKeyFrameAndRewritesTheOlderSegmen
     ring.Close();
 
     // The second switch at 24 s emptied segment 0 before rewriting it.
-    ExpectSegment(folder.Path() / "ring1", folder.Path() / "ring1.idx", 12 * Second, 22 * Second);
-    const std::vector<Record> segment0 = ParseRecords(ReadBytes(folder.Path() / "ring0"));
+    ExpectSegment(folder.Path("ring1"), folder.Path("ring1.idx"), 12 * Second, 22 * Second);
+    const std::vector<Record> segment0 = ParseRecords(ReadBytes(folder.Path("ring0")));
     ASSERT_FALSE(segment0.empty());
     EXPECT_EQ(segment0.front().header.timestamp, 24 * Second);
     EXPECT_EQ(segment0.front().header.flags, VideoKey);
@@ -189,8 +189,8 @@ TEST(RingFileWrite, SwitchesAfterTheDurationAtAKeyFrameAndRewritesTheOlderSegmen
 }
 
 TEST(RingFileWrite, ASegmentThatCannotBeEmptiedIsNotSwitchedTo) {
-    TempFolder folder;
-    const std::wstring name = folder.Name("ring");
+    TempDirectory folder;
+    const std::wstring name = folder.Wide("ring");
     RingFile ring;
     ASSERT_TRUE(ring.OpenForWrite(name, 1));
     PutPacket(ring, 0, VideoKey, 50);
@@ -203,58 +203,58 @@ TEST(RingFileWrite, ASegmentThatCannotBeEmptiedIsNotSwitchedTo) {
         EXPECT_EQ(ring.Write(blocked.header, blocked.payload.data(), 50), 1);
         expected.push_back(blocked);
     }
-    EXPECT_EQ(ParseRecords(ReadBytes(folder.Path() / "ring1")).size(), 2u);
-    EXPECT_EQ(ReadBytes(folder.Path() / "ring1.idx").size(), 2 * sizeof(RingIndexEntry));
+    EXPECT_EQ(ParseRecords(ReadBytes(folder.Path("ring1"))).size(), 2u);
+    EXPECT_EQ(ReadBytes(folder.Path("ring1.idx")).size(), 2 * sizeof(RingIndexEntry));
 
     // The next key frame switches, measured from the start of the segment that is still current.
     const Record next = PutPacket(ring, 300000, VideoKey, 50);
     expected.push_back(next);
     ring.Close();
-    ExpectSameRecords(ParseRecords(ReadBytes(folder.Path() / "ring0")), {next});
+    ExpectSameRecords(ParseRecords(ReadBytes(folder.Path("ring0"))), {next});
     RingFile reader;
     ASSERT_FALSE(reader.OpenForRead(name));
     ExpectSameRecords(ReadAll(reader), expected);
 }
 
 TEST(RingFileWrite, AFirstKeyFrameBeyondTheDurationStartsInSegmentOne) {
-    TempFolder folder;
+    TempDirectory folder;
     RingFile ring;
-    ASSERT_TRUE(ring.OpenForWrite(folder.Name("ring"), 10));
+    ASSERT_TRUE(ring.OpenForWrite(folder.Wide("ring"), 10));
     const Record audio1 = PutPacket(ring, 10 * Second, Audio, 30);
     const Record audio2 = PutPacket(ring, 10 * Second + 1920, Audio, 30);
     const Record key = PutPacket(ring, 10 * Second + 2000, VideoKey, 80);
     const Record delta = PutPacket(ring, 10 * Second + 3500, VideoDelta, 20);
     ring.Close();
 
-    EXPECT_EQ(ParseRecords(ReadBytes(folder.Path() / "ring0")).size(), 2u);
-    EXPECT_TRUE(ReadBytes(folder.Path() / "ring0.idx").empty());
-    EXPECT_EQ(ReadBytes(folder.Path() / "ring1.idx").size(), sizeof(RingIndexEntry));
+    EXPECT_EQ(ParseRecords(ReadBytes(folder.Path("ring0"))).size(), 2u);
+    EXPECT_TRUE(ReadBytes(folder.Path("ring0.idx")).empty());
+    EXPECT_EQ(ReadBytes(folder.Path("ring1.idx")).size(), sizeof(RingIndexEntry));
 
     // Segment 1 is played first, then segment 0 from its start; the older audio comes last.
     RingFile reader;
-    ASSERT_FALSE(reader.OpenForRead(folder.Name("ring")));
+    ASSERT_FALSE(reader.OpenForRead(folder.Wide("ring")));
     ExpectSameRecords(ReadAll(reader), {key, delta, audio1, audio2});
 }
 
 TEST(RingFileWrite, ADurationBeyondTheTimelineDoesNotWrapIntoEarlySwitches) {
-    TempFolder folder;
+    TempDirectory folder;
     RingFile ring;
     // 50000 s in ticks exceeds 32 bits; wrapped, the limit would be about 38 minutes.
-    ASSERT_TRUE(ring.OpenForWrite(folder.Name("ring"), 50000));
+    ASSERT_TRUE(ring.OpenForWrite(folder.Wide("ring"), 50000));
     PutPacket(ring, 0, VideoKey, 10);
     PutPacket(ring, 3000000000u, VideoKey, 10);
     ring.Close();
-    EXPECT_EQ(ParseRecords(ReadBytes(folder.Path() / "ring0")).size(), 2u);
-    EXPECT_TRUE(ReadBytes(folder.Path() / "ring1").empty());
+    EXPECT_EQ(ParseRecords(ReadBytes(folder.Path("ring0"))).size(), 2u);
+    EXPECT_TRUE(ReadBytes(folder.Path("ring1")).empty());
 }
 
 TEST(RingFileWrite, RefusesInconsistentPacketsAndWritesWhileClosed) {
-    TempFolder folder;
+    TempDirectory folder;
     RingFile ring;
     const Bytes payload(10, 7);
     EXPECT_EQ(ring.Write({0, 0, 10, VideoKey}, payload.data(), 10), 1);
 
-    ASSERT_TRUE(ring.OpenForWrite(folder.Name("ring"), 10));
+    ASSERT_TRUE(ring.OpenForWrite(folder.Wide("ring"), 10));
     const Record first = PutPacket(ring, 0, VideoKey, 10);
     EXPECT_EQ(ring.Write({1500, 0, 11, VideoKey}, payload.data(), 10), 1);
     EXPECT_EQ(ring.Write({1500, 0, 10, VideoKey}, nullptr, 10), 1);
@@ -263,7 +263,7 @@ TEST(RingFileWrite, RefusesInconsistentPacketsAndWritesWhileClosed) {
     EXPECT_EQ(ring.Write(first.header, first.payload.data(), 10), 1);
 
     RingFile reader;
-    ASSERT_FALSE(reader.OpenForRead(folder.Name("ring")));
+    ASSERT_FALSE(reader.OpenForRead(folder.Wide("ring")));
     ExpectSameRecords(ReadAll(reader), {first, second});
 }
 
@@ -288,9 +288,9 @@ private:
 };
 
 TEST(RingFileWrite, AFailedWriteCutsThePartialRecordAndItsIndexEntry) {
-    TempFolder folder;
+    TempDirectory folder;
     RingFile ring;
-    ASSERT_TRUE(ring.OpenForWrite(folder.Name("ring"), 10));
+    ASSERT_TRUE(ring.OpenForWrite(folder.Wide("ring"), 10));
     const Record key = PutPacket(ring, 0, VideoKey, 100);
     const Record delta = PutPacket(ring, 1500, VideoDelta, 100);
     const Bytes big(400, 9);
@@ -298,18 +298,18 @@ TEST(RingFileWrite, AFailedWriteCutsThePartialRecordAndItsIndexEntry) {
         FileSizeLimit limit(300);
         EXPECT_EQ(ring.Write({3000, 1500, 400, VideoKey}, big.data(), 400), 1);
     }
-    EXPECT_EQ(fs::file_size(folder.Path() / "ring0"), 232u);
-    EXPECT_EQ(fs::file_size(folder.Path() / "ring0.idx"), sizeof(RingIndexEntry));
+    EXPECT_EQ(fs::file_size(folder.Path("ring0")), 232u);
+    EXPECT_EQ(fs::file_size(folder.Path("ring0.idx")), sizeof(RingIndexEntry));
 
     const Record next = PutPacket(ring, 4500, VideoKey, 8);
     ring.Close();
     Bytes index;
     AppendIndexEntry(index, 0, key.header);
     AppendIndexEntry(index, 232, next.header);
-    EXPECT_EQ(ReadBytes(folder.Path() / "ring0.idx"), index);
+    EXPECT_EQ(ReadBytes(folder.Path("ring0.idx")), index);
 
     RingFile reader;
-    ASSERT_FALSE(reader.OpenForRead(folder.Name("ring")));
+    ASSERT_FALSE(reader.OpenForRead(folder.Wide("ring")));
     ExpectSameRecords(ReadAll(reader), {key, delta, next});
 }
 

@@ -1,11 +1,11 @@
 #pragma once
-// Shared pieces of the ring tests: a private temporary folder, whole-file access and record building.
+// Shared pieces of the ring tests: whole-file access and record building.
 
 #include "ring/RingFile.h"
 #include "ring/RingIndexEntry.h"
 #include "ring/RingPacketHeader.h"
 
-#include "platform/win/Strings.h"
+#include "TempDirectory.h"
 
 #include <gtest/gtest.h>
 
@@ -20,29 +20,6 @@
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
-
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "pyx-ring-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        m_path = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::filesystem::path& Path() const { return m_path; }
-    std::wstring Name(const std::string& file) const { return Utf8ToWide((m_path / file).native()); }
-
-private:
-    std::filesystem::path m_path;
-};
 
 inline Bytes ReadBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

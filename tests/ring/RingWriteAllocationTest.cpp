@@ -42,9 +42,9 @@ void operator delete[](void* memory, const std::nothrow_t&) noexcept { Release(m
 namespace {
 
 TEST(RingFileWrite, APacketBurstWithSegmentSwitchesAllocatesNothing) {
-    TempFolder folder;
+    TempDirectory folder;
     RingFile ring;
-    ASSERT_TRUE(ring.OpenForWrite(folder.Name("ring"), 1));
+    ASSERT_TRUE(ring.OpenForWrite(folder.Wide("ring"), 1));
     const Bytes video(2000, 1);
     const Bytes audio(300, 2);
 
@@ -67,12 +67,12 @@ TEST(RingFileWrite, APacketBurstWithSegmentSwitchesAllocatesNothing) {
     ring.Close();
 
     // A switch at every third key frame (135000, 270000, 405000): segment 0 was emptied and rewritten.
-    const Bytes first = ReadBytes(folder.Path() / "ring0");
+    const Bytes first = ReadBytes(folder.Path("ring0"));
     ASSERT_GE(first.size(), sizeof(RingPacketHeader));
     RingPacketHeader header;
     std::memcpy(&header, first.data(), sizeof header);
     EXPECT_EQ(header.timestamp, 270000u);
-    EXPECT_FALSE(ReadBytes(folder.Path() / "ring1").empty());
+    EXPECT_FALSE(ReadBytes(folder.Path("ring1")).empty());
 }
 
 } // namespace
