@@ -83,7 +83,9 @@ CodecStatus AudioEncoder::Impl::Collect() {
             return CodecStatus::Ok;
         if (status != CodecStatus::Ok)
             return status;
-        packets.push_back(std::move(queued));
+        // FLAC ends with an empty packet that only carries the final STREAMINFO; it holds no audio.
+        if (!queued.data.empty())
+            packets.push_back(std::move(queued));
     }
 }
 

@@ -223,8 +223,8 @@ HRESULT VideoProcessorTransform::SetD3DManager(IUnknown* manager) {
             hr = deviceManager->OpenDeviceHandle(&handle);
         if (FAILED(hr))
             return hr;
-        hr = deviceManager->LockDevice(handle, __uuidof(ID3D11Device), reinterpret_cast<void**>(&device),
-                                       TRUE);
+        hr = deviceManager->LockDevice(handle, __uuidof(ID3D11Device),
+                                       reinterpret_cast<void**>(device.ReleaseAndGetAddressOf()), TRUE);
         if (SUCCEEDED(hr))
             hr = deviceManager->UnlockDevice(handle, FALSE);
         const HRESULT closed = deviceManager->CloseDeviceHandle(handle);

@@ -304,15 +304,22 @@ void TestDecoder::Receive() {
 }
 
 double ToneFrequency(const std::vector<float>& samples, int rate) {
+    // Rising crossings with hysteresis, so that quiet noise (a codec's start-up) does not count.
+    constexpr float Threshold = 0.05f;
     int crossings = 0;
     std::size_t first = 0, last = 0;
-    for (std::size_t i = 1; i < samples.size(); ++i)
-        if (samples[i - 1] < 0 && samples[i] >= 0) {
+    bool low = false;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (samples[i] < -Threshold) {
+            low = true;
+        } else if (low && samples[i] > Threshold) {
+            low = false;
             if (crossings == 0)
                 first = i;
             last = i;
             ++crossings;
         }
+    }
     if (crossings < 2)
         return 0;
     return double(crossings - 1) * rate / double(last - first);
