@@ -1,0 +1,78 @@
+#include "AudioTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+ComPtr<IMMDevice> DefaultEndpoint() {
+    ComPtr<IMMDeviceEnumerator> enumerator;
+    if (FAILED(
+            CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, IID_PPV_ARGS(&enumerator))))
+        return nullptr;
+    ComPtr<IMMDevice> device;
+    if (FAILED(enumerator->GetDefaultAudioEndpoint(eRender, eMultimedia, &device)))
+        return nullptr;
+    return device;
+}
+
+LoopbackStream OpenLoopback(REFERENCE_TIME bufferDuration) {
+    LoopbackStream stream;
+    stream.device = DefaultEndpoint();
+    EXPECT_TRUE(stream.device);
+    if (!stream.device)
+        return stream;
+    EXPECT_EQ(stream.device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, &stream.client), S_OK);
+    WAVEFORMATEX* mix = nullptr;
+    EXPECT_EQ(stream.client->GetMixFormat(&mix), S_OK);
+    if (mix == nullptr)
+        return stream;
+    EXPECT_EQ(mix->wFormatTag, WAVE_FORMAT_EXTENSIBLE);
+    stream.format = *reinterpret_cast<WAVEFORMATEXTENSIBLE*>(mix);
+    EXPECT_EQ(stream.client->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_LOOPBACK,
+                                        bufferDuration, 0, mix, nullptr),
+              S_OK);
+    CoTaskMemFree(mix);
+    EXPECT_EQ(stream.client->GetService(IID_PPV_ARGS(&stream.capture)), S_OK);
+    return stream;
+}
+
+HRESULT ReadPackets(IAudioCaptureClient* capture, UINT32 channels, std::chrono::milliseconds duration,
+                    std::vector<CapturedPacket>& packets) {
+    const auto end = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(4));
+        UINT32 announced = 0;
+        HRESULT hr = capture->GetNextPacketSize(&announced);
+        while (SUCCEEDED(hr) && announced != 0) {
+            BYTE* data = nullptr;
+            CapturedPacket packet{};
+            hr = capture->GetBuffer(&data, &packet.frames, &packet.flags, &packet.devicePosition,
+                                    &packet.qpcPosition);
+            if (hr != S_OK)
+                return FAILED(hr) ? hr : E_UNEXPECTED;
+            EXPECT_EQ(packet.frames, announced);
+            const auto* samples = reinterpret_cast<const float*>(data);
+            packet.samples.assign(samples, samples + std::size_t{packet.frames} * channels);
+            packets.push_back(std::move(packet));
+            hr = capture->ReleaseBuffer(packets.back().frames);
+            if (SUCCEEDED(hr))
+                hr = capture->GetNextPacketSize(&announced);
+        }
+        if (FAILED(hr))
+            return hr;
+    }
+    return S_OK;
+}
+
+ScopedEnvironment::ScopedEnvironment(const char* name, const std::string& value) : m_name(name) {
+    if (const char* previous = std::getenv(name))
+        m_previous = previous;
+    ::setenv(name, value.c_str(), 1);
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    if (m_previous)
+        ::setenv(m_name.c_str(), m_previous->c_str(), 1);
+    else
+        ::unsetenv(m_name.c_str());
+}

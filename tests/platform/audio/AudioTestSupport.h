@@ -1,0 +1,54 @@
+#pragma once
+// Opening the default loopback stream the way the recorder does, and reading its packets.
+
+#include "platform/audio/Audioclient.h"
+#include "platform/audio/Mmdeviceapi.h"
+#include "platform/mf/ComClasses.h"
+#include "platform/win/ComPtr.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The recorder's buffer request at 60 frames per second.
+constexpr REFERENCE_TIME RecorderBufferDuration = 166666;
+
+struct LoopbackStream {
+    ComPtr<IMMDevice> device;
+    ComPtr<IAudioClient> client;
+    ComPtr<IAudioCaptureClient> capture;
+    WAVEFORMATEXTENSIBLE format{};
+};
+
+// The default render endpoint from a new enumerator created by class id; null on any failure.
+ComPtr<IMMDevice> DefaultEndpoint();
+// Opens and initialises (not starts) the default endpoint's loopback stream; reports failures to the test.
+LoopbackStream OpenLoopback(REFERENCE_TIME bufferDuration = RecorderBufferDuration);
+
+struct CapturedPacket {
+    std::vector<float> samples;
+    UINT32 frames;
+    DWORD flags;
+    UINT64 devicePosition;
+    UINT64 qpcPosition;
+};
+
+// Reads packets every few milliseconds for `duration`. Each packet's size must match what
+// GetNextPacketSize announced; a failing call ends reading and is returned.
+HRESULT ReadPackets(IAudioCaptureClient* capture, UINT32 channels, std::chrono::milliseconds duration,
+                    std::vector<CapturedPacket>& packets);
+
+// Sets an environment variable for the life of the object and puts the previous value back.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const std::string& value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    std::string m_name;
+    std::optional<std::string> m_previous;
+};
