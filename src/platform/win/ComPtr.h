@@ -9,6 +9,30 @@
 namespace Microsoft::WRL {
 
 template <class T>
+class ComPtr;
+
+namespace Details {
+
+// What `&comPtr` gives, as on Windows: converts to T** (releasing what is held, for out arguments), to
+// ComPtr<T>* (for As) and to void**.
+template <class C>
+class ComPtrRef {
+public:
+    using InterfaceType = typename C::InterfaceType;
+
+    explicit ComPtrRef(C* ptr) noexcept : m_ptr(ptr) {}
+    operator C*() const noexcept { return m_ptr; }
+    operator InterfaceType**() const noexcept { return m_ptr->ReleaseAndGetAddressOf(); }
+    operator void**() const noexcept { return reinterpret_cast<void**>(m_ptr->ReleaseAndGetAddressOf()); }
+    InterfaceType* operator*() const noexcept { return m_ptr->Get(); }
+
+private:
+    C* m_ptr;
+};
+
+} // namespace Details
+
+template <class T>
 class ComPtr {
 public:
     using InterfaceType = T;
@@ -59,8 +83,8 @@ public:
         InternalRelease();
         return &m_ptr;
     }
-    // Like the Windows one, taking the address releases what is held.
-    T** operator&() noexcept { return ReleaseAndGetAddressOf(); }
+    // Like the Windows one: as an out argument, taking the address releases what is held.
+    Details::ComPtrRef<ComPtr> operator&() noexcept { return Details::ComPtrRef<ComPtr>(this); }
 
     T* Detach() noexcept { return std::exchange(m_ptr, nullptr); }
     void Attach(T* p) noexcept {
@@ -85,6 +109,10 @@ public:
             return E_POINTER;
         }
         return m_ptr->QueryInterface(UuidOf<U>(), reinterpret_cast<void**>(pp));
+    }
+    template <class U>
+    HRESULT As(Details::ComPtrRef<ComPtr<U>> out) const noexcept {
+        return As(static_cast<ComPtr<U>*>(out));
     }
     template <class U>
     HRESULT As(ComPtr<U>* out) const noexcept {
@@ -114,3 +142,13 @@ private:
 } // namespace Microsoft::WRL
 
 using Microsoft::WRL::ComPtr;
+
+template <class C>
+struct PpvTarget<Microsoft::WRL::Details::ComPtrRef<C>> {
+    using type = typename C::InterfaceType;
+};
+
+template <class C>
+void** IidPpvArgsHelper(Microsoft::WRL::Details::ComPtrRef<C> ref) {
+    return IidPpvArgsHelper(static_cast<typename C::InterfaceType**>(ref));
+}

@@ -25,6 +25,11 @@ constexpr const GUID& UuidOf() {
 
 #define __uuidof(Type) (::UuidOf<Type>())
 
+namespace Microsoft::WRL::Details {
+template <class T>
+class ComPtrRef;
+} // namespace Microsoft::WRL::Details
+
 struct IUnknown {
     virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) = 0;
     virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
@@ -33,6 +38,12 @@ struct IUnknown {
     template <class Q>
     HRESULT QueryInterface(Q** pp) {
         return QueryInterface(UuidOf<Q>(), reinterpret_cast<void**>(pp));
+    }
+    // `&comPtr` as the out argument.
+    template <class C>
+    requires requires { typename C::InterfaceType; }
+    HRESULT QueryInterface(Microsoft::WRL::Details::ComPtrRef<C> ref) {
+        return QueryInterface<typename C::InterfaceType>(ref);
     }
 
 protected:
@@ -43,6 +54,13 @@ PYX_INTERFACE_ID(IUnknown, void, "00000000-0000-0000-c000-000000000046");
 
 inline constexpr IID IID_IUnknown = GuidFromString("00000000-0000-0000-c000-000000000046");
 
+// The interface an out argument of IID_PPV_ARGS receives: T for T**, and for `&comPtr` (specialised in
+// ComPtr.h).
+template <class P>
+struct PpvTarget {
+    using type = std::remove_pointer_t<std::remove_pointer_t<P>>;
+};
+
 template <class T>
 void** IidPpvArgsHelper(T** pp) {
     static_assert(std::is_base_of_v<IUnknown, T>, "IID_PPV_ARGS needs an interface pointer");
@@ -50,4 +68,4 @@ void** IidPpvArgsHelper(T** pp) {
 }
 
 #define IID_PPV_ARGS(ppType)                                                                                 \
-    ::UuidOf<std::remove_pointer_t<std::remove_pointer_t<decltype(ppType)>>>(), ::IidPpvArgsHelper(ppType)
+    ::UuidOf<typename ::PpvTarget<decltype(ppType)>::type>(), ::IidPpvArgsHelper(ppType)
