@@ -30,7 +30,8 @@ HRESULT D3DSampleAllocator::Allocate(ID3D11Texture2D* sourceTexture, IMFSample**
         const HRESULT hr = LogIfFailed(entry.sample->QueryInterface(IID_PPV_ARGS(&trackedSample)),
                                        "hr = sample->QueryInterface<IMFTrackedSample>( &trackedSample )");
         if (SUCCEEDED(hr))
-            LogIfFailed(trackedSample->SetAllocator(this, nullptr), "trackedSample->SetAllocator( this, NULL )");
+            LogIfFailed(trackedSample->SetAllocator(this, nullptr),
+                        "trackedSample->SetAllocator( this, NULL )");
     } else {
         // Outside the lock: a half-made sample released on failure must not find it held.
         const HRESULT hr = AllocateNewSample(sourceTexture, &entry.texture, &entry.sample);
@@ -85,14 +86,16 @@ HRESULT D3DSampleAllocator::WrapTexture(ID3D11Texture2D* sampleTexture, IMFSampl
     ComPtr<IMFMediaBuffer> buffer;
     ComPtr<IMF2DBuffer> buffer2D;
     DWORD length = 0;
-    HRESULT hr = LogIfFailed(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), sampleTexture, 0, FALSE, &buffer),
-                             "hr = MFCreateDXGISurfaceBuffer( __uuidof(ID3D11Texture2D), sampleTexture, 0, FALSE, "
-                             "&buffer )");
+    HRESULT hr =
+        LogIfFailed(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), sampleTexture, 0, FALSE, &buffer),
+                    "hr = MFCreateDXGISurfaceBuffer( __uuidof(ID3D11Texture2D), sampleTexture, 0, FALSE, "
+                    "&buffer )");
     if (SUCCEEDED(hr))
         hr = LogIfFailed(buffer->QueryInterface(IID_PPV_ARGS(&buffer2D)),
                          "hr = buffer->QueryInterface<IMF2DBuffer>( &buffer2D )");
     if (SUCCEEDED(hr))
-        hr = LogIfFailed(buffer2D->GetContiguousLength(&length), "hr = buffer2D->GetContiguousLength( &length )");
+        hr = LogIfFailed(buffer2D->GetContiguousLength(&length),
+                         "hr = buffer2D->GetContiguousLength( &length )");
     if (SUCCEEDED(hr))
         hr = LogIfFailed(buffer->SetCurrentLength(length), "hr = buffer->SetCurrentLength( length )");
     if (SUCCEEDED(hr))

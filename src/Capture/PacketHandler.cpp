@@ -9,7 +9,8 @@ namespace {
 
 // 100-ns units to 90 kHz ticks: taken as unsigned, scaled in double precision, truncated to 32 bits.
 std::uint32_t ToTicks(LONGLONG hundredNanoseconds) {
-    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(double(std::uint64_t(hundredNanoseconds)) * 0.009));
+    return static_cast<std::uint32_t>(
+        static_cast<std::uint64_t>(double(std::uint64_t(hundredNanoseconds)) * 0.009));
 }
 
 } // namespace
@@ -33,7 +34,9 @@ std::uint32_t PacketHandler::Stop() {
 
 GenericGrabberSinkCallback::Function PacketHandler::SinkFunction(std::uint32_t kind) {
     return [this, kind](REFGUID, DWORD, LONGLONG time, LONGLONG duration, const BYTE* data, DWORD size,
-                        IMFAttributes* attributes) { OnPacket(kind, time, duration, data, size, attributes); };
+                        IMFAttributes* attributes) {
+        OnPacket(kind, time, duration, data, size, attributes);
+    };
 }
 
 bool PacketHandler::PassesGate(std::uint32_t kind) {
@@ -47,16 +50,16 @@ bool PacketHandler::PassesGate(std::uint32_t kind) {
     return true;
 }
 
-void PacketHandler::OnPacket(std::uint32_t kind, LONGLONG time, LONGLONG duration, const BYTE* data, DWORD size,
-                             IMFAttributes* attributes) {
+void PacketHandler::OnPacket(std::uint32_t kind, LONGLONG time, LONGLONG duration, const BYTE* data,
+                             DWORD size, IMFAttributes* attributes) {
     UINT32 cleanPoint = 0;
     const bool keyFrame = attributes != nullptr &&
                           SUCCEEDED(attributes->GetUINT32(MFSampleExtension_CleanPoint, &cleanPoint)) &&
                           cleanPoint != 0;
     std::uint32_t time90 = ToTicks(time);
     const std::uint32_t duration90 = ToTicks(duration);
-    const std::uint32_t flags =
-        (kind & RingStreamKindMask) | (kind == AudioKind ? RingFlagAudio : 0) | (keyFrame ? RingFlagKeyFrame : 0);
+    const std::uint32_t flags = (kind & RingStreamKindMask) | (kind == AudioKind ? RingFlagAudio : 0) |
+                                (keyFrame ? RingFlagKeyFrame : 0);
 
     std::lock_guard lock(m_mutex);
     // A packet that arrives after the recording stopped has nowhere to go.

@@ -36,8 +36,8 @@ HRESULT GenericGrabberSinkCallback::OnProcessSampleEx(REFGUID guidMajorMediaType
     if (!m_function)
         return S_OK;
     return NoThrow([&] {
-        m_function(guidMajorMediaType, dwSampleFlags, llSampleTime, llSampleDuration, pSampleBuffer, dwSampleSize,
-                   pAttributes);
+        m_function(guidMajorMediaType, dwSampleFlags, llSampleTime, llSampleDuration, pSampleBuffer,
+                   dwSampleSize, pAttributes);
         return S_OK;
     });
 }

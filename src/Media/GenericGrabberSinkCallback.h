@@ -8,9 +8,9 @@
 
 class GenericGrabberSinkCallback final : public SampleGrabberSink {
 public:
-    using Function = std::function<void(REFGUID majorType, DWORD sampleFlags, LONGLONG sampleTime,
-                                        LONGLONG sampleDuration, const BYTE* buffer, DWORD bufferSize,
-                                        IMFAttributes* attributes)>;
+    using Function =
+        std::function<void(REFGUID majorType, DWORD sampleFlags, LONGLONG sampleTime, LONGLONG sampleDuration,
+                           const BYTE* buffer, DWORD bufferSize, IMFAttributes* attributes)>;
 
     // The activation object of a grabber sink that calls the new callback; both are null on failure.
     static HRESULT Create(IMFMediaType* mediaType, bool ignoreClock, IMFActivate** activate,

@@ -4,7 +4,8 @@
 #include "Util/HResultCheck.h"
 #include "platform/mf/NoThrow.h"
 
-HRESULT MediaSessionEventHandler::CreateInstance(IMFMediaSession* session, MediaSessionEventHandler** handler) {
+HRESULT MediaSessionEventHandler::CreateInstance(IMFMediaSession* session,
+                                                 MediaSessionEventHandler** handler) {
     if (handler == nullptr)
         return E_POINTER;
     *handler = nullptr;
@@ -48,7 +49,9 @@ HRESULT MediaSessionEventHandler::Invoke(IMFAsyncResult* pAsyncResult) {
     hr = LogIfFailed(m_session->BeginGetEvent(this, nullptr), "hr = m_session->BeginGetEvent( this, NULL )");
     // An event already taken is reported even when no further one can be asked for.
     if (FAILED(hrStatus))
-        ErrorSink::report(ErrorCode, hrStatus, "Capture session encountered an error and cannot continue (type=%lu/%08lX)",
-                          static_cast<unsigned long>(evType), static_cast<unsigned long>(static_cast<std::uint32_t>(hrStatus)));
+        ErrorSink::report(ErrorCode, hrStatus,
+                          "Capture session encountered an error and cannot continue (type=%lu/%08lX)",
+                          static_cast<unsigned long>(evType),
+                          static_cast<unsigned long>(static_cast<std::uint32_t>(hrStatus)));
     return hr;
 }

@@ -4,7 +4,7 @@
 #include "platform/mf/MfError.h"
 
 MediaSource::MediaSource(MediaSourceType type)
-    : m_lock(std::make_shared<std::recursive_mutex>()), m_type(type) {}
+    : EventGeneratorBase(std::make_shared<std::recursive_mutex>()), m_type(type) {}
 
 MediaSource::~MediaSource() {
     if (m_state != State::Shutdown)
@@ -29,8 +29,8 @@ HRESULT MediaSource::CreateInstance(MediaSourceType type, int count, IMFMediaTyp
 
 HRESULT MediaSource::Initialize(int count, IMFMediaType** mediaTypes) {
     std::lock_guard lock(*m_lock);
-    m_asyncQueue = MakeComObject<AsyncQueue<AsyncOp, MediaSource>>(m_lock, this, &MediaSource::ValidateOperation,
-                                                                   &MediaSource::DispatchOperation);
+    m_asyncQueue = MakeComObject<AsyncQueue<AsyncOp, MediaSource>>(
+        m_lock, this, &MediaSource::ValidateOperation, &MediaSource::DispatchOperation);
     if (!m_asyncQueue)
         return E_OUTOFMEMORY;
     if (count < 0 || (count > 0 && mediaTypes == nullptr))
@@ -39,11 +39,13 @@ HRESULT MediaSource::Initialize(int count, IMFMediaType** mediaTypes) {
     const DWORD numStreams = static_cast<DWORD>(count);
     std::vector<IMFStreamDescriptor*> streamDescs(numStreams, nullptr);
     for (DWORD stream = 0; SUCCEEDED(hr) && stream < numStreams; ++stream)
-        hr = LogIfFailed(MFCreateStreamDescriptor(stream, 1, &mediaTypes[stream], &streamDescs[stream]),
-                         "hr = MFCreateStreamDescriptor( stream, 1, &streamMediaTypes[stream], &streamDescs[stream] )");
+        hr = LogIfFailed(
+            MFCreateStreamDescriptor(stream, 1, &mediaTypes[stream], &streamDescs[stream]),
+            "hr = MFCreateStreamDescriptor( stream, 1, &streamMediaTypes[stream], &streamDescs[stream] )");
     if (SUCCEEDED(hr))
-        hr = LogIfFailed(MFCreatePresentationDescriptor(numStreams, streamDescs.data(), &m_presentDesc),
-                         "hr = MFCreatePresentationDescriptor( numStreams, streamDescs.data(), &m_presentDesc )");
+        hr = LogIfFailed(
+            MFCreatePresentationDescriptor(numStreams, streamDescs.data(), &m_presentDesc),
+            "hr = MFCreatePresentationDescriptor( numStreams, streamDescs.data(), &m_presentDesc )");
     for (DWORD stream = 0; SUCCEEDED(hr) && stream < numStreams; ++stream)
         hr = LogIfFailed(m_presentDesc->SelectStream(stream), "hr = m_presentDesc->SelectStream( stream )");
     if (SUCCEEDED(hr))
@@ -60,7 +62,15 @@ HRESULT MediaSource::Initialize(int count, IMFMediaType** mediaTypes) {
 }
 
 HRESULT MediaSource::GetStream(DWORD index, MediaStream** stream) {
+    if (stream == nullptr)
+        return E_POINTER;
+    *stream = nullptr;
     std::lock_guard lock(*m_lock);
+    if (m_state == State::Shutdown)
+        return MF_E_SHUTDOWN;
+    // The streams are released at shutdown, so an index is checked rather than trusted.
+    if (index >= m_streams.size() || !m_streams[index])
+        return E_INVALIDARG;
     return m_streams[index].CopyTo(stream);
 }
 
@@ -69,15 +79,9 @@ MediaSource::State MediaSource::CurrentState() const {
     return m_state;
 }
 
-HRESULT MediaSource::CheckShutdown() const {
-    if (m_state == State::Shutdown)
-        return LogIfFailed(MF_E_SHUTDOWN, "hr = CheckShutdown()");
-    // Only a construction that failed at its first step leaves no event queue.
-    return m_eventQueue ? S_OK : MF_E_NOT_INITIALIZED;
-}
-
 HRESULT MediaSource::CheckInitialized() const {
-    return m_state > State::Uninitialized ? S_OK : LogIfFailed(MF_E_NOT_INITIALIZED, "hr = CheckInitialized()");
+    return m_state > State::Uninitialized ? S_OK
+                                          : LogIfFailed(MF_E_NOT_INITIALIZED, "hr = CheckInitialized()");
 }
 
 HRESULT MediaSource::GetEvent(DWORD dwFlags, IMFMediaEvent** ppEvent) {
@@ -92,35 +96,6 @@ HRESULT MediaSource::GetEvent(DWORD dwFlags, IMFMediaEvent** ppEvent) {
     // May block until an event comes, so outside the lock.
     const HRESULT hr = queue->GetEvent(dwFlags, ppEvent);
     return hr == MF_E_NO_EVENTS_AVAILABLE ? hr : LogIfFailed(hr, "hr");
-}
-
-HRESULT MediaSource::BeginGetEvent(IMFAsyncCallback* pCallback, IUnknown* punkState) {
-    std::lock_guard lock(*m_lock);
-    const HRESULT hr = CheckShutdown();
-    if (FAILED(hr))
-        return hr;
-    return LogIfFailed(m_eventQueue->BeginGetEvent(pCallback, punkState),
-                       "hr = m_eventQueue->BeginGetEvent( pCallback, punkState )");
-}
-
-HRESULT MediaSource::EndGetEvent(IMFAsyncResult* pResult, IMFMediaEvent** ppEvent) {
-    std::lock_guard lock(*m_lock);
-    const HRESULT hr = CheckShutdown();
-    if (FAILED(hr))
-        return hr;
-    return LogIfFailed(m_eventQueue->EndGetEvent(pResult, ppEvent),
-                       "hr = m_eventQueue->EndGetEvent( pResult, ppEvent )");
-}
-
-HRESULT MediaSource::QueueEvent(MediaEventType met, REFGUID guidExtendedType, HRESULT hrStatus,
-                                const PROPVARIANT* pvValue) {
-    std::lock_guard lock(*m_lock);
-    if (m_state == State::Shutdown)
-        return S_OK;
-    if (!m_eventQueue)
-        return MF_E_NOT_INITIALIZED;
-    return LogIfFailed(m_eventQueue->QueueEventParamVar(met, guidExtendedType, hrStatus, pvValue),
-                       "hr = m_eventQueue->QueueEventParamVar( met, guidExtendedType, hrStatus, pvValue )");
 }
 
 HRESULT MediaSource::GetCharacteristics(DWORD* pdwCharacteristics) {
@@ -155,7 +130,9 @@ HRESULT MediaSource::Start(IMFPresentationDescriptor* pPresentationDescriptor, c
         hr = ValidatePresentationDescriptor(pPresentationDescriptor);
     if (FAILED(hr))
         return hr;
-    hr = NoThrow([&] { return QueueAsyncOp(AsyncOp(AsyncOpType::Start, pvarStartPosition, pPresentationDescriptor)); });
+    hr = NoThrow([&] {
+        return QueueAsyncOp(AsyncOp(AsyncOpType::Start, pvarStartPosition, pPresentationDescriptor));
+    });
     return LogIfFailed(hr, "hr");
 }
 
@@ -264,7 +241,9 @@ HRESULT MediaSource::DoStart(AsyncOp& op) {
             m_state = State::Started;
             hr = m_eventQueue->QueueEventParamVar(MESourceStarted, GUID_NULL, S_OK, &op.propVar);
             if (FAILED(hr)) {
-                LogIfFailed(hr, "hr = m_eventQueue->QueueEventParamVar( MESourceStarted, GUID_NULL, S_OK, &op.propVar )");
+                LogIfFailed(
+                    hr,
+                    "hr = m_eventQueue->QueueEventParamVar( MESourceStarted, GUID_NULL, S_OK, &op.propVar )");
                 m_eventQueue->QueueEventParamVar(MESourceStarted, GUID_NULL, hr, nullptr);
             }
         }
@@ -274,52 +253,42 @@ HRESULT MediaSource::DoStart(AsyncOp& op) {
 }
 
 HRESULT MediaSource::DoStop(AsyncOp& op) {
-    HRESULT hr = BeginAsyncOp(op);
-    if (SUCCEEDED(hr)) {
-        if (m_state == State::Started) {
-            for (const auto& stream : m_streams) {
-                if (!stream->IsActive())
-                    continue;
-                hr = LogIfFailed(stream->Stop(), "hr = stream->Stop()");
-                if (FAILED(hr))
-                    break;
-            }
-            if (SUCCEEDED(hr))
-                m_state = State::Stopped;
-        } else {
-            hr = LogIfFailed(MF_E_INVALID_STATE_TRANSITION, "hr = MF_E_INVALID_STATE_TRANSITION");
-        }
-    }
-    m_eventQueue->QueueEventParamVar(MESourceStopped, GUID_NULL, hr, nullptr);
-    return hr;
+    return LeaveStarted(op, &MediaStream::Stop, "hr = stream->Stop()", State::Stopped, MESourceStopped);
 }
 
 HRESULT MediaSource::DoPause(AsyncOp& op) {
+    return LeaveStarted(op, &MediaStream::Pause, "hr = stream->Pause()", State::Paused, MESourcePaused);
+}
+
+HRESULT MediaSource::LeaveStarted(AsyncOp& op, HRESULT (MediaStream::*change)(), const char* changeText,
+                                  State next, MediaEventType completion) {
     HRESULT hr = BeginAsyncOp(op);
     if (SUCCEEDED(hr)) {
+        // Only a started source stops or pauses.
         if (m_state == State::Started) {
             for (const auto& stream : m_streams) {
                 if (!stream->IsActive())
                     continue;
-                hr = LogIfFailed(stream->Pause(), "hr = stream->Pause()");
+                hr = LogIfFailed((stream.Get()->*change)(), changeText);
                 if (FAILED(hr))
                     break;
             }
             if (SUCCEEDED(hr))
-                m_state = State::Paused;
+                m_state = next;
         } else {
             hr = LogIfFailed(MF_E_INVALID_STATE_TRANSITION, "hr = MF_E_INVALID_STATE_TRANSITION");
         }
     }
-    m_eventQueue->QueueEventParamVar(MESourcePaused, GUID_NULL, hr, nullptr);
+    m_eventQueue->QueueEventParamVar(completion, GUID_NULL, hr, nullptr);
     return hr;
 }
 
 HRESULT MediaSource::DoEndOfStream(AsyncOp& op) {
     HRESULT hr = BeginAsyncOp(op);
     if (SUCCEEDED(hr) && m_pendingEos-- == 1)
-        hr = LogIfFailed(m_eventQueue->QueueEventParamVar(MEEndOfPresentation, GUID_NULL, S_OK, nullptr),
-                         "hr = m_eventQueue->QueueEventParamVar( MEEndOfPresentation, GUID_NULL, S_OK, NULL )");
+        hr = LogIfFailed(
+            m_eventQueue->QueueEventParamVar(MEEndOfPresentation, GUID_NULL, S_OK, nullptr),
+            "hr = m_eventQueue->QueueEventParamVar( MEEndOfPresentation, GUID_NULL, S_OK, NULL )");
     return hr;
 }
 
@@ -343,11 +312,13 @@ HRESULT MediaSource::SelectStreams(IMFPresentationDescriptor* presentDesc, const
         ++m_pendingEos;
         IUnknown* streamUnk = static_cast<IMFMediaStream*>(stream.Get());
         if (wasActive)
-            hr = LogIfFailed(m_eventQueue->QueueEventParamUnk(MEUpdatedStream, GUID_NULL, hr, streamUnk),
-                             "hr = m_eventQueue->QueueEventParamUnk( MEUpdatedStream, GUID_NULL, hr, streamUnk )");
+            hr = LogIfFailed(
+                m_eventQueue->QueueEventParamUnk(MEUpdatedStream, GUID_NULL, hr, streamUnk),
+                "hr = m_eventQueue->QueueEventParamUnk( MEUpdatedStream, GUID_NULL, hr, streamUnk )");
         else
-            hr = LogIfFailed(m_eventQueue->QueueEventParamUnk(MENewStream, GUID_NULL, hr, streamUnk),
-                             "hr = m_eventQueue->QueueEventParamUnk( MENewStream, GUID_NULL, hr, streamUnk )");
+            hr =
+                LogIfFailed(m_eventQueue->QueueEventParamUnk(MENewStream, GUID_NULL, hr, streamUnk),
+                            "hr = m_eventQueue->QueueEventParamUnk( MENewStream, GUID_NULL, hr, streamUnk )");
         if (SUCCEEDED(hr))
             hr = LogIfFailed(stream->Start(propVar), "hr = stream->Start( propVar )");
         if (FAILED(hr))

@@ -5,6 +5,7 @@
 
 #include "AsyncOp.h"
 #include "AsyncQueue.h"
+#include "EventGeneratorBase.h"
 #include "MediaStream.h"
 #include "platform/mf/SourceInterfaces.h"
 
@@ -18,7 +19,7 @@ enum class MediaSourceType : std::int32_t {
     Server = 1,
 };
 
-class MediaSource final : public ComObject<IMFMediaSource> {
+class MediaSource final : public EventGeneratorBase<ComObject<IMFMediaSource>> {
 public:
     using AsyncOpType = ::AsyncOpType;
 
@@ -32,22 +33,21 @@ public:
 
     // One stream per media type, in order, stream i with identifier i. The source is handed out even when
     // construction fails (it is then Uninitialized); the result tells.
-    static HRESULT CreateInstance(MediaSourceType type, int count, IMFMediaType** mediaTypes, MediaSource** source);
+    static HRESULT CreateInstance(MediaSourceType type, int count, IMFMediaType** mediaTypes,
+                                  MediaSource** source);
 
-    // Stream `index` (below the stream count) with a reference added.
+    // Stream `index` with a reference added; E_INVALIDARG past the last stream, MF_E_SHUTDOWN after shutdown.
     HRESULT GetStream(DWORD index, MediaStream** stream);
 
     // IMFMediaEventGenerator
     HRESULT STDMETHODCALLTYPE GetEvent(DWORD dwFlags, IMFMediaEvent** ppEvent) override;
-    HRESULT STDMETHODCALLTYPE BeginGetEvent(IMFAsyncCallback* pCallback, IUnknown* punkState) override;
-    HRESULT STDMETHODCALLTYPE EndGetEvent(IMFAsyncResult* pResult, IMFMediaEvent** ppEvent) override;
-    HRESULT STDMETHODCALLTYPE QueueEvent(MediaEventType met, REFGUID guidExtendedType, HRESULT hrStatus,
-                                         const PROPVARIANT* pvValue) override;
 
     // IMFMediaSource
     HRESULT STDMETHODCALLTYPE GetCharacteristics(DWORD* pdwCharacteristics) override;
-    HRESULT STDMETHODCALLTYPE CreatePresentationDescriptor(IMFPresentationDescriptor** ppPresentationDescriptor) override;
-    HRESULT STDMETHODCALLTYPE Start(IMFPresentationDescriptor* pPresentationDescriptor, const GUID* pguidTimeFormat,
+    HRESULT STDMETHODCALLTYPE
+    CreatePresentationDescriptor(IMFPresentationDescriptor** ppPresentationDescriptor) override;
+    HRESULT STDMETHODCALLTYPE Start(IMFPresentationDescriptor* pPresentationDescriptor,
+                                    const GUID* pguidTimeFormat,
                                     const PROPVARIANT* pvarStartPosition) override;
     HRESULT STDMETHODCALLTYPE Stop() override;
     HRESULT STDMETHODCALLTYPE Pause() override;
@@ -64,7 +64,7 @@ private:
     ~MediaSource() override;
 
     HRESULT Initialize(int count, IMFMediaType** mediaTypes);
-    HRESULT CheckShutdown() const;
+    bool IsShutdown() const override { return m_state == State::Shutdown; }
     HRESULT CheckInitialized() const;
     HRESULT QueueAsyncOp(const AsyncOp& op);
 
@@ -77,13 +77,14 @@ private:
     HRESULT DoStart(AsyncOp& op);
     HRESULT DoStop(AsyncOp& op);
     HRESULT DoPause(AsyncOp& op);
+    // Stop and Pause: `change` on every active stream, then the state `next` and the `completion` event.
+    HRESULT LeaveStarted(AsyncOp& op, HRESULT (MediaStream::*change)(), const char* changeText, State next,
+                         MediaEventType completion);
     HRESULT DoEndOfStream(AsyncOp& op);
     HRESULT SelectStreams(IMFPresentationDescriptor* presentDesc, const PROPVARIANT& propVar);
     HRESULT ValidatePresentationDescriptor(IMFPresentationDescriptor* presentDesc);
 
-    const std::shared_ptr<std::recursive_mutex> m_lock;
     State m_state = State::Uninitialized;
-    ComPtr<IMFMediaEventQueue> m_eventQueue;
     ComPtr<IMFPresentationDescriptor> m_presentDesc;
     ComPtr<AsyncQueue<AsyncOp, MediaSource>> m_asyncQueue;
     std::vector<ComPtr<MediaStream>> m_streams;

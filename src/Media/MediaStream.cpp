@@ -9,7 +9,8 @@
 
 #include <cmath>
 
-HRESULT MediaStream::CreateInstance(MediaSource* source, IMFStreamDescriptor* streamDesc, MediaStream** stream) {
+HRESULT MediaStream::CreateInstance(MediaSource* source, IMFStreamDescriptor* streamDesc,
+                                    MediaStream** stream) {
     if (stream == nullptr)
         return E_POINTER;
     *stream = nullptr;
@@ -30,11 +31,13 @@ HRESULT MediaStream::Initialize(IMFStreamDescriptor* streamDesc) {
     HRESULT hr = LogIfFailed(m_streamDesc->GetStreamIdentifier(reinterpret_cast<DWORD*>(&m_streamId)),
                              "hr = m_streamDesc->GetStreamIdentifier( (DWORD*)&m_streamId )");
     if (SUCCEEDED(hr))
-        hr = LogIfFailed(streamDesc->GetMediaTypeHandler(&handler), "hr = streamDesc->GetMediaTypeHandler( &handler )");
+        hr = LogIfFailed(streamDesc->GetMediaTypeHandler(&handler),
+                         "hr = streamDesc->GetMediaTypeHandler( &handler )");
     if (SUCCEEDED(hr))
         hr = LogIfFailed(handler->GetMajorType(&majorType), "hr = handler->GetMajorType( &majorType )");
     if (SUCCEEDED(hr))
-        hr = LogIfFailed(handler->GetMediaTypeByIndex(0, &mediaType), "hr = handler->GetMediaTypeByIndex( 0, &mediaType )");
+        hr = LogIfFailed(handler->GetMediaTypeByIndex(0, &mediaType),
+                         "hr = handler->GetMediaTypeByIndex( 0, &mediaType )");
     if (SUCCEEDED(hr))
         hr = ReadTiming(mediaType.Get(), majorType);
     if (SUCCEEDED(hr))
@@ -75,13 +78,6 @@ HRESULT MediaStream::ReadTiming(IMFMediaType* mediaType, REFGUID majorType) {
     return S_OK;
 }
 
-HRESULT MediaStream::CheckShutdown() const {
-    if (m_state == State::Shutdown)
-        return LogIfFailed(MF_E_SHUTDOWN, "hr = CheckShutdown()");
-    // Only a construction that failed before its last step leaves no event queue.
-    return m_eventQueue ? S_OK : MF_E_NOT_INITIALIZED;
-}
-
 HRESULT MediaStream::GetEvent(DWORD dwFlags, IMFMediaEvent** ppEvent) {
     ComPtr<IMFMediaEventQueue> queue;
     {
@@ -93,35 +89,6 @@ HRESULT MediaStream::GetEvent(DWORD dwFlags, IMFMediaEvent** ppEvent) {
         queue = m_eventQueue;
     }
     return queue->GetEvent(dwFlags, ppEvent);
-}
-
-HRESULT MediaStream::BeginGetEvent(IMFAsyncCallback* pCallback, IUnknown* punkState) {
-    std::lock_guard lock(*m_lock);
-    const HRESULT hr = CheckShutdown();
-    if (FAILED(hr))
-        return hr;
-    return LogIfFailed(m_eventQueue->BeginGetEvent(pCallback, punkState),
-                       "hr = m_eventQueue->BeginGetEvent( pCallback, punkState )");
-}
-
-HRESULT MediaStream::EndGetEvent(IMFAsyncResult* pResult, IMFMediaEvent** ppEvent) {
-    std::lock_guard lock(*m_lock);
-    const HRESULT hr = CheckShutdown();
-    if (FAILED(hr))
-        return hr;
-    return LogIfFailed(m_eventQueue->EndGetEvent(pResult, ppEvent),
-                       "hr = m_eventQueue->EndGetEvent( pResult, ppEvent )");
-}
-
-HRESULT MediaStream::QueueEvent(MediaEventType met, REFGUID guidExtendedType, HRESULT hrStatus,
-                                const PROPVARIANT* pvValue) {
-    std::lock_guard lock(*m_lock);
-    if (m_state == State::Shutdown)
-        return S_OK;
-    if (!m_eventQueue)
-        return MF_E_NOT_INITIALIZED;
-    return LogIfFailed(m_eventQueue->QueueEventParamVar(met, guidExtendedType, hrStatus, pvValue),
-                       "hr = m_eventQueue->QueueEventParamVar( met, guidExtendedType, hrStatus, pvValue )");
 }
 
 HRESULT MediaStream::GetMediaSource(IMFMediaSource** ppMediaSource) {
@@ -200,8 +167,8 @@ void MediaStream::DropOldSamples() {
 
 void MediaStream::DropFront() {
     m_samples.pop_front();
-    LogRaw("Sample dropped from %s queue. Remaining: %d\n", m_sampleKind == SampleKind::Video ? "video" : "audio",
-           static_cast<int>(m_samples.size()));
+    LogRaw("Sample dropped from %s queue. Remaining: %d\n",
+           m_sampleKind == SampleKind::Video ? "video" : "audio", static_cast<int>(m_samples.size()));
 }
 
 HRESULT MediaStream::DispatchSamples() {
@@ -221,8 +188,9 @@ HRESULT MediaStream::DispatchSamples() {
             sample->DeleteItem(MFSampleExtension_Token);
         }
         if (SUCCEEDED(hr))
-            hr = LogIfFailed(m_eventQueue->QueueEventParamUnk(MEMediaSample, GUID_NULL, S_OK, sample.Get()),
-                             "hr = m_eventQueue->QueueEventParamUnk( MEMediaSample, GUID_NULL, S_OK, sample )");
+            hr = LogIfFailed(
+                m_eventQueue->QueueEventParamUnk(MEMediaSample, GUID_NULL, S_OK, sample.Get()),
+                "hr = m_eventQueue->QueueEventParamUnk( MEMediaSample, GUID_NULL, S_OK, sample )");
         if (FAILED(hr))
             break;
     }

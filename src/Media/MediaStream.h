@@ -3,6 +3,7 @@
 // them with RequestSample; each request is answered with one MEMediaSample event as soon as a sample is
 // there. The stream locks through its source's lock.
 
+#include "EventGeneratorBase.h"
 #include "platform/mf/SourceInterfaces.h"
 #include "platform/win/ComObject.h"
 
@@ -13,7 +14,7 @@
 
 class MediaSource;
 
-class MediaStream final : public ComObject<IMFMediaStream> {
+class MediaStream final : public EventGeneratorBase<ComObject<IMFMediaStream>> {
 public:
     enum class State : std::int32_t {
         Stopped = 1,
@@ -37,10 +38,6 @@ public:
 
     // IMFMediaEventGenerator
     HRESULT STDMETHODCALLTYPE GetEvent(DWORD dwFlags, IMFMediaEvent** ppEvent) override;
-    HRESULT STDMETHODCALLTYPE BeginGetEvent(IMFAsyncCallback* pCallback, IUnknown* punkState) override;
-    HRESULT STDMETHODCALLTYPE EndGetEvent(IMFAsyncResult* pResult, IMFMediaEvent** ppEvent) override;
-    HRESULT STDMETHODCALLTYPE QueueEvent(MediaEventType met, REFGUID guidExtendedType, HRESULT hrStatus,
-                                         const PROPVARIANT* pvValue) override;
 
     // IMFMediaStream
     HRESULT STDMETHODCALLTYPE GetMediaSource(IMFMediaSource** ppMediaSource) override;
@@ -67,20 +64,19 @@ private:
         std::uint64_t enqueueTime; // milliseconds
     };
 
-    MediaStream(MediaSource* source, std::shared_ptr<std::recursive_mutex> lock) : m_source(source), m_lock(std::move(lock)) {}
+    MediaStream(MediaSource* source, std::shared_ptr<std::recursive_mutex> lock)
+        : EventGeneratorBase(std::move(lock)), m_source(source) {}
 
     HRESULT Initialize(IMFStreamDescriptor* streamDesc);
     HRESULT ReadTiming(IMFMediaType* mediaType, REFGUID majorType);
-    HRESULT CheckShutdown() const;
+    bool IsShutdown() const override { return m_state == State::Shutdown; }
     HRESULT DispatchSamples();
     void DropOldSamples();
     void DropFront();
     void ClearQueues();
 
     MediaSource* m_source;
-    const std::shared_ptr<std::recursive_mutex> m_lock;
     ComPtr<IMFStreamDescriptor> m_streamDesc;
-    ComPtr<IMFMediaEventQueue> m_eventQueue;
     State m_state = State::Stopped;
     SampleKind m_sampleKind = SampleKind::Other;
     std::deque<QueuedSample> m_samples;

@@ -16,7 +16,8 @@ public:
     HRESULT STDMETHODCALLTYPE OnClockRestart(MFTIME) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnClockSetRate(MFTIME, float) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnSetPresentationClock(IMFPresentationClock*) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnProcessSample(REFGUID, DWORD, LONGLONG, LONGLONG, const BYTE*, DWORD) override {
+    HRESULT STDMETHODCALLTYPE OnProcessSample(REFGUID, DWORD, LONGLONG, LONGLONG, const BYTE*,
+                                              DWORD) override {
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE OnShutdown() override { return S_OK; }

@@ -15,8 +15,8 @@ constexpr UINT Height = 16;
 class AllocatorTest : public ::testing::Test {
 protected:
     AllocatorTest() {
-        EXPECT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
-                                    &m_device, nullptr, nullptr),
+        EXPECT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0,
+                                    D3D11_SDK_VERSION, &m_device, nullptr, nullptr),
                   S_OK);
         m_allocator = MakeComObject<D3DSampleAllocator>(m_device.Get());
     }
@@ -26,8 +26,8 @@ protected:
         std::vector<BYTE> pixels(Width * Height * 4);
         for (std::size_t i = 0; i < pixels.size(); ++i)
             pixels[i] = BYTE(seed + i);
-        const D3D11_TEXTURE2D_DESC desc{Width, Height, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0},
-                                        D3D11_USAGE_DEFAULT, 0, 0, 0};
+        const D3D11_TEXTURE2D_DESC desc{
+            Width, Height, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0}, D3D11_USAGE_DEFAULT, 0, 0, 0};
         const D3D11_SUBRESOURCE_DATA data{pixels.data(), Width * 4, 0};
         ComPtr<ID3D11Texture2D> texture;
         EXPECT_EQ(m_device->CreateTexture2D(&desc, &data, &texture), S_OK);
@@ -38,7 +38,8 @@ protected:
         ComPtr<IMFMediaBuffer> buffer;
         ComPtr<IMFDXGIBuffer> dxgiBuffer;
         ComPtr<ID3D11Texture2D> texture;
-        if (SUCCEEDED(sample->GetBufferByIndex(0, &buffer)) && SUCCEEDED(buffer->QueryInterface(IID_PPV_ARGS(&dxgiBuffer))))
+        if (SUCCEEDED(sample->GetBufferByIndex(0, &buffer)) &&
+            SUCCEEDED(buffer->QueryInterface(IID_PPV_ARGS(&dxgiBuffer))))
             dxgiBuffer->GetResource(IID_PPV_ARGS(&texture));
         return texture;
     }

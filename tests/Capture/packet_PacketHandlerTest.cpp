@@ -40,7 +40,7 @@ protected:
 
 TEST_F(PacketHandlerTest, TheRecordingStartsWithTheFirstVideoPacketAfterAudio) {
     m_handler.Start(&m_ring, 0);
-    Packet(Video, 0, 166666, true, 1);     // no audio yet: dropped
+    Packet(Video, 0, 166666, true, 1);       // no audio yet: dropped
     Packet(Sound, 100000, 213333, false, 2); // no video written yet: dropped
     Packet(Video, 166666, 166666, true, 3);
     Packet(Sound, 313333, 213333, false, 4);

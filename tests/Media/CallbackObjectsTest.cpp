@@ -21,8 +21,10 @@ TEST_F(CallbackObjectsTest, TheGrabberCallbackComesWithASinkActivationThatIgnore
     for (const bool ignoreClock : {true, false}) {
         ComPtr<IMFActivate> activate;
         ComPtr<GenericGrabberSinkCallback> callback;
-        ASSERT_EQ(GenericGrabberSinkCallback::Create(VideoType().Get(), ignoreClock, &activate, &callback), S_OK);
-        EXPECT_EQ(MFGetAttributeUINT32(activate.Get(), MF_SAMPLEGRABBERSINK_IGNORE_CLOCK, 0), ignoreClock ? 1u : 0u);
+        ASSERT_EQ(GenericGrabberSinkCallback::Create(VideoType().Get(), ignoreClock, &activate, &callback),
+                  S_OK);
+        EXPECT_EQ(MFGetAttributeUINT32(activate.Get(), MF_SAMPLEGRABBERSINK_IGNORE_CLOCK, 0),
+                  ignoreClock ? 1u : 0u);
         ComPtr<IMFSampleGrabberSinkCallback2> extended;
         EXPECT_EQ(callback->QueryInterface(IID_PPV_ARGS(&extended)), S_OK);
         EXPECT_EQ(callback->QueryInterface(__uuidof(IMFSampleGrabberSinkCallback2), nullptr), E_INVALIDARG);
@@ -109,7 +111,8 @@ TEST_F(CallbackObjectsTest, TheEventHandlerReportsEachFailedEventOnceAndKeepsLis
     ASSERT_EQ(reportCount(), 2u);
     EXPECT_EQ(reports[0].code, 3u);
     EXPECT_EQ(reports[0].hr, E_FAIL);
-    EXPECT_EQ(reports[0].text, "Capture session encountered an error and cannot continue (type=103/80004005)");
+    EXPECT_EQ(reports[0].text,
+              "Capture session encountered an error and cannot continue (type=103/80004005)");
     EXPECT_EQ(reports[1].text, "Capture session encountered an error and cannot continue (type=1/C00D36B2)");
 
     // Shutting the session down ends the chain, and with it the handler's hold on the session.

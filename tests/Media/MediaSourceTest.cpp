@@ -17,7 +17,8 @@ ComPtr<MediaSource> CreateSource(std::vector<ComPtr<IMFMediaType>> types, HRESUL
     for (auto& type : types)
         raw.push_back(type.Get());
     ComPtr<MediaSource> source;
-    const HRESULT hr = MediaSource::CreateInstance(MediaSourceType::Server, int(raw.size()), raw.data(), &source);
+    const HRESULT hr =
+        MediaSource::CreateInstance(MediaSourceType::Server, int(raw.size()), raw.data(), &source);
     if (result != nullptr)
         *result = hr;
     return source;
@@ -28,6 +29,8 @@ TEST_F(MediaSourceTest, StreamsTakeTheirDurationAndMaximumAgeFromTheirMediaType)
     ComPtr<MediaStream> streams[3];
     for (DWORD i = 0; i < 3; ++i)
         ASSERT_EQ(source->GetStream(i, &streams[i]), S_OK);
+    ComPtr<MediaStream> missing;
+    EXPECT_EQ(source->GetStream(3, &missing), E_INVALIDARG);
     // Truncated at each step: 166666.6 → 166666 → 24.99 → 24; 213333.3 → 213333 → 31.99 → 31.
     EXPECT_EQ(streams[0]->SampleDuration(), 166666);
     EXPECT_EQ(streams[0]->MaxSampleAge(), 24u);
@@ -87,7 +90,8 @@ TEST_F(MediaSourceTest, StartAnnouncesEachStreamThenTheSourceAndAgainAsUpdatedSt
     const ComPtr<IMFMediaEvent> done = NextEvent(started.source.Get());
     ASSERT_TRUE(first && second && done);
     EXPECT_EQ(TypeOf(first.Get()), MEUpdatedStream);
-    EXPECT_EQ(ValueOf(first.Get()).Get(), static_cast<IUnknown*>(static_cast<IMFMediaStream*>(started.video.Get())));
+    EXPECT_EQ(ValueOf(first.Get()).Get(),
+              static_cast<IUnknown*>(static_cast<IMFMediaStream*>(started.video.Get())));
     EXPECT_EQ(TypeOf(second.Get()), MEUpdatedStream);
     EXPECT_EQ(TypeOf(done.Get()), MESourceStarted);
     EXPECT_EQ(StatusOf(done.Get()), S_OK);
@@ -159,6 +163,8 @@ TEST_F(MediaSourceTest, ShutdownTwiceAndEverythingAfterIt) {
     EXPECT_EQ(started.source->Pause(), MF_E_SHUTDOWN);
     EXPECT_EQ(started.source->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event), MF_E_SHUTDOWN);
     EXPECT_EQ(started.source->QueueEvent(MEError, GUID_NULL, E_FAIL, nullptr), S_OK);
+    ComPtr<MediaStream> stream;
+    EXPECT_EQ(started.source->GetStream(0, &stream), MF_E_SHUTDOWN);
     // The streams went down with their source.
     EXPECT_EQ(started.video->RequestSample(nullptr), MF_E_SHUTDOWN);
     EXPECT_EQ(started.video->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event), MF_E_SHUTDOWN);

@@ -126,7 +126,8 @@ TEST_F(MediaStreamTest, ARequestWhileStoppedBecomesAnErrorOnTheSource) {
         StderrCapture errors;
         // The failure travels as an event; queuing that event succeeded.
         EXPECT_EQ(stream->RequestSample(nullptr), S_OK);
-        EXPECT_NE(errors.Text().find("hr = MF_E_INVALIDREQUEST failed with error 0xc00d36b2"), std::string::npos);
+        EXPECT_NE(errors.Text().find("hr = MF_E_INVALIDREQUEST failed with error 0xc00d36b2"),
+                  std::string::npos);
     }
     const ComPtr<IMFMediaEvent> error = NextEvent(source.Get());
     ASSERT_TRUE(error);

@@ -3,9 +3,9 @@
 
 #include "Media/MediaSessionEventHandler.h"
 #include "SessionTestSupport.h"
+#include "StderrCapture.h"
 #include "Util/ErrorSink.h"
 #include "Util/Logger.h"
-#include "StderrCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +30,8 @@ protected:
     static bool Deliver(MediaStream* stream, RecordingGrabberCallback* sink, BYTE first, LONGLONG time,
                         LONGLONG duration) {
         const std::size_t before = sink->SampleCount();
-        const ComPtr<IMFSample> sample = MakeSample({first, BYTE(first + 1), BYTE(first + 2)}, time, duration);
+        const ComPtr<IMFSample> sample =
+            MakeSample({first, BYTE(first + 1), BYTE(first + 2)}, time, duration);
         return SUCCEEDED(stream->QueueSample(sample.Get())) &&
                WaitUntil([&] { return sink->SampleCount() == before + 1; });
     }
@@ -47,8 +48,10 @@ TEST_F(SessionRunTest, SamplesFlowThroughBothKindsOfTransformIntoTheirSinksInOrd
     ASSERT_TRUE(events->WaitFor(MESessionStarted));
 
     for (BYTE i = 0; i < 8; ++i) {
-        ASSERT_TRUE(Deliver(run.video.Get(), run.videoSink.Get(), BYTE(i * 3), i * FrameDuration, FrameDuration));
-        ASSERT_TRUE(Deliver(run.audio.Get(), run.audioSink.Get(), BYTE(i * 5), i * AudioDuration, AudioDuration));
+        ASSERT_TRUE(
+            Deliver(run.video.Get(), run.videoSink.Get(), BYTE(i * 3), i * FrameDuration, FrameDuration));
+        ASSERT_TRUE(
+            Deliver(run.audio.Get(), run.audioSink.Get(), BYTE(i * 5), i * AudioDuration, AudioDuration));
     }
 
     const auto videoSamples = run.videoSink->Samples();
@@ -56,12 +59,14 @@ TEST_F(SessionRunTest, SamplesFlowThroughBothKindsOfTransformIntoTheirSinksInOrd
     ASSERT_EQ(videoSamples.size(), 8u);
     ASSERT_EQ(audioSamples.size(), 8u);
     for (BYTE i = 0; i < 8; ++i) {
-        EXPECT_EQ(videoSamples[i].bytes, (std::vector<BYTE>{BYTE(i * 3 + 1), BYTE(i * 3 + 2), BYTE(i * 3 + 3)}));
+        EXPECT_EQ(videoSamples[i].bytes,
+                  (std::vector<BYTE>{BYTE(i * 3 + 1), BYTE(i * 3 + 2), BYTE(i * 3 + 3)}));
         EXPECT_EQ(videoSamples[i].time, i * FrameDuration);
         EXPECT_EQ(videoSamples[i].duration, FrameDuration);
         EXPECT_EQ(videoSamples[i].majorType, MFMediaType_Video);
         EXPECT_TRUE(videoSamples[i].hasAttributes);
-        EXPECT_EQ(audioSamples[i].bytes, (std::vector<BYTE>{BYTE(i * 5 + 10), BYTE(i * 5 + 11), BYTE(i * 5 + 12)}));
+        EXPECT_EQ(audioSamples[i].bytes,
+                  (std::vector<BYTE>{BYTE(i * 5 + 10), BYTE(i * 5 + 11), BYTE(i * 5 + 12)}));
         EXPECT_EQ(audioSamples[i].time, i * AudioDuration);
         EXPECT_EQ(audioSamples[i].majorType, MFMediaType_Audio);
     }
@@ -92,7 +97,8 @@ TEST_F(SessionRunTest, TheSessionUnlocksAnAsynchronousTransform) {
     ASSERT_TRUE(run.Build());
     ComPtr<IMFAttributes> attributes;
     ASSERT_EQ(run.audioTransform->GetAttributes(&attributes), S_OK);
-    EXPECT_TRUE(WaitUntil([&] { return MFGetAttributeUINT32(attributes.Get(), MF_TRANSFORM_ASYNC_UNLOCK, 0) == 1; }));
+    EXPECT_TRUE(
+        WaitUntil([&] { return MFGetAttributeUINT32(attributes.Get(), MF_TRANSFORM_ASYNC_UNLOCK, 0) == 1; }));
 }
 
 struct Report {
@@ -123,7 +129,8 @@ protected:
         ComPtr<MediaSessionEventHandler> handler;
         ASSERT_EQ(MediaSessionEventHandler::CreateInstance(run.session.Get(), &handler), S_OK);
         StartSession(run);
-        ASSERT_TRUE(WaitUntil([&] { return !run.videoSink->Calls().empty() && !run.audioSink->Calls().empty(); }));
+        ASSERT_TRUE(
+            WaitUntil([&] { return !run.videoSink->Calls().empty() && !run.audioSink->Calls().empty(); }));
         for (BYTE i = 0; i < 10 && Reports().empty(); ++i) {
             run.video->QueueSample(MakeSample({i}, i * FrameDuration, FrameDuration).Get());
             run.audio->QueueSample(MakeSample({i}, i * AudioDuration, AudioDuration).Get());

@@ -3,8 +3,8 @@
 #include "platform/mf/Topology.h"
 
 #include <algorithm>
-#include <utility>
 #include <thread>
+#include <utility>
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -80,11 +80,13 @@ HRESULT RecordingGrabberCallback::Record(const char* call) {
     return S_OK;
 }
 
-HRESULT RecordingGrabberCallback::OnProcessSampleEx(REFGUID majorType, DWORD, LONGLONG time, LONGLONG duration,
-                                                    const BYTE* buffer, DWORD size, IMFAttributes* attributes) {
+HRESULT RecordingGrabberCallback::OnProcessSampleEx(REFGUID majorType, DWORD, LONGLONG time,
+                                                    LONGLONG duration, const BYTE* buffer, DWORD size,
+                                                    IMFAttributes* attributes) {
     std::lock_guard lock(m_mutex);
     m_calls.push_back("sample");
-    m_samples.push_back({majorType, time, duration, std::vector<BYTE>(buffer, buffer + size), attributes != nullptr});
+    m_samples.push_back(
+        {majorType, time, duration, std::vector<BYTE>(buffer, buffer + size), attributes != nullptr});
     return std::exchange(m_nextResult, S_OK);
 }
 
@@ -182,7 +184,8 @@ HRESULT AddBranch(IMFTopology* topology, IMFMediaSource* source, DWORD stream,
 TwoBranchSession::TwoBranchSession(TestTransformOptions videoOptions, TestTransformOptions audioOptions)
     : videoTransform(MakeComObject<SyncTestTransform>(videoOptions)),
       audioTransform(MakeComObject<AsyncTestTransform>(audioOptions)),
-      videoSink(MakeComObject<RecordingGrabberCallback>()), audioSink(MakeComObject<RecordingGrabberCallback>()) {}
+      videoSink(MakeComObject<RecordingGrabberCallback>()),
+      audioSink(MakeComObject<RecordingGrabberCallback>()) {}
 
 TwoBranchSession::~TwoBranchSession() { Shutdown(); }
 
@@ -197,9 +200,12 @@ bool TwoBranchSession::Build() {
     const ComPtr<IMFStreamSink> audioStreamSink = GrabberStreamSink(audioType.Get(), audioSink.Get());
     ComPtr<IMFTopology> topology;
     return videoStreamSink && audioStreamSink && SUCCEEDED(MFCreateTopology(&topology)) &&
-           SUCCEEDED(AddBranch(topology.Get(), source.Get(), 0, {videoTransform.Get()}, videoStreamSink.Get())) &&
-           SUCCEEDED(AddBranch(topology.Get(), source.Get(), 1, {audioTransform.Get()}, audioStreamSink.Get())) &&
-           SUCCEEDED(MFCreateMediaSession(nullptr, &session)) && SUCCEEDED(session->SetTopology(0, topology.Get()));
+           SUCCEEDED(
+               AddBranch(topology.Get(), source.Get(), 0, {videoTransform.Get()}, videoStreamSink.Get())) &&
+           SUCCEEDED(
+               AddBranch(topology.Get(), source.Get(), 1, {audioTransform.Get()}, audioStreamSink.Get())) &&
+           SUCCEEDED(MFCreateMediaSession(nullptr, &session)) &&
+           SUCCEEDED(session->SetTopology(0, topology.Get()));
 }
 
 void TwoBranchSession::Shutdown() {

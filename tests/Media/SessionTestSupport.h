@@ -66,13 +66,17 @@ public:
     HRESULT STDMETHODCALLTYPE OnClockPause(MFTIME) override { return Record("pause"); }
     HRESULT STDMETHODCALLTYPE OnClockRestart(MFTIME) override { return Record("restart"); }
     HRESULT STDMETHODCALLTYPE OnClockSetRate(MFTIME, float) override { return Record("rate"); }
-    HRESULT STDMETHODCALLTYPE OnSetPresentationClock(IMFPresentationClock*) override { return Record("clock"); }
-    HRESULT STDMETHODCALLTYPE OnProcessSample(REFGUID, DWORD, LONGLONG, LONGLONG, const BYTE*, DWORD) override {
+    HRESULT STDMETHODCALLTYPE OnSetPresentationClock(IMFPresentationClock*) override {
+        return Record("clock");
+    }
+    HRESULT STDMETHODCALLTYPE OnProcessSample(REFGUID, DWORD, LONGLONG, LONGLONG, const BYTE*,
+                                              DWORD) override {
         return Record("plain sample");
     }
     HRESULT STDMETHODCALLTYPE OnShutdown() override { return Record("shutdown"); }
-    HRESULT STDMETHODCALLTYPE OnProcessSampleEx(REFGUID majorType, DWORD flags, LONGLONG time, LONGLONG duration,
-                                                const BYTE* buffer, DWORD size, IMFAttributes* attributes) override;
+    HRESULT STDMETHODCALLTYPE OnProcessSampleEx(REFGUID majorType, DWORD flags, LONGLONG time,
+                                                LONGLONG duration, const BYTE* buffer, DWORD size,
+                                                IMFAttributes* attributes) override;
 
 private:
     HRESULT Record(const char* call);

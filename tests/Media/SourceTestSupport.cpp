@@ -40,8 +40,9 @@ StartedSource::StartedSource(MediaSourceType type) {
     ComPtr<IMFPresentationDescriptor> presentation;
     PROPVARIANT start;
     PropVariantInit(&start);
-    if (FAILED(MediaSource::CreateInstance(type, 2, types, &source)) || FAILED(source->GetStream(0, &video)) ||
-        FAILED(source->GetStream(1, &audio)) || FAILED(source->CreatePresentationDescriptor(&presentation)) ||
+    if (FAILED(MediaSource::CreateInstance(type, 2, types, &source)) ||
+        FAILED(source->GetStream(0, &video)) || FAILED(source->GetStream(1, &audio)) ||
+        FAILED(source->CreatePresentationDescriptor(&presentation)) ||
         FAILED(source->Start(presentation.Get(), &GUID_NULL, &start)))
         return;
     // Two new streams, then the source; each stream has its own started event.

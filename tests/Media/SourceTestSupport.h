@@ -4,7 +4,8 @@
 #include "SessionTestSupport.h"
 
 // The next event of the generator, waiting up to `timeout`; null when none came.
-ComPtr<IMFMediaEvent> NextEvent(IMFMediaEventGenerator* generator, std::chrono::milliseconds timeout = 2000ms);
+ComPtr<IMFMediaEvent> NextEvent(IMFMediaEventGenerator* generator,
+                                std::chrono::milliseconds timeout = 2000ms);
 MediaEventType TypeOf(IMFMediaEvent* event);
 HRESULT StatusOf(IMFMediaEvent* event);
 // The IUnknown value of an event, or null.

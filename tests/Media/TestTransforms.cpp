@@ -127,7 +127,9 @@ std::size_t AsyncTestTransform::Held() const {
     return m_inputs.size() + m_outputs.size();
 }
 
-bool AsyncTestTransform::Unlocked() const { return MFGetAttributeUINT32(m_attributes.Get(), MF_TRANSFORM_ASYNC_UNLOCK, 0) != 0; }
+bool AsyncTestTransform::Unlocked() const {
+    return MFGetAttributeUINT32(m_attributes.Get(), MF_TRANSFORM_ASYNC_UNLOCK, 0) != 0;
+}
 
 HRESULT AsyncTestTransform::GetAttributes(IMFAttributes** attributes) {
     const Guard guard(*this, "GetAttributes");
@@ -168,7 +170,8 @@ HRESULT AsyncTestTransform::ProcessInput(DWORD, IMFSample* sample, DWORD) {
     return S_OK;
 }
 
-HRESULT AsyncTestTransform::ProcessOutput(DWORD, DWORD count, MFT_OUTPUT_DATA_BUFFER* buffers, DWORD* status) {
+HRESULT AsyncTestTransform::ProcessOutput(DWORD, DWORD count, MFT_OUTPUT_DATA_BUFFER* buffers,
+                                          DWORD* status) {
     const Guard guard(*this, "ProcessOutput");
     if (!Unlocked())
         return MF_E_TRANSFORM_ASYNC_LOCKED;
@@ -209,7 +212,9 @@ void AsyncTestTransform::Work() {
     }
 }
 
-HRESULT AsyncTestTransform::GetEvent(DWORD flags, IMFMediaEvent** event) { return m_events->GetEvent(flags, event); }
+HRESULT AsyncTestTransform::GetEvent(DWORD flags, IMFMediaEvent** event) {
+    return m_events->GetEvent(flags, event);
+}
 
 HRESULT AsyncTestTransform::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) {
     return m_events->BeginGetEvent(callback, state);

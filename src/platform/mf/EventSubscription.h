@@ -27,7 +27,8 @@ public:
     HRESULT STDMETHODCALLTYPE Invoke(IMFAsyncResult* pAsyncResult) override;
 
 private:
-    EventSubscription(IMFMediaEventGenerator* generator, std::shared_ptr<SerialExecutor> executor, Handler handler)
+    EventSubscription(IMFMediaEventGenerator* generator, std::shared_ptr<SerialExecutor> executor,
+                      Handler handler)
         : m_generator(generator), m_executor(std::move(executor)), m_handler(std::move(handler)) {}
 
     void Deliver(IMFMediaEvent* event);

@@ -87,8 +87,9 @@ void MfMediaSession::InstallTopology(std::vector<BranchPlan>& plans, const ComPt
             HRESULT result = AddSource(plan);
             if (FAILED(result))
                 return result;
-            m_branches.push_back(std::make_unique<SessionBranch>(
-                std::move(plan), [this](HRESULT failure) { m_control->Post([this, failure] { OnFailure(failure); }); }));
+            m_branches.push_back(std::make_unique<SessionBranch>(std::move(plan), [this](HRESULT failure) {
+                m_control->Post([this, failure] { OnFailure(failure); });
+            }));
             result = m_branches.back()->Prepare();
             if (FAILED(result))
                 return result;
@@ -120,7 +121,8 @@ HRESULT MfMediaSession::AddSource(const BranchPlan& plan) {
     SourceEntry entry{plan.source, plan.presentation, nullptr};
     IMFMediaSource* source = plan.source.Get();
     const HRESULT hr = EventSubscription::Start(
-        source, m_control, [this, source](IMFMediaEvent* event) { OnSourceEvent(source, event); }, entry.events);
+        source, m_control, [this, source](IMFMediaEvent* event) { OnSourceEvent(source, event); },
+        entry.events);
     if (SUCCEEDED(hr))
         m_sources.push_back(std::move(entry));
     return hr;
@@ -269,8 +271,9 @@ void MfMediaSession::OnStream(IMFMediaSource* source, IMFMediaEvent* event) {
     DWORD streamId = 0;
     HRESULT hr = event->GetValue(&value);
     if (SUCCEEDED(hr))
-        hr = value.vt == VT_UNKNOWN && value.punkVal != nullptr ? value.punkVal->QueryInterface(IID_PPV_ARGS(&stream))
-                                                                : E_INVALIDARG;
+        hr = value.vt == VT_UNKNOWN && value.punkVal != nullptr
+                 ? value.punkVal->QueryInterface(IID_PPV_ARGS(&stream))
+                 : E_INVALIDARG;
     PropVariantClear(&value);
     if (SUCCEEDED(hr))
         hr = stream->GetStreamDescriptor(&descriptor);

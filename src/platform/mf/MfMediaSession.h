@@ -31,7 +31,8 @@ public:
 
     // IMFMediaSession
     HRESULT STDMETHODCALLTYPE SetTopology(DWORD dwSetTopologyFlags, IMFTopology* pTopology) override;
-    HRESULT STDMETHODCALLTYPE Start(const GUID* pguidTimeFormat, const PROPVARIANT* pvarStartPosition) override;
+    HRESULT STDMETHODCALLTYPE Start(const GUID* pguidTimeFormat,
+                                    const PROPVARIANT* pvarStartPosition) override;
     HRESULT STDMETHODCALLTYPE Stop() override;
     HRESULT STDMETHODCALLTYPE Close() override;
     HRESULT STDMETHODCALLTYPE Shutdown() override;

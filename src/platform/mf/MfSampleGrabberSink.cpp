@@ -99,6 +99,8 @@ HRESULT MfSampleGrabberSink::GetStreamSinkById(DWORD dwStreamSinkIdentifier, IMF
 }
 
 HRESULT MfSampleGrabberSink::Shutdown() {
+    // After a delivery in progress, so the callback hears of nothing once told of the shutdown.
+    std::lock_guard delivery(m_deliveryMutex);
     ComPtr<IMFSampleGrabberSinkCallback> callback;
     ComPtr<IMFSampleGrabberSinkCallback2> callback2;
     {
@@ -168,20 +170,28 @@ bool MfSampleGrabberSink::WaitForPresentationTime(LONGLONG sampleTime) {
 HRESULT MfSampleGrabberSink::ProcessSample(IMFSample* pSample) {
     if (pSample == nullptr)
         return E_POINTER;
-    ComPtr<IMFSampleGrabberSinkCallback> callback;
     {
         std::lock_guard lock(m_mutex);
         if (m_state == State::Shutdown)
             return MF_E_SHUTDOWN;
         if (m_state != State::Started)
             return MF_E_INVALIDREQUEST;
-        callback = m_callback;
     }
     LONGLONG time = 0;
     const bool timed = SUCCEEDED(pSample->GetSampleTime(&time));
     // A sample the clock stopped for is dropped, as the sink's queue would be flushed.
     if (!m_ignoreClock && timed && !WaitForPresentationTime(time))
         return S_OK;
+    std::lock_guard delivery(m_deliveryMutex);
+    ComPtr<IMFSampleGrabberSinkCallback> callback;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_state == State::Shutdown)
+            return MF_E_SHUTDOWN;
+        if (m_state != State::Started)
+            return S_OK;
+        callback = m_callback;
+    }
     HRESULT hr = Deliver(pSample, callback.Get());
     if (SUCCEEDED(hr))
         hr = m_eventQueue->QueueEventParamVar(MEStreamSinkRequestSample, GUID_NULL, S_OK, nullptr);
@@ -217,6 +227,7 @@ HRESULT MfSampleGrabberSink::Flush() { return Callback() ? S_OK : MF_E_SHUTDOWN;
 
 template <class Notify>
 HRESULT MfSampleGrabberSink::ChangeState(State state, MediaEventType event, Notify&& notify) {
+    std::lock_guard delivery(m_deliveryMutex);
     ComPtr<IMFSampleGrabberSinkCallback> callback;
     {
         std::lock_guard lock(m_mutex);
@@ -264,6 +275,7 @@ HRESULT MfSampleGrabberSink::OnClockRestart(MFTIME hnsSystemTime) {
 }
 
 HRESULT MfSampleGrabberSink::OnClockSetRate(MFTIME hnsSystemTime, float flRate) {
+    std::lock_guard delivery(m_deliveryMutex);
     ComPtr<IMFSampleGrabberSinkCallback> callback = Callback();
     if (!callback)
         return MF_E_SHUTDOWN;

@@ -63,6 +63,9 @@ private:
     GUID m_majorType = GUID_NULL;
     ComPtr<IMFMediaTypeHandler> m_handler;
     ComPtr<IMFMediaEventQueue> m_eventQueue;
+    // Held while the callback hears of a sample or a state change, so it hears of them one at a time and in
+    // order. Recursive: the callback may call back into the sink.
+    std::recursive_mutex m_deliveryMutex;
     std::mutex m_mutex;
     std::condition_variable m_stateChanged;
     State m_state = State::Stopped;

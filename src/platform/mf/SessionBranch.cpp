@@ -50,14 +50,16 @@ HRESULT SessionBranch::Prepare() {
                 if (SUCCEEDED(result))
                     result = EventSubscription::Start(
                         generator.Get(), m_executor,
-                        [this, listened](IMFMediaEvent* event) { OnTransformEvent(*listened, event); }, subscription);
+                        [this, listened](IMFMediaEvent* event) { OnTransformEvent(*listened, event); },
+                        subscription);
                 if (SUCCEEDED(result))
                     m_subscriptions.push_back(std::move(subscription));
             }
             ComPtr<EventSubscription> sinkEvents;
             if (SUCCEEDED(result))
                 result = EventSubscription::Start(
-                    m_plan.sink.Get(), m_executor, [this](IMFMediaEvent* event) { OnSinkEvent(event); }, sinkEvents);
+                    m_plan.sink.Get(), m_executor, [this](IMFMediaEvent* event) { OnSinkEvent(event); },
+                    sinkEvents);
             if (SUCCEEDED(result))
                 m_subscriptions.push_back(std::move(sinkEvents));
             return result;
@@ -132,6 +134,9 @@ void SessionBranch::Halt() {
 }
 
 void SessionBranch::Shutdown() {
+    // First the sink, so a sample it holds until its presentation time does not keep the thread waiting.
+    if (m_mediaSink)
+        m_mediaSink->Shutdown();
     m_executor->Close();
     // The thread is gone: what it owned is safe to touch from here.
     for (auto& subscription : m_subscriptions)
@@ -143,8 +148,6 @@ void SessionBranch::Shutdown() {
     m_sinkInput.clear();
     for (auto& stage : m_stages)
         stage->Input().clear();
-    if (m_mediaSink)
-        m_mediaSink->Shutdown();
     m_mediaSink = nullptr;
     m_sinkClock = nullptr;
     m_stream = nullptr;
@@ -211,8 +214,9 @@ void SessionBranch::Accept(IMFMediaEvent* event) {
     ComPtr<IMFSample> sample;
     HRESULT hr = event->GetValue(&value);
     if (SUCCEEDED(hr))
-        hr = value.vt == VT_UNKNOWN && value.punkVal != nullptr ? value.punkVal->QueryInterface(IID_PPV_ARGS(&sample))
-                                                                : E_INVALIDARG;
+        hr = value.vt == VT_UNKNOWN && value.punkVal != nullptr
+                 ? value.punkVal->QueryInterface(IID_PPV_ARGS(&sample))
+                 : E_INVALIDARG;
     PropVariantClear(&value);
     if (FAILED(hr))
         return Fail(hr);

@@ -69,8 +69,8 @@ bool SharesTransforms(const std::vector<BranchPlan>& branches) {
 bool IsSameObject(IUnknown* a, IUnknown* b) {
     ComPtr<IUnknown> first;
     ComPtr<IUnknown> second;
-    return SUCCEEDED(a->QueryInterface(IID_PPV_ARGS(&first))) && SUCCEEDED(b->QueryInterface(IID_PPV_ARGS(&second))) &&
-           first == second;
+    return SUCCEEDED(a->QueryInterface(IID_PPV_ARGS(&first))) &&
+           SUCCEEDED(b->QueryInterface(IID_PPV_ARGS(&second))) && first == second;
 }
 
 HRESULT PlanBranches(IMFTopology* topology, std::vector<BranchPlan>& branches) {

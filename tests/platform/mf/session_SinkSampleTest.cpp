@@ -31,18 +31,21 @@ public:
         }
         return ComObject::QueryInterface(riid, object);
     }
-    HRESULT STDMETHODCALLTYPE OnClockStart(MFTIME, LONGLONG offset) override { return Add("start " + std::to_string(offset)); }
+    HRESULT STDMETHODCALLTYPE OnClockStart(MFTIME, LONGLONG offset) override {
+        return Add("start " + std::to_string(offset));
+    }
     HRESULT STDMETHODCALLTYPE OnClockStop(MFTIME) override { return Add("stop"); }
     HRESULT STDMETHODCALLTYPE OnClockPause(MFTIME) override { return Add("pause"); }
     HRESULT STDMETHODCALLTYPE OnClockRestart(MFTIME) override { return Add("restart"); }
     HRESULT STDMETHODCALLTYPE OnClockSetRate(MFTIME, float) override { return Add("rate"); }
     HRESULT STDMETHODCALLTYPE OnSetPresentationClock(IMFPresentationClock*) override { return Add("clock"); }
-    HRESULT STDMETHODCALLTYPE OnProcessSample(REFGUID, DWORD, LONGLONG time, LONGLONG, const BYTE*, DWORD size) override {
+    HRESULT STDMETHODCALLTYPE OnProcessSample(REFGUID, DWORD, LONGLONG time, LONGLONG, const BYTE*,
+                                              DWORD size) override {
         return Add("plain " + std::to_string(time) + " " + std::to_string(size));
     }
     HRESULT STDMETHODCALLTYPE OnShutdown() override { return Add("shutdown"); }
-    HRESULT STDMETHODCALLTYPE OnProcessSampleEx(REFGUID, DWORD, LONGLONG time, LONGLONG, const BYTE*, DWORD size,
-                                                IMFAttributes* attributes) override {
+    HRESULT STDMETHODCALLTYPE OnProcessSampleEx(REFGUID, DWORD, LONGLONG time, LONGLONG, const BYTE*,
+                                                DWORD size, IMFAttributes* attributes) override {
         return Add("extended " + std::to_string(time) + " " + std::to_string(size) +
                    (MFGetAttributeUINT32(attributes, MFSampleExtension_CleanPoint, 0) != 0 ? " key" : ""));
     }
@@ -136,7 +139,8 @@ TEST_F(GrabberSinkTest, SamplesGoToTheCallbackOnceTheClockRunsAndEachIsFollowedB
     Activate(true, true);
     EXPECT_EQ(m_stream->ProcessSample(SampleOf(4, 0).Get()), MF_E_INVALIDREQUEST);
     ASSERT_EQ(m_clock->OnClockStart(0, 25), S_OK);
-    EXPECT_EQ(Events(m_stream.Get()), (std::vector<MediaEventType>{MEStreamSinkStarted, MEStreamSinkRequestSample}));
+    EXPECT_EQ(Events(m_stream.Get()),
+              (std::vector<MediaEventType>{MEStreamSinkStarted, MEStreamSinkRequestSample}));
     ComPtr<IMFSample> sample = SampleOf(4, 1000);
     sample->SetUINT32(MFSampleExtension_CleanPoint, 1);
     ASSERT_EQ(m_stream->ProcessSample(sample.Get()), S_OK);
@@ -149,7 +153,8 @@ TEST_F(GrabberSinkTest, SamplesGoToTheCallbackOnceTheClockRunsAndEachIsFollowedB
     EXPECT_EQ(m_stream->ProcessSample(sample.Get()), MF_E_SHUTDOWN);
     ComPtr<IMFMediaEvent> event;
     EXPECT_EQ(m_stream->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event), MF_E_SHUTDOWN);
-    EXPECT_EQ(m_callback->Calls(), (std::vector<std::string>{"start 25", "extended 1000 4 key", "stop", "shutdown"}));
+    EXPECT_EQ(m_callback->Calls(),
+              (std::vector<std::string>{"start 25", "extended 1000 4 key", "stop", "shutdown"}));
 }
 
 TEST_F(GrabberSinkTest, ACallbackWithoutTheExtendedInterfaceGetsPlainSamples) {
@@ -164,7 +169,8 @@ TEST_F(GrabberSinkTest, OnTheClockASampleWaitsForItsTimeAndAStopDropsIt) {
     Activate(true, false);
     m_clock->OnClockStart(SystemClockNow(), 0);
     // Due an hour after the clock started.
-    auto processed = std::async(std::launch::async, [&] { return m_stream->ProcessSample(SampleOf(2, 36000000000).Get()); });
+    auto processed = std::async(std::launch::async,
+                                [&] { return m_stream->ProcessSample(SampleOf(2, 36000000000).Get()); });
     EXPECT_EQ(processed.wait_for(50ms), std::future_status::timeout);
     m_clock->OnClockStop(0);
     EXPECT_EQ(processed.get(), S_OK);
@@ -231,8 +237,8 @@ TEST(SessionTrackedSampleTest, TheLastReleaseCallsTheAllocatorOnceOnTheReleasing
 class SurfaceBufferTest : public ::testing::Test {
 protected:
     SurfaceBufferTest() {
-        D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION, &m_device,
-                          nullptr, nullptr);
+        D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
+                          &m_device, nullptr, nullptr);
     }
 
     ComPtr<ID3D11Texture2D> Texture(UINT width, UINT height, DXGI_FORMAT format) {
@@ -312,10 +318,13 @@ TEST_F(SurfaceBufferTest, TwoPlaneAndBottomUpLayouts) {
 TEST_F(SurfaceBufferTest, OnlyTexturesOfThisPlatformBySubresource) {
     const auto texture = Texture(2, 2, DXGI_FORMAT_B8G8R8A8_UNORM);
     ComPtr<IMFMediaBuffer> buffer;
-    EXPECT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Device), texture.Get(), 0, FALSE, &buffer), E_INVALIDARG);
-    EXPECT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), texture.Get(), 1, FALSE, &buffer), E_INVALIDARG);
+    EXPECT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Device), texture.Get(), 0, FALSE, &buffer),
+              E_INVALIDARG);
+    EXPECT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), texture.Get(), 1, FALSE, &buffer),
+              E_INVALIDARG);
     EXPECT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), nullptr, 0, FALSE, &buffer), E_POINTER);
-    EXPECT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), m_device.Get(), 0, FALSE, &buffer), E_NOINTERFACE);
+    EXPECT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), m_device.Get(), 0, FALSE, &buffer),
+              E_NOINTERFACE);
     EXPECT_EQ(buffer, nullptr);
     // A sample made over a texture already holds its buffer.
     ComPtr<IMFSample> sample;
