@@ -48,7 +48,25 @@ bool PropVariantEqual(const PROPVARIANT& a, const PROPVARIANT& b) {
     }
 }
 
+PROPVARIANT Variant(VARTYPE type) {
+    PROPVARIANT variant{};
+    variant.vt = type;
+    return variant;
+}
+
 } // namespace
+
+template <class T, class Read>
+HRESULT AttributeStore::ReadTyped(REFGUID key, VARTYPE type, T* value, Read read) const {
+    if (value == nullptr)
+        return E_POINTER;
+    Lock lock(m_mutex);
+    const Item* item;
+    const HRESULT hr = FindTyped(key, type, &item);
+    if (SUCCEEDED(hr))
+        *value = read(item->value);
+    return hr;
+}
 
 AttributeStore::~AttributeStore() { Release(m_items); }
 
@@ -202,58 +220,24 @@ HRESULT AttributeStore::Compare(IMFAttributes* theirs, MF_ATTRIBUTES_MATCH_TYPE 
 }
 
 HRESULT AttributeStore::GetUINT32(REFGUID key, UINT32* value) const {
-    if (value == nullptr)
-        return E_POINTER;
-    Lock lock(m_mutex);
-    const Item* item;
-    const HRESULT hr = FindTyped(key, VT_UI4, &item);
-    if (SUCCEEDED(hr))
-        *value = item->value.ulVal;
-    return hr;
+    return ReadTyped(key, VT_UI4, value, [](const PROPVARIANT& item) { return item.ulVal; });
 }
 
 HRESULT AttributeStore::GetUINT64(REFGUID key, UINT64* value) const {
-    if (value == nullptr)
-        return E_POINTER;
-    Lock lock(m_mutex);
-    const Item* item;
-    const HRESULT hr = FindTyped(key, VT_UI8, &item);
-    if (SUCCEEDED(hr))
-        *value = item->value.uhVal;
-    return hr;
+    return ReadTyped(key, VT_UI8, value, [](const PROPVARIANT& item) { return item.uhVal; });
 }
 
 HRESULT AttributeStore::GetDouble(REFGUID key, double* value) const {
-    if (value == nullptr)
-        return E_POINTER;
-    Lock lock(m_mutex);
-    const Item* item;
-    const HRESULT hr = FindTyped(key, VT_R8, &item);
-    if (SUCCEEDED(hr))
-        *value = item->value.dblVal;
-    return hr;
+    return ReadTyped(key, VT_R8, value, [](const PROPVARIANT& item) { return item.dblVal; });
 }
 
 HRESULT AttributeStore::GetGUID(REFGUID key, GUID* value) const {
-    if (value == nullptr)
-        return E_POINTER;
-    Lock lock(m_mutex);
-    const Item* item;
-    const HRESULT hr = FindTyped(key, VT_CLSID, &item);
-    if (SUCCEEDED(hr))
-        *value = *item->value.puuid;
-    return hr;
+    return ReadTyped(key, VT_CLSID, value, [](const PROPVARIANT& item) { return *item.puuid; });
 }
 
 HRESULT AttributeStore::GetStringLength(REFGUID key, UINT32* length) const {
-    if (length == nullptr)
-        return E_POINTER;
-    Lock lock(m_mutex);
-    const Item* item;
-    const HRESULT hr = FindTyped(key, VT_LPWSTR, &item);
-    if (SUCCEEDED(hr))
-        *length = static_cast<UINT32>(std::wcslen(item->value.pwszVal));
-    return hr;
+    return ReadTyped(key, VT_LPWSTR, length,
+                     [](const PROPVARIANT& item) { return static_cast<UINT32>(std::wcslen(item.pwszVal)); });
 }
 
 HRESULT AttributeStore::GetString(REFGUID key, LPWSTR buffer, UINT32 bufferSize, UINT32* length) const {
@@ -294,14 +278,7 @@ HRESULT AttributeStore::GetAllocatedString(REFGUID key, LPWSTR* value, UINT32* l
 }
 
 HRESULT AttributeStore::GetBlobSize(REFGUID key, UINT32* size) const {
-    if (size == nullptr)
-        return E_POINTER;
-    Lock lock(m_mutex);
-    const Item* item;
-    const HRESULT hr = FindTyped(key, MF_ATTRIBUTE_BLOB, &item);
-    if (SUCCEEDED(hr))
-        *size = item->value.caub.cElems;
-    return hr;
+    return ReadTyped(key, MF_ATTRIBUTE_BLOB, size, [](const PROPVARIANT& item) { return item.caub.cElems; });
 }
 
 HRESULT AttributeStore::GetBlob(REFGUID key, UINT8* buffer, UINT32 bufferSize, UINT32* size) const {
@@ -408,30 +385,26 @@ HRESULT AttributeStore::DeleteAllItems() {
 }
 
 HRESULT AttributeStore::SetUINT32(REFGUID key, UINT32 value) {
-    PROPVARIANT variant{};
-    variant.vt = VT_UI4;
+    PROPVARIANT variant = Variant(VT_UI4);
     variant.ulVal = value;
     return Store(key, variant);
 }
 
 HRESULT AttributeStore::SetUINT64(REFGUID key, UINT64 value) {
-    PROPVARIANT variant{};
-    variant.vt = VT_UI8;
+    PROPVARIANT variant = Variant(VT_UI8);
     variant.uhVal = value;
     return Store(key, variant);
 }
 
 HRESULT AttributeStore::SetDouble(REFGUID key, double value) {
-    PROPVARIANT variant{};
-    variant.vt = VT_R8;
+    PROPVARIANT variant = Variant(VT_R8);
     variant.dblVal = value;
     return Store(key, variant);
 }
 
 HRESULT AttributeStore::SetGUID(REFGUID key, REFGUID value) {
     GUID copy = value;
-    PROPVARIANT variant{};
-    variant.vt = VT_CLSID;
+    PROPVARIANT variant = Variant(VT_CLSID);
     variant.puuid = &copy;
     return Store(key, variant);
 }
@@ -439,8 +412,7 @@ HRESULT AttributeStore::SetGUID(REFGUID key, REFGUID value) {
 HRESULT AttributeStore::SetString(REFGUID key, LPCWSTR value) {
     if (value == nullptr)
         return E_POINTER;
-    PROPVARIANT variant{};
-    variant.vt = VT_LPWSTR;
+    PROPVARIANT variant = Variant(VT_LPWSTR);
     variant.pwszVal = const_cast<LPWSTR>(value);
     return Store(key, variant);
 }
@@ -448,8 +420,7 @@ HRESULT AttributeStore::SetString(REFGUID key, LPCWSTR value) {
 HRESULT AttributeStore::SetBlob(REFGUID key, const UINT8* buffer, UINT32 size) {
     if (buffer == nullptr && size > 0)
         return E_POINTER;
-    PROPVARIANT variant{};
-    variant.vt = MF_ATTRIBUTE_BLOB;
+    PROPVARIANT variant = Variant(MF_ATTRIBUTE_BLOB);
     variant.caub.cElems = size;
     variant.caub.pElems = const_cast<UINT8*>(buffer);
     return Store(key, variant);
@@ -458,8 +429,7 @@ HRESULT AttributeStore::SetBlob(REFGUID key, const UINT8* buffer, UINT32 size) {
 HRESULT AttributeStore::SetUnknown(REFGUID key, IUnknown* value) {
     if (value == nullptr)
         return E_POINTER;
-    PROPVARIANT variant{};
-    variant.vt = VT_UNKNOWN;
+    PROPVARIANT variant = Variant(VT_UNKNOWN);
     variant.punkVal = value;
     return Store(key, variant);
 }

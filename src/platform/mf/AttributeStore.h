@@ -54,6 +54,9 @@ private:
     const Item* Find(REFGUID key) const;
     // The item under key when it holds the given kind; otherwise the failure to report.
     HRESULT FindTyped(REFGUID key, VARTYPE type, const Item** item) const;
+    // Copies one field of the item under key when it holds the given kind.
+    template <class T, class Read>
+    HRESULT ReadTyped(REFGUID key, VARTYPE type, T* value, Read read) const;
     HRESULT Store(REFGUID key, const PROPVARIANT& value);
     std::vector<Item> Snapshot() const;
     static void Release(std::vector<Item>& items);

@@ -21,9 +21,7 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE SetSampleFlags(DWORD dwSampleFlags) override {
-        std::lock_guard lock(m_mutex);
-        m_flags = dwSampleFlags;
-        return S_OK;
+        return Assign(m_flags, dwSampleFlags);
     }
 
     HRESULT STDMETHODCALLTYPE GetSampleTime(LONGLONG* phnsSampleTime) override {
@@ -31,9 +29,7 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE SetSampleTime(LONGLONG hnsSampleTime) override {
-        std::lock_guard lock(m_mutex);
-        m_time = hnsSampleTime;
-        return S_OK;
+        return Assign(m_time, std::optional(hnsSampleTime));
     }
 
     HRESULT STDMETHODCALLTYPE GetSampleDuration(LONGLONG* phnsSampleDuration) override {
@@ -41,9 +37,7 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE SetSampleDuration(LONGLONG hnsSampleDuration) override {
-        std::lock_guard lock(m_mutex);
-        m_duration = hnsSampleDuration;
-        return S_OK;
+        return Assign(m_duration, std::optional(hnsSampleDuration));
     }
 
     HRESULT STDMETHODCALLTYPE GetBufferCount(DWORD* pdwBufferCount) override {
@@ -128,6 +122,13 @@ public:
     }
 
 private:
+    template <class T>
+    HRESULT Assign(T& field, T value) {
+        std::lock_guard lock(m_mutex);
+        field = value;
+        return S_OK;
+    }
+
     HRESULT GetTime(const std::optional<LONGLONG>& field, HRESULT missing, LONGLONG* value) {
         if (value == nullptr)
             return E_POINTER;
