@@ -121,6 +121,14 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
+    // A replaced file gets new content, so it becomes as private as a new one.
+    if (creationDisposition == CREATE_ALWAYS && existed && (status.st_mode & 07777) != CreatedFileMode &&
+        ::fchmod(fd, CreatedFileMode) != 0) {
+        const int error = errno;
+        ::close(fd);
+        SetLastError(Win32ErrorFromErrno(error));
+        return INVALID_HANDLE_VALUE;
+    }
     const HANDLE handle = HandleTable::Instance().Register(fd, {HandleKind::File});
     if (handle == nullptr)
         return INVALID_HANDLE_VALUE;

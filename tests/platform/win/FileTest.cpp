@@ -56,12 +56,16 @@ TEST_F(FileTest, CreateAlwaysTruncatesAndReportsExistingFile) {
     EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
     EXPECT_TRUE(Write(created, "old contents"));
     CloseHandle(created);
+    ::chmod(m_folder.Path("a").c_str(), 0644);
 
     const HANDLE again = Open("a", GENERIC_WRITE, CREATE_ALWAYS);
     ASSERT_NE(again, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
     EXPECT_EQ(ReadText("a"), "");
     CloseHandle(again);
+    struct stat status {};
+    ASSERT_EQ(::stat(m_folder.Path("a").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u) << "a replaced file is private like a new one";
 }
 
 TEST_F(FileTest, OpenDispositionsOnMissingAndExistingFiles) {
