@@ -36,6 +36,15 @@ LoopbackStream OpenLoopback(REFERENCE_TIME bufferDuration) {
     return stream;
 }
 
+bool WaitForFirstPacket(IAudioCaptureClient* capture, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    UINT32 frames = 0;
+    while (SUCCEEDED(capture->GetNextPacketSize(&frames)) && frames == 0 &&
+           std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(4));
+    return frames != 0;
+}
+
 HRESULT ReadPackets(IAudioCaptureClient* capture, UINT32 channels, std::chrono::milliseconds duration,
                     std::vector<CapturedPacket>& packets) {
     const auto end = std::chrono::steady_clock::now() + duration;

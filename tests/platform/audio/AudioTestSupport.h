@@ -35,6 +35,11 @@ struct CapturedPacket {
     UINT64 qpcPosition;
 };
 
+// Waits, consuming nothing, until the stream has a packet. A null sink that wakes from suspension may render
+// its first block, up to two seconds, before anything reaches its monitor.
+bool WaitForFirstPacket(IAudioCaptureClient* capture,
+                        std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
+
 // Reads packets every few milliseconds for `duration`. Each packet's size must match what
 // GetNextPacketSize announced; a failing call ends reading and is returned.
 HRESULT ReadPackets(IAudioCaptureClient* capture, UINT32 channels, std::chrono::milliseconds duration,

@@ -59,6 +59,7 @@ TEST(LoopbackCaptureTest, NothingPlayingGivesSilentPackets) {
     ASSERT_TRUE(stream.capture);
     EXPECT_FALSE(IsNullAudioEndpoint(stream.device.Get()));
     ASSERT_EQ(stream.client->Start(), S_OK);
+    ASSERT_TRUE(WaitForFirstPacket(stream.capture.Get()));
     std::vector<CapturedPacket> packets;
     ASSERT_EQ(ReadPackets(stream.capture.Get(), stream.format.Format.nChannels,
                           std::chrono::milliseconds(250), packets),
@@ -83,13 +84,13 @@ TEST(LoopbackCaptureTest, APlayedToneComesBackInTheSinksFormatAndChannelOrder) {
     EXPECT_EQ(stream.format.SubFormat, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT);
     EXPECT_EQ(stream.format.dwChannelMask & KSAUDIO_SPEAKER_STEREO, KSAUDIO_SPEAKER_STEREO);
 
-    // 0.8 s: 1000 Hz on the left, 1500 Hz on the right, half amplitude.
+    // 0.5 s: 1000 Hz on the left, 1500 Hz on the right, half amplitude.
     const UINT32 rate = sink.rate;
     const UINT32 channels = sink.channels;
     const char* folder = std::getenv("TMPDIR");
     const std::string tonePath = std::string(folder != nullptr ? folder : "/tmp") + "/pyx-loopback-tone.raw";
     {
-        std::vector<float> tone(std::size_t{rate} * 8 / 10 * channels, 0.0f);
+        std::vector<float> tone(std::size_t{rate} / 2 * channels, 0.0f);
         for (std::size_t frame = 0; frame < tone.size() / channels; ++frame) {
             const double t = static_cast<double>(frame) / rate;
             tone[frame * channels] = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 1000 * t));
@@ -100,12 +101,13 @@ TEST(LoopbackCaptureTest, APlayedToneComesBackInTheSinksFormatAndChannelOrder) {
     }
 
     ASSERT_EQ(stream.client->Start(), S_OK);
+    ASSERT_TRUE(WaitForFirstPacket(stream.capture.Get()));
     ChildProcess player({FindProgram("paplay"), "--raw", "--format=float32le",
                          "--rate=" + std::to_string(rate), "--channels=" + std::to_string(channels),
                          tonePath});
     std::vector<CapturedPacket> packets;
     const HRESULT read =
-        ReadPackets(stream.capture.Get(), channels, std::chrono::milliseconds(1300), packets);
+        ReadPackets(stream.capture.Get(), channels, std::chrono::milliseconds(1000), packets);
     const ProcessResult played = player.Wait(std::chrono::milliseconds(5000));
     std::remove(tonePath.c_str());
     ASSERT_EQ(read, S_OK);

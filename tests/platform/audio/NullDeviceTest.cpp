@@ -128,7 +128,8 @@ TEST_F(NullDeviceTest, TheClientKeepsTheAudioClientRules) {
 }
 
 TEST_F(NullDeviceTest, SilentPacketsComeAtRealTimePace) {
-    LoopbackStream stream = OpenLoopback();
+    // 100 ms of buffer: a reader held up by a busy machine still loses nothing.
+    LoopbackStream stream = OpenLoopback(1'000'000);
     ASSERT_TRUE(stream.capture);
     const INT64 before = NowHundredNanoseconds();
     ASSERT_EQ(stream.client->Start(), S_OK);
@@ -137,23 +138,28 @@ TEST_F(NullDeviceTest, SilentPacketsComeAtRealTimePace) {
     const INT64 after = NowHundredNanoseconds();
     ASSERT_FALSE(packets.empty());
 
-    UINT64 expectedPosition = 0;
+    UINT64 nextPosition = 0;
     for (const CapturedPacket& packet : packets) {
         EXPECT_EQ(packet.frames, 480u);
-        EXPECT_EQ(packet.flags, static_cast<DWORD>(AUDCLNT_BUFFERFLAGS_SILENT));
+        EXPECT_NE(packet.flags & AUDCLNT_BUFFERFLAGS_SILENT, 0u);
         EXPECT_TRUE(
             std::all_of(packet.samples.begin(), packet.samples.end(), [](float s) { return s == 0.0f; }));
-        EXPECT_EQ(packet.devicePosition, expectedPosition);
+        // Frames are only skipped where a packet says so.
+        if ((packet.flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) == 0) {
+            EXPECT_EQ(packet.devicePosition, nextPosition);
+        }
+        // Silence is stamped with the clock it is made by, frame for frame.
         EXPECT_EQ(packet.qpcPosition,
                   packets.front().qpcPosition + packet.devicePosition * 10'000'000 / 48000);
-        expectedPosition += packet.frames;
+        nextPosition = packet.devicePosition + packet.frames;
     }
     EXPECT_GE(static_cast<INT64>(packets.front().qpcPosition), before);
     EXPECT_LE(static_cast<INT64>(packets.back().qpcPosition), after);
-    // Everything due while reading, less what had not yet filled a packet at the last look.
+    // Everything due while reading, less what had not yet filled a packet at the last look (and some slack
+    // for a reader that a busy machine holds up after it).
     const UINT64 dueAtMost = static_cast<UINT64>(after - before) * 48000 / 10'000'000;
-    EXPECT_LE(expectedPosition, dueAtMost);
-    EXPECT_GE(expectedPosition + 3 * 480, dueAtMost);
+    EXPECT_LE(nextPosition, dueAtMost);
+    EXPECT_GE(nextPosition + 5 * 480, dueAtMost);
 }
 
 TEST_F(NullDeviceTest, StopFromAnotherThreadEndsThePackets) {

@@ -25,14 +25,12 @@ PrivateSoundServer::~PrivateSoundServer() {
 void PrivateSoundServer::Start() {
     const char* sourceDir = std::getenv("PYX_SOURCE_DIR");
     ASSERT_NE(sourceDir, nullptr) << "PYX_SOURCE_DIR names the source tree";
-    // A socket left by a killed server must not pass for the new one.
-    std::filesystem::remove(m_folder / "native");
-    std::vector<std::string> arguments = {std::string(sourceDir) + "/scripts/test-env/with-sound", "--serve",
-                                          m_folder.string()};
+    const std::string wrapper = std::string(sourceDir) + "/scripts/test-env/with-sound";
+    std::vector<std::string> arguments = {wrapper, "--serve", m_folder.string()};
     arguments.insert(arguments.end(), m_sinkArguments.begin(), m_sinkArguments.end());
     m_process = std::make_unique<ChildProcess>(arguments);
-    ASSERT_TRUE(Eventually([&] { return std::filesystem::is_socket(m_folder / "native"); }))
-        << "the sound server did not start: " << m_process->StandardError();
+    const ProcessResult settled = RunProcess({wrapper, "--settle", m_folder.string()});
+    ASSERT_EQ(settled.exitStatus, 0) << settled.standardError << m_process->StandardError();
 }
 
 void PrivateSoundServer::Kill() {

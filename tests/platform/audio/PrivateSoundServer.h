@@ -17,7 +17,7 @@ public:
     PrivateSoundServer(const PrivateSoundServer&) = delete;
     PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;
 
-    // Starts the server and waits until it listens.
+    // Starts the server and waits until it is ready for use.
     void Start();
     // Ends it the hard way, as a crash would.
     void Kill();

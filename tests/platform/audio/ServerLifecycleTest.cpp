@@ -22,6 +22,7 @@ TEST(ServerLifecycleTest, AServerThatGoesAwayInvalidatesTheClientAndANewClientWo
     EXPECT_EQ(stream.format.Format.nChannels, 1);
     EXPECT_EQ(stream.format.dwChannelMask, KSAUDIO_SPEAKER_MONO);
     ASSERT_EQ(stream.client->Start(), S_OK);
+    ASSERT_TRUE(WaitForFirstPacket(stream.capture.Get()));
     std::vector<CapturedPacket> packets;
     ASSERT_EQ(ReadPackets(stream.capture.Get(), 1, std::chrono::milliseconds(150), packets), S_OK);
     ASSERT_FALSE(packets.empty());
@@ -53,6 +54,7 @@ TEST(ServerLifecycleTest, AServerThatGoesAwayInvalidatesTheClientAndANewClientWo
     EXPECT_FALSE(IsNullAudioEndpoint(again.device.Get()));
     EXPECT_EQ(again.format.Format.nSamplesPerSec, 32000u);
     ASSERT_EQ(again.client->Start(), S_OK);
+    EXPECT_TRUE(WaitForFirstPacket(again.capture.Get()));
     packets.clear();
     ASSERT_EQ(ReadPackets(again.capture.Get(), 1, std::chrono::milliseconds(150), packets), S_OK);
     EXPECT_FALSE(packets.empty());
