@@ -1,6 +1,7 @@
 #include "VideoEncoder.h"
 
 #include "CodecSupport.h"
+#include "VaapiFrames.h"
 #include "platform/yuv/FrameConverter.h"
 
 extern "C" {
@@ -19,6 +20,10 @@ namespace {
 constexpr const char* H264Preset = "superfast";
 constexpr const char* HevcPreset = "ultrafast";
 constexpr int MacroblockSize = 16;
+// The hardware encoders' quantiser when no bit rate is given.
+constexpr int VaapiQuality = 25;
+// profile_idc with constraint_set1_flag, as the VA-API encoder names constrained baseline.
+constexpr std::uint32_t VaapiConstrainedBaseline = 578;
 constexpr int HevcCtuSize = 64;
 
 bool IsParameterSet(Codec codec, const std::uint8_t* nal) {
@@ -101,7 +106,7 @@ const char* H264ProfileName(std::uint32_t profile) {
     }
 }
 
-bool Configure(AVCodecContext* context, const VideoEncoderSettings& settings) {
+void ConfigureCommon(AVCodecContext* context, const VideoEncoderSettings& settings) {
     context->width = static_cast<int>(settings.width);
     context->height = static_cast<int>(settings.height);
     context->framerate = {static_cast<int>(settings.frameRateNumerator),
@@ -118,6 +123,9 @@ bool Configure(AVCodecContext* context, const VideoEncoderSettings& settings) {
         context->rc_max_rate = settings.bitRate;
         context->rc_buffer_size = static_cast<int>(std::min<std::uint32_t>(settings.bitRate, INT32_MAX));
     }
+}
+
+bool ConfigureSoftware(AVCodecContext* context, const VideoEncoderSettings& settings) {
     void* options = context->priv_data;
     const bool h264 = settings.codec == Codec::H264;
     if (av_opt_set(options, "preset", h264 ? H264Preset : HevcPreset, 0) < 0 ||
@@ -133,6 +141,32 @@ bool Configure(AVCodecContext* context, const VideoEncoderSettings& settings) {
     return av_opt_set(options, "x265-params", X265Parameters(settings).c_str(), 0) >= 0;
 }
 
+bool ConfigureVaapi(AVCodecContext* context, const VideoEncoderSettings& settings) {
+    void* options = context->priv_data;
+    const bool h264 = settings.codec == Codec::H264;
+    // Every I picture is an IDR picture (idr_interval 0), so the GOP is the key-frame distance.
+    if (settings.gopSize == VideoEncoderSettings::InfiniteGop)
+        context->gop_size = INT32_MAX;
+    else if (settings.gopSize != 0)
+        context->gop_size = static_cast<int>(settings.gopSize);
+    if (settings.sliceRows != 0) {
+        const std::uint32_t rows = (settings.height + MacroblockSize - 1) / MacroblockSize;
+        context->slices = static_cast<int>((rows + settings.sliceRows - 1) / settings.sliceRows);
+    }
+    const bool constantQuality = settings.bitRate == 0;
+    if (av_opt_set(options, "rc_mode", constantQuality ? "CQP" : "CBR", 0) < 0 ||
+        (constantQuality && av_opt_set_int(options, "qp", VaapiQuality, 0) < 0) ||
+        (settings.lowLatency && av_opt_set_int(options, "async_depth", 1, 0) < 0))
+        return false;
+    if (!h264)
+        return true;
+    const std::uint32_t profile =
+        settings.h264Profile == 66 ? VaapiConstrainedBaseline : settings.h264Profile;
+    return H264ProfileName(settings.h264Profile) != nullptr &&
+           av_opt_set_int(options, "profile", profile, 0) >= 0 &&
+           av_opt_set_int(options, "coder", settings.cabac ? 1 : 0, 0) >= 0;
+}
+
 void ReleaseKeepAlive(void* opaque, std::uint8_t*) {
     delete static_cast<std::shared_ptr<const void>*>(opaque);
 }
@@ -145,6 +179,8 @@ struct VideoEncoder::Impl {
     PacketPtr packet;
     // Encoders that do not take NV12 get the frame split into three planes here.
     FramePtr planar;
+    // Hardware encoders get the frame uploaded into a surface.
+    std::unique_ptr<VaapiFrames> vaapi;
     std::vector<std::uint8_t> parameterSets;
 
     CodecStatus SendNv12(const yuv::Nv12View& frame, std::int64_t pts, bool keyFrame,
@@ -175,7 +211,14 @@ CodecStatus VideoEncoder::Impl::SendNv12(const yuv::Nv12View& frame, std::int64_
     }
     wrapped->pts = pts;
     wrapped->pict_type = keyFrame ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-    return StatusFromAvError(avcodec_send_frame(context.get(), wrapped.get()));
+    if (!vaapi)
+        return StatusFromAvError(avcodec_send_frame(context.get(), wrapped.get()));
+    FramePtr surface;
+    if (const CodecStatus status = vaapi->Upload(wrapped.get(), surface); status != CodecStatus::Ok)
+        return status;
+    surface->pts = pts;
+    surface->pict_type = wrapped->pict_type;
+    return StatusFromAvError(avcodec_send_frame(context.get(), surface.get()));
 }
 
 CodecStatus VideoEncoder::Impl::SendPlanar(const yuv::Nv12View& frame, std::int64_t pts, bool keyFrame) {
@@ -200,8 +243,10 @@ CodecStatus VideoEncoder::Open(const VideoEncoderSettings& settings, std::unique
         (settings.codec != Codec::H264 && settings.codec != Codec::Hevc))
         return CodecStatus::InvalidArgument;
     QuietLibraryLog();
-    const AVCodec* codec =
-        avcodec_find_encoder_by_name(settings.codec == Codec::H264 ? "libx264" : "libx265");
+    const bool hardware = !settings.device.empty();
+    const bool h264 = settings.codec == Codec::H264;
+    const char* name = hardware ? (h264 ? "h264_vaapi" : "hevc_vaapi") : (h264 ? "libx264" : "libx265");
+    const AVCodec* codec = avcodec_find_encoder_by_name(name);
     if (codec == nullptr)
         return CodecStatus::Unsupported;
     auto impl = std::make_unique<Impl>();
@@ -210,28 +255,61 @@ CodecStatus VideoEncoder::Open(const VideoEncoderSettings& settings, std::unique
     impl->packet.reset(av_packet_alloc());
     if (!impl->context || !impl->packet)
         return CodecStatus::OutOfMemory;
-    const bool takesNv12 = settings.codec == Codec::H264;
-    impl->context->pix_fmt = takesNv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
-    if (!Configure(impl->context.get(), settings))
-        return CodecStatus::Unsupported;
-    if (int error = avcodec_open2(impl->context.get(), codec, nullptr); error < 0)
+    AVCodecContext* context = impl->context.get();
+    ConfigureCommon(context, settings);
+    const bool takesNv12 = hardware || h264;
+    if (hardware) {
+        impl->vaapi = std::make_unique<VaapiFrames>();
+        if (const CodecStatus status = impl->vaapi->Open(settings.device, static_cast<int>(settings.width),
+                                                         static_cast<int>(settings.height));
+            status != CodecStatus::Ok)
+            return status;
+        context->pix_fmt = AV_PIX_FMT_VAAPI;
+        context->hw_frames_ctx = impl->vaapi->Pool();
+        if (context->hw_frames_ctx == nullptr || !ConfigureVaapi(context, settings))
+            return CodecStatus::Unsupported;
+    } else {
+        context->pix_fmt = takesNv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
+        if (!ConfigureSoftware(context, settings))
+            return CodecStatus::Unsupported;
+    }
+    if (int error = avcodec_open2(context, codec, nullptr); error < 0)
         return error == AVERROR(EINVAL) ? CodecStatus::Unsupported : StatusFromAvError(error);
     if (!takesNv12) {
         impl->planar.reset(av_frame_alloc());
         if (!impl->planar)
             return CodecStatus::OutOfMemory;
         impl->planar->format = AV_PIX_FMT_YUV420P;
-        impl->planar->width = impl->context->width;
-        impl->planar->height = impl->context->height;
+        impl->planar->width = context->width;
+        impl->planar->height = context->height;
         if (int error = av_frame_get_buffer(impl->planar.get(), 0); error < 0)
             return StatusFromAvError(error);
     }
-    impl->parameterSets = ParameterSetsOf(settings.codec, impl->context->extradata,
-                                          static_cast<std::size_t>(impl->context->extradata_size));
+    impl->parameterSets = ParameterSetsOf(settings.codec, context->extradata,
+                                          static_cast<std::size_t>(context->extradata_size));
     if (impl->parameterSets.empty())
         return CodecStatus::Failed;
     encoder.reset(new VideoEncoder(std::move(impl)));
     return CodecStatus::Ok;
+}
+
+bool VideoEncoder::Works(const VideoEncoderSettings& settings) {
+    std::unique_ptr<VideoEncoder> encoder;
+    if (Open(settings, encoder) != CodecStatus::Ok)
+        return false;
+    const std::size_t lumaSize = std::size_t(settings.width) * settings.height;
+    auto picture = std::make_shared<std::vector<std::uint8_t>>(lumaSize * 3 / 2, std::uint8_t(128));
+    const int width = static_cast<int>(settings.width);
+    const yuv::Nv12View frame{picture->data(), width, picture->data() + lumaSize,
+                              width,           width, static_cast<int>(settings.height)};
+    if (encoder->Encode(frame, 0, true, picture) != CodecStatus::Ok || encoder->Drain() != CodecStatus::Ok)
+        return false;
+    bool produced = false;
+    while (encoder->Receive([&](const EncodedPacketView& packet) {
+        produced = produced || packet.size > 0;
+    }) == CodecStatus::Ok) {
+    }
+    return produced;
 }
 
 const std::vector<std::uint8_t>& VideoEncoder::ParameterSets() const { return m_impl->parameterSets; }

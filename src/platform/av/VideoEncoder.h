@@ -7,6 +7,7 @@
 #include "platform/yuv/ImageViews.h"
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace av {
@@ -34,11 +35,15 @@ struct VideoEncoderSettings {
     // The colour matrix and range the frames were made with; signalled in the stream.
     bool bt709 = false;
     bool fullRange = false;
+    // A VA-API render node ("/dev/dri/renderD128") to encode on; empty for the software encoders.
+    std::string device;
 };
 
 class VideoEncoder {
 public:
     static CodecStatus Open(const VideoEncoderSettings& settings, std::unique_ptr<VideoEncoder>& encoder);
+    // Whether the settings open and one picture encodes (how a render node is found to work).
+    static bool Works(const VideoEncoderSettings& settings);
     ~VideoEncoder();
     VideoEncoder(const VideoEncoder&) = delete;
     VideoEncoder& operator=(const VideoEncoder&) = delete;

@@ -4,6 +4,7 @@
 #include "AudioEncoderTransform.h"
 #include "AudioResamplerTransform.h"
 #include "ComClasses.h"
+#include "HardwareEncoders.h"
 #include "MfGuids.h"
 #include "TransformRegistry.h"
 #include "VideoEncoderTransform.h"
@@ -15,7 +16,8 @@ MFT_REGISTER_TYPE_INFO Video(REFGUID subtype) { return {MFMediaType_Video, subty
 MFT_REGISTER_TYPE_INFO Audio(REFGUID subtype) { return {MFMediaType_Audio, subtype}; }
 
 std::vector<TransformClass> PlatformClasses() {
-    std::vector<TransformClass> classes;
+    // Hardware first, as MFTEnumEx lists them; without a render node that encodes there are none.
+    std::vector<TransformClass> classes = HardwareEncoderClasses(EnumerateDrmDevices(), &VaapiEncoderWorks);
     classes.push_back({CLSID_VideoProcessorMFT,
                        MFT_CATEGORY_VIDEO_PROCESSOR,
                        MFT_ENUM_FLAG_SYNCMFT,

@@ -40,13 +40,13 @@ HRESULT CopyItem(IMFMediaType* from, IMFMediaType* to, REFGUID key) {
 
 } // namespace
 
-HRESULT VideoEncoderTransform::Create(av::Codec codec, IMFTransform** transform) {
+HRESULT VideoEncoderTransform::Create(av::Codec codec, IMFTransform** transform, const std::string& device) {
     if (transform == nullptr)
         return E_POINTER;
     *transform = nullptr;
     if (codec != av::Codec::H264 && codec != av::Codec::Hevc)
         return E_INVALIDARG;
-    ComPtr<VideoEncoderTransform> created = MakeComObject<VideoEncoderTransform>(codec);
+    ComPtr<VideoEncoderTransform> created = MakeComObject<VideoEncoderTransform>(codec, device);
     if (!created)
         return E_OUTOFMEMORY;
     const HRESULT hr = created->Initialize();
@@ -225,6 +225,7 @@ av::VideoEncoderSettings VideoEncoderTransform::Settings() {
     IMFMediaType* input = m_inputType.Get();
     settings.bt709 = MFGetAttributeUINT32(input, MF_MT_YUV_MATRIX, 0) == MFVideoTransferMatrix_BT709;
     settings.fullRange = MFGetAttributeUINT32(input, MF_MT_VIDEO_NOMINAL_RANGE, 0) == MFNominalRange_0_255;
+    settings.device = m_device;
     return settings;
 }
 

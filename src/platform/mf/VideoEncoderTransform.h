@@ -14,14 +14,15 @@
 
 #include <deque>
 #include <memory>
+#include <string>
 
 class VideoEncoderTransform final : public TransformBase<ICodecAPI> {
 public:
-    // `codec` is av::Codec::H264 or av::Codec::Hevc.
-    static HRESULT Create(av::Codec codec, IMFTransform** transform);
+    // `codec` is av::Codec::H264 or av::Codec::Hevc; with a VA-API render node the encoding runs there.
+    static HRESULT Create(av::Codec codec, IMFTransform** transform, const std::string& device = {});
 
-    explicit VideoEncoderTransform(av::Codec codec)
-        : m_codec(codec), m_properties(codec == av::Codec::H264) {}
+    VideoEncoderTransform(av::Codec codec, std::string device)
+        : m_codec(codec), m_device(std::move(device)), m_properties(codec == av::Codec::H264) {}
 
     // ICodecAPI
     HRESULT STDMETHODCALLTYPE IsSupported(const GUID* api) override;
@@ -84,6 +85,7 @@ private:
     const GUID& Subtype() const;
 
     const av::Codec m_codec;
+    const std::string m_device;
     EncoderProperties m_properties;
     PictureFormat m_in;
     std::unique_ptr<av::VideoEncoder> m_encoder;
