@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "MediaProbe.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <sys/eventfd.h>
@@ -55,18 +57,18 @@ protected:
         return false;
     }
 
-    void StartRecorder(std::vector<std::string> extra, std::uint32_t pid) {
+    void StartRecorder(std::vector<std::string> extra, std::uint32_t pid, const ProcessOptions& base = {}) {
         std::vector<std::string> arguments{
-            PyxVideoBinary(), "--pid=" + std::to_string(pid), "--save-event", m_save.HandleValue(),
+            Binary(),         "--pid=" + std::to_string(pid), "--save-event", m_save.HandleValue(),
             "--cancel-event", m_cancel.HandleValue(),         "--file",       Name()};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
-        ProcessOptions options;
+        ProcessOptions options = base;
         options.inheritedDescriptors = {m_save.Fd(), m_cancel.Fd()};
         m_recorder = std::make_unique<ChildProcess>(arguments, options);
     }
 
     bool LogShows(const std::string& text,
-                  std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
+                  std::chrono::milliseconds timeout = std::chrono::milliseconds(15000)) {
         return Eventually([&] { return m_recorder->StandardError().find(text) != std::string::npos; },
                           timeout);
     }
@@ -74,6 +76,8 @@ protected:
     ProcessResult Finish() { return m_recorder->Wait(std::chrono::seconds(20)); }
 
     static std::string Hwnd(std::uint32_t window) { return std::to_string(window); }
+
+    virtual std::string Binary() const { return PyxVideoBinary(); }
 
     fs::path m_dir;
     EventDescriptor m_save;
@@ -197,6 +201,99 @@ TEST_F(RecorderTest, SignalsActAsTheEventsForAHandStartedRecorder) {
     result = Finish();
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_THAT(result.standardError, HasSubstr("INFO     event: cancel\n"));
+}
+
+// The same runs with a capture that writes real H.264 and AAC packets into the ring.
+class RecorderCaptureTest : public RecorderTest {
+protected:
+    std::string Binary() const override {
+        const char* path = std::getenv("PYX_VIDEO_TEST_CAPTURE_BINARY");
+        if (path == nullptr)
+            throw std::runtime_error("PYX_VIDEO_TEST_CAPTURE_BINARY is not set");
+        return path;
+    }
+};
+
+TEST_F(RecorderCaptureTest, TheSaveEventOfACrashReporterProducesThePlayableRecording) {
+    m_target.Create("main 320 240 100 100 000000");
+    m_target.Command("animate main");
+    StartRecorder({"--duration", "2"}, m_target.Pid());
+    ASSERT_TRUE(LogShows("found window"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    m_save.Signal();
+    const auto result = Finish();
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_THAT(result.standardError, Not(HasSubstr("ERROR")));
+
+    const auto streams = ProbeStreams(Output(".mp4"));
+    ASSERT_EQ(streams.size(), 2u) << result.standardError;
+    EXPECT_EQ(streams[0].at("codec_name"), "h264");
+    EXPECT_EQ(streams[1].at("codec_name"), "aac");
+    const auto packets = ProbePackets(Output(".mp4"), "v");
+    ASSERT_FALSE(packets.empty());
+    EXPECT_TRUE(packets.front().keyFrame);
+    EXPECT_GT(packets.back().time, 1.5);
+    EXPECT_TRUE(fs::exists(Output(".jpg")));
+    EXPECT_FALSE(RingFilesExist());
+}
+
+TEST_F(RecorderCaptureTest, TheTimelineStaysContinuousAcrossAWindowLossAndRestore) {
+    m_target.Create("main 320 240 100 100 000000");
+    m_target.Command("animate main");
+    StartRecorder({"--duration", "30"}, m_target.Pid());
+    ASSERT_TRUE(LogShows("found window"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    m_target.Command("iconify main");
+    ASSERT_TRUE(LogShows("lost window"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    m_target.Command("map main");
+    m_target.Command("activate main");
+    ASSERT_TRUE(Eventually([&] {
+        const std::string log = m_recorder->StandardError();
+        return log.find("found window", log.find("lost window")) != std::string::npos;
+    }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    m_save.Signal();
+    const auto result = Finish();
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+
+    // Three captures (window, monitor, window) in one file: times keep rising, never jumping by a GOP.
+    const auto packets = ProbePackets(Output(".mp4"), "v");
+    ASSERT_GT(packets.size(), 180u);
+    for (std::size_t i = 1; i < packets.size(); ++i) {
+        EXPECT_GT(packets[i].time, packets[i - 1].time) << "packet " << i;
+        EXPECT_LT(packets[i].time - packets[i - 1].time, 2.0) << "packet " << i;
+    }
+    EXPECT_GT(packets.back().time, 3.5);
+}
+
+TEST_F(RecorderCaptureTest, AFailedExportKeepsTheRingForRecovery) {
+    m_target.Create("main 320 240 100 100 00FF00");
+    ProcessOptions options;
+    options.environment["PYX_TEST_CAPTURE_VIDEO_TYPE"] = "raw";
+    StartRecorder({}, m_target.Pid(), options);
+    ASSERT_TRUE(LogShows("found window"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    m_save.Signal();
+    const auto result = Finish();
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_FALSE(fs::exists(Output(".mp4")));
+    EXPECT_TRUE(fs::exists(Output("0")));
+    EXPECT_THAT(result.standardError,
+                HasSubstr("ERROR    ring file kept for recovery: filename(" + Name() + "0)"));
+}
+
+TEST_F(RecorderCaptureTest, AnErrorDuringCaptureStopsItKeepsTheRingAndFails) {
+    m_target.Create("main 320 240 100 100 0000FF");
+    fs::create_directories(Output(".mp4") / "occupied");
+    StartRecorder({}, m_target.Pid());
+    ASSERT_TRUE(LogShows("found window"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    m_save.Signal();
+    const auto result = Finish();
+    EXPECT_EQ(result.exitStatus, 255);
+    EXPECT_THAT(result.standardError, HasSubstr("ERROR    error during capture: "));
+    EXPECT_TRUE(fs::exists(Output("0")));
 }
 
 } // namespace

@@ -1,0 +1,10 @@
+// pyx-video with the test capture in place of the real one.
+
+#include "TestVideoCapture.h"
+#include "app/EntryPoint.h"
+
+int main() {
+    return RunEntryPoint([](HMONITOR monitor, HWND window) -> std::unique_ptr<IVideoCapture> {
+        return std::make_unique<TestVideoCapture>(monitor, window);
+    });
+}
