@@ -29,8 +29,8 @@ CodecStatus StatusFromAvError(int error) {
 void QuietLibraryLog() {
     static std::once_flag once;
     std::call_once(once, [] {
-        if (av_log_get_level() > AV_LOG_WARNING)
-            av_log_set_level(AV_LOG_WARNING);
+        if (av_log_get_level() > AV_LOG_ERROR)
+            av_log_set_level(AV_LOG_ERROR);
     });
 }
 
