@@ -287,16 +287,18 @@ void BM_FfmpegCommand(benchmark::State& state) {
     Report(state, CpuSeconds(RUSAGE_CHILDREN) - start, frames);
 }
 
+// The third argument is how many distinct frames take turns: 1 converts a frame already in the caches.
 void BM_ConvertBgraToNv12(benchmark::State& state) {
     const int width = int(state.range(0));
     const int height = int(state.range(1));
+    const std::size_t turns = std::size_t(state.range(2));
     const auto& pictures = Pictures(width, height);
     std::vector<std::uint8_t> nv12(std::size_t(width) * height * 3 / 2);
     yuv::FrameConverter converter;
     int frames = 0;
     const double start = CpuSeconds(RUSAGE_SELF);
     for (auto _ : state) {
-        const auto& picture = pictures[frames++ % pictures.size()];
+        const auto& picture = pictures[frames++ % turns];
         const bool converted = converter.ToNv12(
             {picture.data(), width * 4, width, height}, 0,
             {nv12.data(), width, nv12.data() + std::size_t(width) * height, width, width, height});
@@ -307,7 +309,10 @@ void BM_ConvertBgraToNv12(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_ConvertBgraToNv12)->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConvertBgraToNv12)
+    ->Args({1920, 1080, 1})
+    ->Args({1920, 1080, DistinctFrames})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_VideoBranch)
     ->Args({1280, 720})
     ->Args({1920, 1080})
