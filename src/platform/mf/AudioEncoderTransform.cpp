@@ -2,6 +2,7 @@
 
 #include "AudioTypes.h"
 #include "CodecResult.h"
+#include "EncodedOutput.h"
 #include "MfGuids.h"
 #include "SampleData.h"
 
@@ -175,57 +176,44 @@ HRESULT AudioEncoderTransform::PublishedOutputType(ComPtr<IMFMediaType>& type) {
 HRESULT AudioEncoderTransform::TakeInput(IMFSample* sample) {
     HRESULT hr = Open();
     SampleBytes bytes;
+    int frames = 0;
     if (SUCCEEDED(hr))
-        hr = bytes.Lock(sample);
+        hr = LockPcm(sample, m_in, bytes, frames);
     if (FAILED(hr))
         return hr;
-    if (bytes.Size() % m_in.BytesPerFrame() != 0)
-        return E_INVALIDARG;
     if (!m_started) {
         LONGLONG time = 0;
         m_baseTime = SUCCEEDED(sample->GetSampleTime(&time)) ? time : 0;
         m_started = true;
     }
-    hr = HResultFromCodecStatus(m_encoder->Encode(reinterpret_cast<const std::int16_t*>(bytes.Data()),
-                                                  static_cast<int>(bytes.Size() / m_in.BytesPerFrame())));
+    hr = HResultFromCodecStatus(
+        m_encoder->Encode(reinterpret_cast<const std::int16_t*>(bytes.Data()), frames));
     return SUCCEEDED(hr) ? Collect() : hr;
 }
 
 HRESULT AudioEncoderTransform::Collect() {
-    for (;;) {
-        ComPtr<IMFSample> output;
-        HRESULT hr = S_OK;
-        const av::CodecStatus status = m_encoder->Receive([&](const av::EncodedPacketView& packet) {
-            hr = CreateSampleWithData(packet.data, packet.size, output);
-            if (SUCCEEDED(hr))
-                hr = SetSampleTiming(output.Get(),
-                                     m_baseTime + packet.pts * HundredNanosecondsPerSecond / m_in.sampleRate,
-                                     packet.duration * HundredNanosecondsPerSecond / m_in.sampleRate);
-            if (SUCCEEDED(hr) && packet.keyFrame)
-                hr = output->SetUINT32(MFSampleExtension_CleanPoint, TRUE);
-        });
-        if (status == av::CodecStatus::Again || status == av::CodecStatus::EndOfStream)
-            return S_OK;
-        if (status != av::CodecStatus::Ok)
-            return HResultFromCodecStatus(status);
-        if (FAILED(hr))
-            return hr;
-        m_output.push_back(std::move(output));
-    }
+    return CollectPackets([this](const av::PacketConsumer& consumer) { return m_encoder->Receive(consumer); },
+                          [this](const av::EncodedPacketView& packet, ComPtr<IMFSample>& output) {
+                              HRESULT hr = CreateSampleWithData(packet.data, packet.size, output);
+                              if (SUCCEEDED(hr))
+                                  hr = SetSampleTiming(
+                                      output.Get(),
+                                      m_baseTime + packet.pts * HundredNanosecondsPerSecond / m_in.sampleRate,
+                                      packet.duration * HundredNanosecondsPerSecond / m_in.sampleRate);
+                              if (SUCCEEDED(hr) && packet.keyFrame)
+                                  hr = output->SetUINT32(MFSampleExtension_CleanPoint, TRUE);
+                              return hr;
+                          },
+                          m_output);
 }
 
 HRESULT AudioEncoderTransform::MakeOutput(MFT_OUTPUT_DATA_BUFFER& buffer) {
-    if (m_output.empty()) {
-        // A completed drain ends the stream; the next input starts a new one.
-        if (m_draining)
-            Reset();
-        return MF_E_TRANSFORM_NEED_MORE_INPUT;
-    }
-    buffer.pSample = m_output.front().Detach();
-    m_output.pop_front();
-    if (!m_output.empty())
-        buffer.dwStatus |= MFT_OUTPUT_DATA_BUFFER_INCOMPLETE;
-    return S_OK;
+    if (HandOut(m_output, buffer))
+        return S_OK;
+    // A completed drain ends the stream; the next input starts a new one.
+    if (m_draining)
+        Reset();
+    return MF_E_TRANSFORM_NEED_MORE_INPUT;
 }
 
 HRESULT AudioEncoderTransform::Flush() {

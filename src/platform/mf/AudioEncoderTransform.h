@@ -5,6 +5,7 @@
 // for AAC the HEAACWAVEINFO fields after WAVEFORMATEX followed by the AudioSpecificConfig, for FLAC the
 // STREAMINFO block. Packet times count samples from the first input's time.
 
+#include "EncodedOutput.h"
 #include "TransformBase.h"
 #include "platform/av/AudioEncoder.h"
 #include "platform/av/AudioResampler.h"
@@ -47,7 +48,7 @@ private:
     av::PcmFormat m_in;
     UINT32 m_bitRate = 0;
     std::unique_ptr<av::AudioEncoder> m_encoder;
-    std::deque<ComPtr<IMFSample>> m_output;
+    SampleQueue m_output;
     bool m_started = false;
     bool m_draining = false;
     LONGLONG m_baseTime = 0;

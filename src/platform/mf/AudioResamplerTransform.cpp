@@ -81,12 +81,11 @@ LONGLONG AudioResamplerTransform::Duration(std::int64_t frames) const {
 HRESULT AudioResamplerTransform::TakeInput(IMFSample* sample) {
     HRESULT hr = Open();
     SampleBytes bytes;
+    int frames = 0;
     if (SUCCEEDED(hr))
-        hr = bytes.Lock(sample);
+        hr = LockPcm(sample, m_in, bytes, frames);
     if (FAILED(hr))
         return hr;
-    if (bytes.Size() % m_in.BytesPerFrame() != 0)
-        return E_INVALIDARG;
     // The first output frame of this call is what the filter held before it.
     const std::int64_t held = m_resampler->DelayFrames();
     LONGLONG time = 0;
@@ -94,8 +93,7 @@ HRESULT AudioResamplerTransform::TakeInput(IMFSample* sample) {
         m_nextTime = time - Duration(held);
     m_converted.clear();
     int produced = 0;
-    hr = HResultFromCodecStatus(m_resampler->Convert(
-        bytes.Data(), static_cast<int>(bytes.Size() / m_in.BytesPerFrame()), m_converted, produced));
+    hr = HResultFromCodecStatus(m_resampler->Convert(bytes.Data(), frames, m_converted, produced));
     if (FAILED(hr) || produced == 0)
         return hr;
     return Emit(m_converted, produced, m_nextTime, sample);

@@ -58,3 +58,14 @@ HRESULT MakePcmType(const av::PcmFormat& format, ComPtr<IMFMediaType>& type) {
         hr = type->SetUINT32(MF_MT_ALL_SAMPLES_INDEPENDENT, TRUE);
     return hr;
 }
+
+HRESULT LockPcm(IMFSample* sample, const av::PcmFormat& format, SampleBytes& bytes, int& frames) {
+    frames = 0;
+    const HRESULT hr = bytes.Lock(sample);
+    if (FAILED(hr))
+        return hr;
+    if (bytes.Size() % format.BytesPerFrame() != 0)
+        return E_INVALIDARG;
+    frames = static_cast<int>(bytes.Size() / format.BytesPerFrame());
+    return S_OK;
+}

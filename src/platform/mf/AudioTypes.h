@@ -2,6 +2,7 @@
 // Reading and building uncompressed audio types (16-bit PCM, 32-bit float) for the audio transforms.
 
 #include "MediaType.h"
+#include "SampleData.h"
 #include "platform/av/AudioResampler.h"
 #include "platform/win/ComPtr.h"
 
@@ -11,3 +12,6 @@ HRESULT PcmFormatFromType(IMFMediaType* type, av::PcmFormat& format);
 // A complete type for the format: subtype, bits, rate, channels, block alignment, bytes per second and
 // MF_MT_ALL_SAMPLES_INDEPENDENT.
 HRESULT MakePcmType(const av::PcmFormat& format, ComPtr<IMFMediaType>& type);
+
+// Locks the sample's bytes as whole frames of the format; E_INVALIDARG for a partial frame.
+HRESULT LockPcm(IMFSample* sample, const av::PcmFormat& format, SampleBytes& bytes, int& frames);

@@ -40,25 +40,11 @@ public:
     HRESULT STDMETHODCALLTYPE GetStreamIDs(DWORD, DWORD*, DWORD, DWORD*) override { return E_NOTIMPL; }
 
     HRESULT STDMETHODCALLTYPE GetInputStreamInfo(DWORD stream, MFT_INPUT_STREAM_INFO* info) override {
-        if (info == nullptr)
-            return E_POINTER;
-        if (stream != 0)
-            return MF_E_INVALIDSTREAMNUMBER;
-        std::lock_guard lock(m_mutex);
-        *info = {};
-        DescribeInput(*info);
-        return S_OK;
+        return StreamInfo(stream, info, [this](MFT_INPUT_STREAM_INFO& filled) { DescribeInput(filled); });
     }
 
     HRESULT STDMETHODCALLTYPE GetOutputStreamInfo(DWORD stream, MFT_OUTPUT_STREAM_INFO* info) override {
-        if (info == nullptr)
-            return E_POINTER;
-        if (stream != 0)
-            return MF_E_INVALIDSTREAMNUMBER;
-        std::lock_guard lock(m_mutex);
-        *info = {};
-        DescribeOutput(*info);
-        return S_OK;
+        return StreamInfo(stream, info, [this](MFT_OUTPUT_STREAM_INFO& filled) { DescribeOutput(filled); });
     }
 
     HRESULT STDMETHODCALLTYPE GetAttributes(IMFAttributes** attributes) override {
@@ -223,6 +209,18 @@ protected:
     ComPtr<IMFMediaType> m_outputType;
 
 private:
+    template <class Info, class Describe>
+    HRESULT StreamInfo(DWORD stream, Info* info, Describe describe) {
+        if (info == nullptr)
+            return E_POINTER;
+        if (stream != 0)
+            return MF_E_INVALIDSTREAMNUMBER;
+        std::lock_guard lock(m_mutex);
+        *info = {};
+        describe(*info);
+        return S_OK;
+    }
+
     template <class T>
     static HRESULT Refuse(T** out, HRESULT hr) {
         if (out == nullptr)

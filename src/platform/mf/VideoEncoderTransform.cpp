@@ -1,6 +1,7 @@
 #include "VideoEncoderTransform.h"
 
 #include "CodecResult.h"
+#include "EncodedOutput.h"
 #include "MfGuids.h"
 #include "SampleData.h"
 #include "VideoFormatGuids.h"
@@ -14,29 +15,6 @@ struct HeldPicture {
     ComPtr<IMFSample> sample;
     PictureLock lock;
 };
-
-bool Progressive(IMFMediaType* type) {
-    const UINT32 mode = MFGetAttributeUINT32(type, MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive);
-    return mode == MFVideoInterlace_Progressive || mode == MFVideoInterlace_Unknown;
-}
-
-bool SameRate(IMFMediaType* a, IMFMediaType* b) {
-    UINT32 aNumerator = 0, aDenominator = 0, bNumerator = 0, bDenominator = 0;
-    if (FAILED(MFGetAttributeRatio(a, MF_MT_FRAME_RATE, &aNumerator, &aDenominator)) ||
-        FAILED(MFGetAttributeRatio(b, MF_MT_FRAME_RATE, &bNumerator, &bDenominator)))
-        return true;
-    return UINT64(aNumerator) * bDenominator == UINT64(bNumerator) * aDenominator;
-}
-
-HRESULT CopyItem(IMFMediaType* from, IMFMediaType* to, REFGUID key) {
-    PROPVARIANT value;
-    PropVariantInit(&value);
-    if (FAILED(from->GetItem(key, &value)))
-        return S_OK;
-    const HRESULT hr = to->SetItem(key, value);
-    PropVariantClear(&value);
-    return hr;
-}
 
 } // namespace
 
@@ -133,7 +111,7 @@ HRESULT VideoEncoderTransform::InputAvailableType(DWORD index, ComPtr<IMFMediaTy
     HRESULT hr = MakePartialType(MFMediaType_Video, MFVideoFormat_NV12, type);
     for (const GUID* key : {&MF_MT_FRAME_SIZE, &MF_MT_FRAME_RATE, &MF_MT_PIXEL_ASPECT_RATIO})
         if (SUCCEEDED(hr))
-            hr = CopyItem(m_outputType.Get(), type.Get(), *key);
+            hr = CopyTypeItem(m_outputType.Get(), type.Get(), *key);
     if (SUCCEEDED(hr))
         hr = type->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive);
     return hr;
@@ -156,7 +134,7 @@ HRESULT VideoEncoderTransform::CheckOutputType(IMFMediaType* type) {
         return MF_E_INVALIDMEDIATYPE;
     constexpr UINT32 MaxSide = 8192;
     if (width == 0 || height == 0 || width % 2 != 0 || height % 2 != 0 || width > MaxSide ||
-        height > MaxSide || numerator == 0 || denominator == 0 || !Progressive(type))
+        height > MaxSide || numerator == 0 || denominator == 0 || !IsProgressive(type))
         return MF_E_INVALIDMEDIATYPE;
     UINT32 profile = 0;
     if (SUCCEEDED(type->GetUINT32(MF_MT_MPEG2_PROFILE, &profile))) {
@@ -181,7 +159,7 @@ HRESULT VideoEncoderTransform::CheckInputType(IMFMediaType* type) {
     (void)MFGetAttributeSize(m_outputType.Get(), MF_MT_FRAME_SIZE, &width, &height);
     const UINT32 matrix = MFGetAttributeUINT32(type, MF_MT_YUV_MATRIX, MFVideoTransferMatrix_Unknown);
     if (format.subtype != MFVideoFormat_NV12 || format.width != width || format.height != height ||
-        !SameRate(type, m_outputType.Get()) || !Progressive(type) ||
+        !SameFrameRate(type, m_outputType.Get()) || !IsProgressive(type) ||
         (matrix != MFVideoTransferMatrix_Unknown && matrix != MFVideoTransferMatrix_BT601 &&
          matrix != MFVideoTransferMatrix_BT709))
         return MF_E_INVALIDMEDIATYPE;
@@ -323,33 +301,20 @@ HRESULT VideoEncoderTransform::MakeAccessUnit(const av::EncodedPacketView& packe
 }
 
 HRESULT VideoEncoderTransform::Collect() {
-    for (;;) {
-        ComPtr<IMFSample> output;
-        HRESULT hr = S_OK;
-        const av::CodecStatus status = m_encoder->Receive(
-            [&](const av::EncodedPacketView& packet) { hr = MakeAccessUnit(packet, output); });
-        if (status == av::CodecStatus::Again || status == av::CodecStatus::EndOfStream)
-            return S_OK;
-        if (status != av::CodecStatus::Ok)
-            return HResultFromCodecStatus(status);
-        if (FAILED(hr))
-            return hr;
-        m_output.push_back(std::move(output));
-    }
+    return CollectPackets([this](const av::PacketConsumer& consumer) { return m_encoder->Receive(consumer); },
+                          [this](const av::EncodedPacketView& packet, ComPtr<IMFSample>& sample) {
+                              return MakeAccessUnit(packet, sample);
+                          },
+                          m_output);
 }
 
 HRESULT VideoEncoderTransform::MakeOutput(MFT_OUTPUT_DATA_BUFFER& buffer) {
-    if (m_output.empty()) {
-        // A completed drain ends the stream; the next picture starts a new one with a key frame.
-        if (m_draining)
-            Reset();
-        return MF_E_TRANSFORM_NEED_MORE_INPUT;
-    }
-    buffer.pSample = m_output.front().Detach();
-    m_output.pop_front();
-    if (!m_output.empty())
-        buffer.dwStatus |= MFT_OUTPUT_DATA_BUFFER_INCOMPLETE;
-    return S_OK;
+    if (HandOut(m_output, buffer))
+        return S_OK;
+    // A completed drain ends the stream; the next picture starts a new one with a key frame.
+    if (m_draining)
+        Reset();
+    return MF_E_TRANSFORM_NEED_MORE_INPUT;
 }
 
 HRESULT VideoEncoderTransform::Flush() {

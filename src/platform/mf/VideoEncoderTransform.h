@@ -7,6 +7,7 @@
 // duration to the access unit made from them.
 
 #include "CodecApi.h"
+#include "EncodedOutput.h"
 #include "EncoderProperties.h"
 #include "TransformBase.h"
 #include "VideoPicture.h"
@@ -94,5 +95,5 @@ private:
     bool m_draining = false;
     std::int64_t m_nextPts = 0;
     std::deque<PendingFrame> m_pending;
-    std::deque<ComPtr<IMFSample>> m_output;
+    SampleQueue m_output;
 };

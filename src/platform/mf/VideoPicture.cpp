@@ -44,6 +44,29 @@ UINT64 PictureFormat::Size(LONG pitch) const {
     return UINT64(pitch) * (rows - 1) + RowBytes();
 }
 
+HRESULT CopyTypeItem(IMFMediaType* from, IMFMediaType* to, REFGUID key) {
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    if (FAILED(from->GetItem(key, &value)))
+        return S_OK;
+    const HRESULT hr = to->SetItem(key, value);
+    PropVariantClear(&value);
+    return hr;
+}
+
+bool IsProgressive(IMFMediaType* type) {
+    const UINT32 mode = MFGetAttributeUINT32(type, MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive);
+    return mode == MFVideoInterlace_Progressive || mode == MFVideoInterlace_Unknown;
+}
+
+bool SameFrameRate(IMFMediaType* a, IMFMediaType* b) {
+    UINT32 aNumerator = 0, aDenominator = 0, bNumerator = 0, bDenominator = 0;
+    if (FAILED(MFGetAttributeRatio(a, MF_MT_FRAME_RATE, &aNumerator, &aDenominator)) ||
+        FAILED(MFGetAttributeRatio(b, MF_MT_FRAME_RATE, &bNumerator, &bDenominator)))
+        return true;
+    return UINT64(aNumerator) * bDenominator == UINT64(bNumerator) * aDenominator;
+}
+
 HRESULT PictureLock::Lock(IMFSample* sample, const PictureFormat& format, bool writing) {
     Unlock();
     if (sample == nullptr)

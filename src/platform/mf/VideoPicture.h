@@ -21,6 +21,13 @@ struct PictureFormat {
     UINT64 Size(LONG pitch) const;
 };
 
+// Copies the item when the source type has it.
+HRESULT CopyTypeItem(IMFMediaType* from, IMFMediaType* to, REFGUID key);
+// Progressive or unspecified: nothing here deinterlaces.
+bool IsProgressive(IMFMediaType* type);
+// Equal frame rates, or a rate missing from either type.
+bool SameFrameRate(IMFMediaType* a, IMFMediaType* b);
+
 class PictureLock {
 public:
     PictureLock() = default;

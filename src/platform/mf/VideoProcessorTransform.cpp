@@ -4,26 +4,6 @@
 #include "TransformEnum.h"
 #include "VideoFormatGuids.h"
 
-namespace {
-
-HRESULT CopyItem(IMFMediaType* from, IMFMediaType* to, REFGUID key) {
-    PROPVARIANT value;
-    PropVariantInit(&value);
-    if (FAILED(from->GetItem(key, &value)))
-        return S_OK;
-    const HRESULT hr = to->SetItem(key, value);
-    PropVariantClear(&value);
-    return hr;
-}
-
-// Progressive or unspecified: the processor does not deinterlace.
-bool Progressive(IMFMediaType* type) {
-    const UINT32 mode = MFGetAttributeUINT32(type, MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive);
-    return mode == MFVideoInterlace_Progressive || mode == MFVideoInterlace_Unknown;
-}
-
-} // namespace
-
 HRESULT VideoProcessorTransform::Create(IMFTransform** transform) {
     if (transform == nullptr)
         return E_POINTER;
@@ -79,7 +59,7 @@ HRESULT VideoProcessorTransform::OutputAvailableType(DWORD index, ComPtr<IMFMedi
     for (const GUID* key :
          {&MF_MT_FRAME_SIZE, &MF_MT_FRAME_RATE, &MF_MT_PIXEL_ASPECT_RATIO, &MF_MT_INTERLACE_MODE})
         if (SUCCEEDED(hr))
-            hr = CopyItem(m_inputType.Get(), type.Get(), *key);
+            hr = CopyTypeItem(m_inputType.Get(), type.Get(), *key);
     return hr;
 }
 
@@ -87,11 +67,7 @@ bool VideoProcessorTransform::RatesCompatible(IMFMediaType* input, IMFMediaType*
     if (input == nullptr || output == nullptr ||
         MFGetAttributeUINT32(m_attributes.Get(), MF_XVP_DISABLE_FRC, 0))
         return true;
-    UINT32 inNumerator = 0, inDenominator = 0, outNumerator = 0, outDenominator = 0;
-    if (FAILED(MFGetAttributeRatio(input, MF_MT_FRAME_RATE, &inNumerator, &inDenominator)) ||
-        FAILED(MFGetAttributeRatio(output, MF_MT_FRAME_RATE, &outNumerator, &outDenominator)))
-        return true;
-    return UINT64(inNumerator) * outDenominator == UINT64(outNumerator) * inDenominator;
+    return SameFrameRate(input, output);
 }
 
 HRESULT VideoProcessorTransform::CheckInputType(IMFMediaType* type) {
@@ -100,7 +76,7 @@ HRESULT VideoProcessorTransform::CheckInputType(IMFMediaType* type) {
     if (FAILED(hr))
         return hr;
     const UINT32 rotation = MFGetAttributeUINT32(type, MF_MT_VIDEO_ROTATION, 0);
-    if (format.subtype != MFVideoFormat_ARGB32 || !Progressive(type) ||
+    if (format.subtype != MFVideoFormat_ARGB32 || !IsProgressive(type) ||
         (rotation != 0 && rotation != 90 && rotation != 180 && rotation != 270) ||
         !RatesCompatible(type, m_outputType.Get()))
         return MF_E_INVALIDMEDIATYPE;
@@ -112,7 +88,7 @@ HRESULT VideoProcessorTransform::CheckOutputType(IMFMediaType* type) {
     HRESULT hr = PictureFormat::FromType(type, format);
     if (FAILED(hr))
         return hr;
-    if (!Progressive(type) || !RatesCompatible(m_inputType.Get(), type))
+    if (!IsProgressive(type) || !RatesCompatible(m_inputType.Get(), type))
         return MF_E_INVALIDMEDIATYPE;
     if (format.subtype == MFVideoFormat_NV12) {
         // The conversion is BT.601 with limited range; a type asking for anything else is refused.
