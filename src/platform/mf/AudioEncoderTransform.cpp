@@ -18,6 +18,10 @@ constexpr std::size_t HeAacInfoSize = 12;
 constexpr UINT32 AacProfileLevel = 0x29;
 constexpr UINT32 AacRawPayload = 0;
 constexpr UINT32 DefaultAacBytesPerSecond = 24000;
+// Input times may wobble by this fraction of a second before missing audio is assumed.
+constexpr std::int64_t GapToleranceDivisor = 50;
+// Longer gaps are not filled with silence.
+constexpr std::int64_t MaxSilenceSeconds = 10;
 constexpr std::array<UINT32, 12> AacRates = {96000, 88200, 64000, 48000, 44100, 32000,
                                              24000, 22050, 16000, 12000, 11025, 8000};
 // The FLAC format stores the rate in 20 bits.
@@ -139,6 +143,7 @@ void AudioEncoderTransform::Reset() {
     m_started = false;
     m_draining = false;
     m_baseTime = 0;
+    m_encodedFrames = 0;
 }
 
 HRESULT AudioEncoderTransform::Open() {
@@ -181,14 +186,39 @@ HRESULT AudioEncoderTransform::TakeInput(IMFSample* sample) {
         hr = LockPcm(sample, m_in, bytes, frames);
     if (FAILED(hr))
         return hr;
+    LONGLONG time = 0;
+    const bool timed = SUCCEEDED(sample->GetSampleTime(&time));
     if (!m_started) {
-        LONGLONG time = 0;
-        m_baseTime = SUCCEEDED(sample->GetSampleTime(&time)) ? time : 0;
+        m_baseTime = timed ? time : 0;
         m_started = true;
+    } else if (timed) {
+        hr = FillGap(time);
     }
-    hr = HResultFromCodecStatus(
-        m_encoder->Encode(reinterpret_cast<const std::int16_t*>(bytes.Data()), frames));
+    if (SUCCEEDED(hr))
+        hr = Encode(reinterpret_cast<const std::int16_t*>(bytes.Data()), frames);
     return SUCCEEDED(hr) ? Collect() : hr;
+}
+
+HRESULT AudioEncoderTransform::Encode(const std::int16_t* samples, std::int64_t frames) {
+    const HRESULT hr = HResultFromCodecStatus(m_encoder->Encode(samples, static_cast<int>(frames)));
+    if (SUCCEEDED(hr))
+        m_encodedFrames += frames;
+    return hr;
+}
+
+// Packet times count samples, so audio that never arrived would pull every later packet early: a gap in the
+// input times is filled with silence, and one too long for that starts the count again at the input's time.
+HRESULT AudioEncoderTransform::FillGap(LONGLONG time) {
+    const LONGLONG expected = m_baseTime + m_encodedFrames * HundredNanosecondsPerSecond / m_in.sampleRate;
+    const std::int64_t missing = (time - expected) * m_in.sampleRate / HundredNanosecondsPerSecond;
+    if (missing <= std::int64_t(m_in.sampleRate) / GapToleranceDivisor)
+        return S_OK;
+    if (missing > std::int64_t(m_in.sampleRate) * MaxSilenceSeconds) {
+        m_baseTime = time - m_encodedFrames * HundredNanosecondsPerSecond / m_in.sampleRate;
+        return S_OK;
+    }
+    const std::vector<std::int16_t> silence(static_cast<std::size_t>(missing) * m_in.channels, 0);
+    return Encode(silence.data(), missing);
 }
 
 HRESULT AudioEncoderTransform::Collect() {

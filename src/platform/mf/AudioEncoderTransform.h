@@ -3,7 +3,8 @@
 // set first; the output type must then have the same rate and channels (and, for AAC, a bit rate in
 // MF_MT_AUDIO_AVG_BYTES_PER_SECOND). The current output type carries the codec data in MF_MT_USER_DATA:
 // for AAC the HEAACWAVEINFO fields after WAVEFORMATEX followed by the AudioSpecificConfig, for FLAC the
-// STREAMINFO block. Packet times count samples from the first input's time.
+// STREAMINFO block. Packet times count samples from the first input's time; gaps in the input's times are
+// filled with silence.
 
 #include "EncodedOutput.h"
 #include "TransformBase.h"
@@ -40,6 +41,8 @@ private:
     HRESULT Open();
     // Turns every packet the encoder has ready into an output sample.
     HRESULT Collect();
+    HRESULT Encode(const std::int16_t* samples, std::int64_t frames);
+    HRESULT FillGap(LONGLONG time);
     HRESULT OutputTypeFor(UINT32 bytesPerSecond, ComPtr<IMFMediaType>& type);
     void Reset();
     const GUID& Subtype() const;
@@ -52,4 +55,6 @@ private:
     bool m_started = false;
     bool m_draining = false;
     LONGLONG m_baseTime = 0;
+    // Sample frames given to the encoder since the first input.
+    std::int64_t m_encodedFrames = 0;
 };

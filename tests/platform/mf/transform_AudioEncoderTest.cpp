@@ -133,3 +133,26 @@ TEST(FlacEncoder, IsLosslessAndPublishesItsStreamInfo) {
     for (std::size_t i = 0; i < fed.size(); ++i)
         ASSERT_EQ(std::lround(decoder.Audio()[i] * 32768), fed[i]) << "sample " << i;
 }
+
+TEST(AacEncoder, FillsAGapInTheInputTimesWithSilence) {
+    ComPtr<IMFTransform> encoder = Encoder(CLSID_AACMFTEncoder);
+    ASSERT_EQ(encoder->SetInputType(0, MakeAudioType(MFAudioFormat_PCM, 16, 48000, 2).Get(), 0), S_OK);
+    ASSERT_EQ(encoder->SetOutputType(0, CompressedType(MFAudioFormat_AAC, 48000, 2).Get(), 0), S_OK);
+    std::vector<ComPtr<IMFSample>> packets;
+    // Half a second, 200 ms missing, half a second.
+    for (int packet = 0; packet < 100; ++packet) {
+        const LONGLONG time = packet * Second / 100 + (packet >= 50 ? Second / 5 : 0);
+        const std::vector<std::int16_t> tone = StereoTone(440, 480, packet * 480);
+        ASSERT_EQ(
+            Feed(encoder.Get(), MakeSample(tone.data(), tone.size() * 2, time, Second / 100).Get(), packets),
+            S_OK);
+    }
+    ASSERT_EQ(DrainAll(encoder.Get(), packets), S_OK);
+    // 1.2 s of samples are 56.25 frames of 1024; the packets follow each other without a jump.
+    ASSERT_GE(packets.size(), 57u);
+    for (std::size_t i = 0; i < packets.size(); ++i)
+        EXPECT_EQ(TimeOf(packets[i].Get()), LONGLONG(i) * 1024 * Second / 48000) << "packet " << i;
+    LONGLONG duration = 0;
+    packets.back()->GetSampleDuration(&duration);
+    EXPECT_NEAR(double(TimeOf(packets.back().Get()) + duration), double(Second * 6 / 5), double(Second / 20));
+}
