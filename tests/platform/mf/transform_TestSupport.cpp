@@ -7,6 +7,7 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 }
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -304,23 +305,35 @@ void TestDecoder::Receive() {
 }
 
 double ToneFrequency(const std::vector<float>& samples, int rate) {
-    // Rising crossings with hysteresis, so that quiet noise (a codec's start-up) does not count.
+    // The median distance of rising crossings (with hysteresis, so quiet noise does not count), so that
+    // silence or a jump in the signal leaves the answer alone.
     constexpr float Threshold = 0.05f;
-    int crossings = 0;
-    std::size_t first = 0, last = 0;
+    std::vector<std::size_t> periods;
+    std::size_t last = 0;
     bool low = false;
+    bool crossed = false;
     for (std::size_t i = 0; i < samples.size(); ++i) {
         if (samples[i] < -Threshold) {
             low = true;
         } else if (low && samples[i] > Threshold) {
             low = false;
-            if (crossings == 0)
-                first = i;
+            if (crossed)
+                periods.push_back(i - last);
+            crossed = true;
             last = i;
-            ++crossings;
         }
     }
-    if (crossings < 2)
+    if (periods.empty())
         return 0;
-    return double(crossings - 1) * rate / double(last - first);
+    std::nth_element(periods.begin(), periods.begin() + periods.size() / 2, periods.end());
+    // Crossings fall on whole samples: average the periods around the median for a finer answer.
+    const std::size_t median = periods[periods.size() / 2];
+    double sum = 0;
+    std::size_t count = 0;
+    for (std::size_t period : periods)
+        if (period + 1 >= median && period <= median + 1) {
+            sum += double(period);
+            ++count;
+        }
+    return rate / (sum / double(count));
 }

@@ -67,5 +67,5 @@ private:
     int m_channels = 0;
 };
 
-// The dominant frequency of a mono signal, by counting rising zero crossings.
+// The frequency of a tone in a mono signal, from the distance of its rising zero crossings.
 double ToneFrequency(const std::vector<float>& samples, int rate);
