@@ -48,6 +48,18 @@ bool PropVariantEqual(const PROPVARIANT& a, const PROPVARIANT& b) {
     }
 }
 
+// A task-allocator copy of count elements, as the Get*Allocated* calls hand out.
+template <class T>
+HRESULT AllocateCopy(const T* source, std::size_t count, T** copy) {
+    auto* memory = static_cast<T*>(CoTaskMemAlloc(count * sizeof(T)));
+    if (memory == nullptr)
+        return E_OUTOFMEMORY;
+    if (count > 0)
+        std::memcpy(memory, source, count * sizeof(T));
+    *copy = memory;
+    return S_OK;
+}
+
 PROPVARIANT Variant(VARTYPE type) {
     PROPVARIANT variant{};
     variant.vt = type;
@@ -267,14 +279,12 @@ HRESULT AttributeStore::GetAllocatedString(REFGUID key, LPWSTR* value, UINT32* l
     const HRESULT hr = FindTyped(key, VT_LPWSTR, &item);
     if (FAILED(hr))
         return hr;
+    // The copy includes the terminator; the length does not.
     const std::size_t characters = std::wcslen(item->value.pwszVal);
-    auto* copy = static_cast<LPWSTR>(CoTaskMemAlloc((characters + 1) * sizeof(wchar_t)));
-    if (copy == nullptr)
-        return E_OUTOFMEMORY;
-    std::wmemcpy(copy, item->value.pwszVal, characters + 1);
-    *value = copy;
-    *length = static_cast<UINT32>(characters);
-    return S_OK;
+    const HRESULT copied = AllocateCopy(item->value.pwszVal, characters + 1, value);
+    if (SUCCEEDED(copied))
+        *length = static_cast<UINT32>(characters);
+    return copied;
 }
 
 HRESULT AttributeStore::GetBlobSize(REFGUID key, UINT32* size) const {
@@ -310,14 +320,10 @@ HRESULT AttributeStore::GetAllocatedBlob(REFGUID key, UINT8** buffer, UINT32* si
     if (FAILED(hr))
         return hr;
     const CAUB& blob = item->value.caub;
-    auto* copy = static_cast<UINT8*>(CoTaskMemAlloc(blob.cElems));
-    if (copy == nullptr)
-        return E_OUTOFMEMORY;
-    if (blob.cElems > 0)
-        std::memcpy(copy, blob.pElems, blob.cElems);
-    *buffer = copy;
-    *size = blob.cElems;
-    return S_OK;
+    const HRESULT copied = AllocateCopy(blob.pElems, blob.cElems, buffer);
+    if (SUCCEEDED(copied))
+        *size = blob.cElems;
+    return copied;
 }
 
 HRESULT AttributeStore::GetUnknown(REFGUID key, REFIID riid, LPVOID* object) const {

@@ -109,16 +109,7 @@ public:
             return E_POINTER;
         *pcbTotalLength = 0;
         std::lock_guard lock(m_mutex);
-        DWORD total = 0;
-        for (const auto& buffer : m_buffers) {
-            DWORD length = 0;
-            const HRESULT hr = buffer->GetCurrentLength(&length);
-            if (FAILED(hr))
-                return hr;
-            total += length;
-        }
-        *pcbTotalLength = total;
-        return S_OK;
+        return TotalLength(*pcbTotalLength);
     }
 
 private:
@@ -137,18 +128,28 @@ private:
         return field ? S_OK : missing;
     }
 
-    // Copies the valid bytes of every buffer, in order, into one new buffer. Called under the lock.
-    HRESULT JoinBuffers(ComPtr<IMFMediaBuffer>& joined) {
-        DWORD total = 0;
+    // The valid bytes of all buffers. Called under the lock.
+    HRESULT TotalLength(DWORD& total) const {
+        DWORD sum = 0;
         for (const auto& buffer : m_buffers) {
             DWORD length = 0;
             const HRESULT hr = buffer->GetCurrentLength(&length);
             if (FAILED(hr))
                 return hr;
-            total += length;
+            sum += length;
         }
+        total = sum;
+        return S_OK;
+    }
+
+    // Copies the valid bytes of every buffer, in order, into one new buffer. Called under the lock.
+    HRESULT JoinBuffers(ComPtr<IMFMediaBuffer>& joined) {
+        DWORD total = 0;
+        HRESULT hr = TotalLength(total);
+        if (FAILED(hr))
+            return hr;
         ComPtr<IMFMediaBuffer> target;
-        HRESULT hr = MFCreateMemoryBuffer(total, &target);
+        hr = MFCreateMemoryBuffer(total, &target);
         BYTE* destination = nullptr;
         if (SUCCEEDED(hr))
             hr = target->Lock(&destination, nullptr, nullptr);
