@@ -25,4 +25,6 @@ protected:
 
 PYX_INTERFACE_ID(IMFMediaSession, IMFMediaEventGenerator, "90377834-21d0-4dee-8214-ba2e3e6c1127");
 
+// The configuration (may be null) is not read: the session never works ahead of its sinks, which is what
+// MF_LOW_LATENCY asks for.
 HRESULT MFCreateMediaSession(IMFAttributes* pConfiguration, IMFMediaSession** ppMediaSession);
