@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "TempDirectory.h"
+
 #include "MediaProbe.h"
 
 #include <cstdlib>
@@ -40,14 +42,6 @@ private:
 // One recorder run against a test window program, started the way a crash reporter starts it.
 class RecorderTest : public ::testing::Test {
 protected:
-    RecorderTest() {
-        std::string pattern = (fs::temp_directory_path() / "pyx-recorder-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        m_dir = pattern;
-    }
-    ~RecorderTest() override { fs::remove_all(m_dir); }
-
     std::string Name() const { return (m_dir / "report").string(); }
     fs::path Output(const std::string& suffix) const { return m_dir / ("report" + suffix); }
     bool RingFilesExist() const {
@@ -79,7 +73,8 @@ protected:
 
     virtual std::string Binary() const { return PyxVideoBinary(); }
 
-    fs::path m_dir;
+    TempDirectory m_temp;
+    fs::path m_dir = m_temp.Path("");
     EventDescriptor m_save;
     EventDescriptor m_cancel;
     TestWindowProcess m_target;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempDirectory.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,16 +18,11 @@ namespace fs = std::filesystem;
 class ScreenshotKeeperTest : public ::testing::Test {
 protected:
     ScreenshotKeeperTest() {
-        std::string pattern = (fs::temp_directory_path() / "pyx-keeper-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        m_dir = pattern;
         const HRESULT hr = D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0,
                                              D3D11_SDK_VERSION, &m_device, nullptr, nullptr);
         if (FAILED(hr))
             throw std::runtime_error("no device");
     }
-    ~ScreenshotKeeperTest() override { fs::remove_all(m_dir); }
 
     // A frame of one BGRA colour, as the capture delivers them.
     ComPtr<ID3D11Texture2D> Frame(std::uint32_t bgra, UINT width = 64, UINT height = 32) {
@@ -63,7 +60,8 @@ protected:
         return (long(rgb[at]) << 16) | (long(rgb[at + 1]) << 8) | rgb[at + 2];
     }
 
-    fs::path m_dir;
+    TempDirectory m_temp;
+    fs::path m_dir = m_temp.Path("");
     ComPtr<ID3D11Device> m_device;
 };
 
