@@ -71,7 +71,8 @@ UINT64 PackDriverVersion(std::string_view text) {
         packed = (packed << 16) | std::min(value, 0xFFFFu);
         ++parts;
     }
-    return packed << (16 * (4 - parts));
+    // Missing trailing parts are zero; no digits at all is version 0 (a shift by 64 bits is undefined).
+    return parts == 0 ? 0 : packed << (16 * (4 - parts));
 }
 
 std::vector<DrmDevice> EnumerateDrmDevices(const std::filesystem::path& drmClass,
