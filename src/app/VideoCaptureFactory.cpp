@@ -1,7 +1,7 @@
 #include "VideoCaptureFactory.h"
 
-#include <stdexcept>
+#include "Capture/VideoCapture.h"
 
-std::unique_ptr<IVideoCapture> CreateVideoCapture(HMONITOR, HWND) {
-    throw std::runtime_error("video capture is not available yet");
+std::unique_ptr<IVideoCapture> CreateVideoCapture(HMONITOR monitor, HWND window) {
+    return std::make_unique<VideoCapture>(monitor, window);
 }

@@ -1,0 +1,310 @@
+#include "AudioCapturePipeline.h"
+
+#include "EncoderSelection.h"
+#include "TopologyBranch.h"
+#include "Util/Assert.h"
+#include "Util/ComException.h"
+#include "Util/HResultCheck.h"
+#include "Util/Logger.h"
+#include "Util/MonotonicClock.h"
+#include "platform/audio/Mmdeviceapi.h"
+#include "platform/mf/ComClasses.h"
+#include "platform/mf/MediaBuffer.h"
+#include "platform/mf/Sample.h"
+#include "platform/win/PropVariant.h"
+#include "platform/win/Time.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr std::int32_t ReinitializeDelayMs = 1000;
+constexpr UINT32 EncoderSampleRate = 48000;
+constexpr UINT32 EncoderChannels = 2;
+constexpr UINT32 EncoderBitsPerSample = 16;
+
+// Copies into a locked buffer and never past its end.
+class BoundedWriter {
+public:
+    BoundedWriter(BYTE* destination, std::size_t capacity) : m_next(destination), m_remaining(capacity) {}
+
+    void Write(const BYTE* data, std::size_t len) {
+        PYX_ASSERT(len <= m_remaining);
+        std::memcpy(m_next, data, len);
+        m_next += len;
+        m_remaining -= len;
+    }
+
+private:
+    BYTE* m_next;
+    std::size_t m_remaining;
+};
+
+ComPtr<IMFMediaType> MakePcmOutputType() {
+    ComPtr<IMFMediaType> type;
+    ThrowIfFailed(MFCreateMediaType(&type), "MFCreateMediaType( &outputType )");
+    ThrowIfFailed(type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio),
+                  "outputType->SetGUID( MF_MT_MAJOR_TYPE, MFMediaType_Audio )");
+    ThrowIfFailed(type->SetGUID(MF_MT_SUBTYPE, MFAudioFormat_PCM),
+                  "outputType->SetGUID( MF_MT_SUBTYPE, MFAudioFormat_PCM )");
+    ThrowIfFailed(type->SetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, EncoderBitsPerSample),
+                  "outputType->SetUINT32( MF_MT_AUDIO_BITS_PER_SAMPLE, 16 )");
+    ThrowIfFailed(type->SetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, EncoderSampleRate),
+                  "outputType->SetUINT32( MF_MT_AUDIO_SAMPLES_PER_SECOND, 48000 )");
+    ThrowIfFailed(type->SetUINT32(MF_MT_AUDIO_NUM_CHANNELS, EncoderChannels),
+                  "outputType->SetUINT32( MF_MT_AUDIO_NUM_CHANNELS, 2 )");
+    ThrowIfFailed(type->SetUINT32(MF_MT_ALL_SAMPLES_INDEPENDENT, 1),
+                  "outputType->SetUINT32( MF_MT_ALL_SAMPLES_INDEPENDENT, 1 )");
+    ThrowIfFailed(type->SetUINT32(MF_MT_AUDIO_BLOCK_ALIGNMENT, EncoderChannels * EncoderBitsPerSample / 8),
+                  "outputType->SetUINT32( MF_MT_AUDIO_BLOCK_ALIGNMENT, 4 )");
+    ThrowIfFailed(type->SetUINT32(MF_MT_AUDIO_AVG_BYTES_PER_SECOND,
+                                  EncoderSampleRate * EncoderChannels * EncoderBitsPerSample / 8),
+                  "outputType->SetUINT32( MF_MT_AUDIO_AVG_BYTES_PER_SECOND, 192000 )");
+    return type;
+}
+
+} // namespace
+
+void AudioCapturePipeline::TaskMemFree::operator()(WAVEFORMATEX* format) const { CoTaskMemFree(format); }
+
+AudioCapturePipeline::AudioCapturePipeline(const CaptureOptions& options,
+                                           GenericGrabberSinkCallback::Function sinkFunction,
+                                           DWORD streamIndex)
+    : m_dataCallback([this](const BYTE* data, std::int32_t size, std::uint64_t time, std::uint64_t duration,
+                            std::uint32_t flags) { OnAudioData(data, size, time, duration, flags); }),
+      m_bufferDurationMs(1000.0 / (options.frameRate > 0 ? options.frameRate : 60)),
+      m_silence(options.audioFlag), m_streamIndex(streamIndex) {
+    InitializeDevice();
+    CreateResampler();
+    ComPtr<IMFMediaType> pcm;
+    ThrowIfFailed(m_resampler->GetOutputCurrentType(0, &pcm), "m_resampler->GetOutputCurrentType( 0, &pcm )");
+    m_encoder = EncoderSelection().ChooseAudio(pcm.Get(), options.audioCodec);
+    ComPtr<IMFMediaType> encoded;
+    ThrowIfFailed(m_encoder->GetOutputCurrentType(0, &encoded),
+                  "m_encoder->GetOutputCurrentType( 0, &outputType )");
+    m_sinkNode = std::make_unique<SinkNodeHolder>(encoded.Get(), true);
+    m_sinkNode->SetSinkFunction(std::move(sinkFunction));
+}
+
+AudioCapturePipeline::~AudioCapturePipeline() { Stop(); }
+
+void AudioCapturePipeline::InitializeDevice() {
+    ComPtr<IMMDeviceEnumerator> deviceEnum;
+    ThrowIfFailed(
+        CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, IID_PPV_ARGS(&deviceEnum)),
+        "CoCreateInstance( __uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, IID_PPV_ARGS( "
+        "&deviceEnum ) )");
+    ComPtr<IMMDevice> device;
+    ThrowIfFailed(deviceEnum->GetDefaultAudioEndpoint(eRender, eMultimedia, &device),
+                  "deviceEnum->GetDefaultAudioEndpoint( eRender, eMultimedia, &device )");
+    if (IsNullAudioEndpoint(device.Get())) {
+        // Said once per process: every capture after a window change would repeat it.
+        static std::atomic<bool> warned{false};
+        if (!warned.exchange(true))
+            LogWarn("no sound server is reachable: recording silence until one appears");
+    }
+    m_audioCaptureClient = nullptr;
+    m_audioClient = nullptr;
+    ThrowIfFailed(device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, &m_audioClient),
+                  "device->Activate( __uuidof(IAudioClient), CLSCTX_ALL, nullptr, &m_audioClient )");
+
+    WAVEFORMATEX* mixFormat = nullptr;
+    const HRESULT hr = m_audioClient->GetMixFormat(&mixFormat);
+    m_deviceFormat.reset(mixFormat);
+    ThrowIfFailed(hr, "m_audioClient->GetMixFormat( m_deviceFormat.FreeAndGetAddr() )");
+
+    const auto desiredDurationHns = static_cast<REFERENCE_TIME>(m_bufferDurationMs * 10000);
+    ThrowIfFailed(m_audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_LOOPBACK,
+                                            desiredDurationHns, 0, m_deviceFormat.get(), nullptr),
+                  "m_audioClient->Initialize( AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_LOOPBACK, "
+                  "desiredDurationHns, 0, m_deviceFormat.Get(), nullptr )");
+    ThrowIfFailed(m_audioClient->GetService(IID_PPV_ARGS(&m_audioCaptureClient)),
+                  "m_audioClient->GetService( IID_PPV_ARGS( &m_audioCaptureClient ) )");
+    UINT32 bufferFrameCount = 0;
+    ThrowIfFailed(m_audioClient->GetBufferSize(&bufferFrameCount),
+                  "m_audioClient->GetBufferSize( &bufferFrameCount )");
+
+    const WAVEFORMATEX& format = *m_deviceFormat;
+    const auto bufferDurationHns =
+        static_cast<std::int64_t>(std::uint64_t{bufferFrameCount} * 1000 * 10000 / format.nSamplesPerSec);
+    // Half the granted buffer, and never a busy loop.
+    m_pollIntervalMs = std::max(1, static_cast<std::int32_t>(double(bufferDurationHns) / 10000 * 0.5));
+    m_bytesPerFrame = std::uint32_t{format.wBitsPerSample} * format.nChannels / 8;
+
+    // The stream's type is fixed once it is in the topology.
+    if (!m_mediaType) {
+        ComPtr<IMFMediaType> type;
+        ThrowIfFailed(MFCreateMediaType(&type), "MFCreateMediaType( &m_mediaType )");
+        ThrowIfFailed(type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio),
+                      "m_mediaType->SetGUID( MF_MT_MAJOR_TYPE, MFMediaType_Audio )");
+        ThrowIfFailed(type->SetGUID(MF_MT_SUBTYPE, MFAudioFormat_Float),
+                      "m_mediaType->SetGUID( MF_MT_SUBTYPE, MFAudioFormat_Float )");
+        ThrowIfFailed(
+            type->SetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, format.wBitsPerSample),
+            "m_mediaType->SetUINT32( MF_MT_AUDIO_BITS_PER_SAMPLE, m_deviceFormat->wBitsPerSample )");
+        ThrowIfFailed(
+            type->SetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, format.nSamplesPerSec),
+            "m_mediaType->SetUINT32( MF_MT_AUDIO_SAMPLES_PER_SECOND, m_deviceFormat->nSamplesPerSec )");
+        ThrowIfFailed(type->SetUINT32(MF_MT_AUDIO_NUM_CHANNELS, format.nChannels),
+                      "m_mediaType->SetUINT32( MF_MT_AUDIO_NUM_CHANNELS, m_deviceFormat->nChannels )");
+        ThrowIfFailed(type->SetUINT32(MF_MT_AUDIO_BLOCK_ALIGNMENT, format.nBlockAlign),
+                      "m_mediaType->SetUINT32( MF_MT_AUDIO_BLOCK_ALIGNMENT, m_deviceFormat->nBlockAlign )");
+        ThrowIfFailed(
+            type->SetUINT32(MF_MT_AUDIO_AVG_BYTES_PER_SECOND, format.nAvgBytesPerSec),
+            "m_mediaType->SetUINT32( MF_MT_AUDIO_AVG_BYTES_PER_SECOND, m_deviceFormat->nAvgBytesPerSec "
+            ")");
+        ThrowIfFailed(type->SetUINT32(MF_MT_ALL_SAMPLES_INDEPENDENT, 1),
+                      "m_mediaType->SetUINT32( MF_MT_ALL_SAMPLES_INDEPENDENT, 1 )");
+        m_mediaType = type;
+    }
+    LogInfo("Audio capture initialized");
+}
+
+void AudioCapturePipeline::CreateResampler() {
+    const ComPtr<IMFMediaType> output = MakePcmOutputType();
+    ThrowIfFailed(CoCreateInstance(CLSID_AudioResamplerMediaObject, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IMFTransform, &m_resampler),
+                  "CoCreateInstance( CLSID_AudioResamplerMediaObject, nullptr, CLSCTX_INPROC_SERVER, "
+                  "IID_IMFTransform, &m_resampler )");
+    ThrowIfFailed(m_resampler->SetInputType(0, m_mediaType.Get(), 0),
+                  "m_resampler->SetInputType( 0, m_mediaType.Get(), 0 )");
+    ThrowIfFailed(m_resampler->SetOutputType(0, output.Get(), 0),
+                  "m_resampler->SetOutputType( 0, outputType.Get(), 0 )");
+}
+
+void AudioCapturePipeline::AddToTopology(IMFTopology* topology, MediaSource* source) {
+    ComPtr<MediaStream> stream;
+    ThrowIfFailed(source->GetStream(m_streamIndex, &stream),
+                  "source->GetStream( m_streamIndex, &m_mediaStream )");
+    AddTopologyBranch(topology, source, m_streamIndex, {m_resampler.Get(), m_encoder.Get()},
+                      m_sinkNode->StreamSink());
+    m_mediaStream = stream;
+}
+
+void AudioCapturePipeline::Start(LONGLONG startTime) {
+    m_startTime = startTime;
+    m_stop = false;
+    m_thread = std::thread(&AudioCapturePipeline::CaptureThread, this);
+}
+
+void AudioCapturePipeline::Stop() {
+    m_stop = true;
+    // Joined here rather than at destruction, so that no sample reaches a source that is being shut down.
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void AudioCapturePipeline::CaptureThread() {
+    try {
+        if (FAILED(m_audioClient->Start()))
+            Reinitialize();
+        while (!m_stop) {
+            Sleep(static_cast<DWORD>(m_pollIntervalMs));
+            if (m_stop)
+                break;
+            try {
+                ReadPackets();
+            } catch (const std::exception& e) {
+                LogWarn("Audio capture failed: %s", e.what());
+                Reinitialize();
+            }
+        }
+    } catch (const std::exception& e) {
+        LogError("Error in audio capture thread: %s", e.what());
+    }
+    if (m_audioClient)
+        m_audioClient->Stop();
+    LogInfo("Audio capture thread stopped");
+}
+
+void AudioCapturePipeline::ReadPackets() {
+    UINT32 packetSize = 0;
+    ThrowIfFailed(m_audioCaptureClient->GetNextPacketSize(&packetSize),
+                  "m_audioCaptureClient->GetNextPacketSize( &packetSize )");
+    const std::uint64_t now = static_cast<std::uint64_t>(MonotonicClock::HundredNanoseconds());
+    if (packetSize == 0) {
+        // Silence stands in only where no captured audio covers this moment: polls fall between packets
+        // while sound plays, and filling those would make the track run ahead of the picture.
+        if (m_silence != 0 && now >= m_coveredUntil) {
+            const WAVEFORMATEX& format = *m_deviceFormat;
+            std::uint32_t bytes =
+                static_cast<std::uint32_t>(double(m_pollIntervalMs) / 1000 * format.nAvgBytesPerSec);
+            // Whole frames only: the resampler refuses a partial one.
+            bytes -= bytes % std::max<std::uint32_t>(1, format.nBlockAlign);
+            const std::uint64_t duration = std::uint64_t(m_pollIntervalMs) * 10000;
+            m_dataCallback(nullptr, static_cast<std::int32_t>(bytes), now, duration,
+                           AUDCLNT_BUFFERFLAGS_SILENT);
+            m_coveredUntil = now + duration;
+        }
+        return;
+    }
+    while (packetSize != 0) {
+        BYTE* data = nullptr;
+        UINT32 numFramesAvailable = 0;
+        DWORD flags = 0;
+        UINT64 timestamp = 0;
+        ThrowIfFailed(
+            m_audioCaptureClient->GetBuffer(&data, &numFramesAvailable, &flags, nullptr, &timestamp),
+            "m_audioCaptureClient->GetBuffer( &data, &numFramesAvailable, &flags, nullptr, "
+            "&timestamp )");
+        const std::uint64_t time = static_cast<std::uint64_t>(MonotonicClock::HundredNanoseconds());
+        const auto duration = static_cast<std::uint64_t>(double(numFramesAvailable) /
+                                                         m_deviceFormat->nSamplesPerSec * 1000 * 10000);
+        m_dataCallback(data, static_cast<std::int32_t>(numFramesAvailable * m_bytesPerFrame), time, duration,
+                       flags);
+        m_coveredUntil = std::max(m_coveredUntil, time) + duration;
+        ThrowIfFailed(m_audioCaptureClient->ReleaseBuffer(numFramesAvailable),
+                      "m_audioCaptureClient->ReleaseBuffer( numFramesAvailable )");
+        ThrowIfFailed(m_audioCaptureClient->GetNextPacketSize(&packetSize),
+                      "m_audioCaptureClient->GetNextPacketSize( &packetSize )");
+    }
+}
+
+void AudioCapturePipeline::Reinitialize() {
+    LogInfo("Attempting to reinitialize audio capture...");
+    while (!m_stop) {
+        try {
+            InitializeDevice();
+            ThrowIfFailed(m_audioClient->Start(), "m_audioClient->Start()");
+            return;
+        } catch (const std::exception& e) {
+            LogWarn("Audio capture reinitialization failed: %s", e.what());
+        }
+        Sleep(ReinitializeDelayMs);
+    }
+}
+
+void AudioCapturePipeline::OnAudioData(const BYTE* data, std::int32_t size, std::uint64_t time,
+                                       std::uint64_t duration, std::uint32_t flags) {
+    if (!m_mediaStream || size < 0)
+        return;
+    const auto length = static_cast<DWORD>(size);
+    ComPtr<IMFMediaBuffer> buffer;
+    ThrowIfFailed(MFCreateAlignedMemoryBuffer(length, MF_16_BYTE_ALIGNMENT, &buffer),
+                  "MFCreateAlignedMemoryBuffer( size, 0x03, &buffer )");
+    BYTE* lockedBuf = nullptr;
+    DWORD maxLen = 0;
+    DWORD curLen = 0;
+    ThrowIfFailed(buffer->Lock(&lockedBuf, &maxLen, &curLen),
+                  "m_buffer->Lock( &m_lockedBuf, &m_maxLen, &m_curLen )");
+    if ((flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || data == nullptr) {
+        std::memset(lockedBuf, 0, maxLen);
+    } else {
+        BoundedWriter writer(lockedBuf, maxLen);
+        writer.Write(data, length);
+    }
+    buffer->Unlock();
+    ThrowIfFailed(buffer->SetCurrentLength(length), "buffer->SetCurrentLength( size )");
+    ComPtr<IMFSample> sample;
+    ThrowIfFailed(MFCreateSample(&sample), "MFCreateSample( &sample )");
+    ThrowIfFailed(sample->AddBuffer(buffer.Get()), "sample->AddBuffer( buffer.Get() )");
+    ThrowIfFailed(sample->SetSampleTime(static_cast<LONGLONG>(time) - m_startTime),
+                  "sample->SetSampleTime( timestampHns )");
+    ThrowIfFailed(sample->SetSampleDuration(static_cast<LONGLONG>(duration)),
+                  "sample->SetSampleDuration( durationHns )");
+    if ((flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0)
+        ThrowIfFailed(sample->SetUINT32(MFSampleExtension_Discontinuity, 1),
+                      "sample->SetUINT32( MFSampleExtension_Discontinuity, 1 )");
+    ThrowIfFailed(m_mediaStream->QueueSample(sample.Get()), "m_mediaStream->QueueSample( sample.Get() )");
+}

@@ -1,0 +1,28 @@
+#pragma once
+// The settings of one capture session, filled by VideoCapture and read by both pipelines.
+
+#include "platform/win/User.h"
+
+#include <cstdint>
+
+struct CaptureOptions {
+    // Called after a change of the captured size has been logged.
+    using ResolutionCallback = void (*)(std::int32_t width, std::int32_t height);
+
+    HMONITOR monitor = nullptr; // null when a window is given
+    HWND window = nullptr;
+    std::int32_t bitrate = 0; // bits per second, before a pipeline's share
+    std::int32_t frameRate = 60;
+    // The largest encoded size; the captured size is scaled down to fit it unless it is kept.
+    std::uint32_t outputWidth = 3840;
+    std::uint32_t outputHeight = 2160;
+    std::int32_t codec = 1; // 0 automatic, 1 H.264, 2 HEVC
+    std::uint8_t includeCustomCodecs = 0;
+    std::int32_t audioCodec = 0; // 2 FLAC, other AAC
+    std::int32_t sliceMode = 0;
+    std::uint8_t keepCaptureSize = 0;
+    std::uint8_t hideCursor = 0;
+    std::int32_t captureMethod = 2; // 2 graphics capture, other desktop duplication
+    std::uint8_t audioFlag = 1;     // produce silence while nothing plays
+    ResolutionCallback resolutionCallback = nullptr;
+};

@@ -1,0 +1,122 @@
+#include "VideoCapture.h"
+
+#include "Util/ComException.h"
+#include "Util/HResultCheck.h"
+#include "Util/Logger.h"
+#include "Util/MonotonicClock.h"
+#include "platform/mf/Mfapi.h"
+#include "platform/win/PropVariant.h"
+#include "platform/win/Time.h"
+
+namespace {
+
+constexpr int ConstructionAttempts = 3;
+constexpr DWORD RetryDelayMs = 200;
+
+} // namespace
+
+VideoCapture::MediaFoundation::MediaFoundation() {
+    ThrowIfFailed(MFStartup(MF_VERSION, MFSTARTUP_FULL), "MFStartup( MF_VERSION, MFSTARTUP_FULL )");
+}
+
+VideoCapture::MediaFoundation::~MediaFoundation() { MFShutdown(); }
+
+VideoCapture::VideoCapture(HMONITOR monitor, HWND window) {
+    LogInfo("video frame size: %ux%u", m_options.outputWidth, m_options.outputHeight);
+    m_options.monitor = window != nullptr ? nullptr : monitor;
+    m_options.window = window;
+    CreatePipelines();
+
+    IMFMediaType* sourceMediaTypes[] = {m_videoPipeline->SourceMediaType(), m_audioPipeline->MediaType()};
+    ThrowIfFailed(MediaSource::CreateInstance(MediaSourceType::Server, 2, sourceMediaTypes, &m_source),
+                  "MediaSource::CreateInstance(MediaSourceType::Server, (int)sourceMediaTypes.size(), "
+                  "sourceMediaTypes.data(), &m_source)");
+    CreateSession();
+}
+
+VideoCapture::~VideoCapture() {
+    try {
+        Stop(nullptr);
+    } catch (const std::exception& e) {
+        LogError("\terror: stop capture: %s", e.what());
+    }
+    m_audioPipeline.reset();
+    m_videoPipeline.reset();
+    m_source = nullptr;
+    m_eventHandler = nullptr;
+    m_session = nullptr;
+}
+
+void VideoCapture::CreatePipelines() {
+    for (int attempt = 1;; ++attempt) {
+        try {
+            m_videoPipeline = std::make_unique<VideoCapturePipeline>(
+                m_options, m_packetHandler.SinkFunction(PacketHandler::VideoKind), 0, 1.0f);
+            m_audioPipeline = std::make_unique<AudioCapturePipeline>(
+                m_options, m_packetHandler.SinkFunction(PacketHandler::AudioKind), 1);
+            return;
+        } catch (const std::exception& e) {
+            m_audioPipeline.reset();
+            m_videoPipeline.reset();
+            if (attempt == ConstructionAttempts)
+                throw;
+            LogWarn("capture pipeline construction failed (attempt %d of %d): %s", attempt,
+                    ConstructionAttempts, e.what());
+            Sleep(RetryDelayMs);
+        }
+    }
+}
+
+void VideoCapture::CreateSession() {
+    ComPtr<IMFTopology> topology;
+    ThrowIfFailed(MFCreateTopology(&topology), "MFCreateTopology(&topology)");
+    m_videoPipeline->AddToTopology(topology.Get(), m_source.Get());
+    m_audioPipeline->AddToTopology(topology.Get(), m_source.Get());
+    ComPtr<IMFAttributes> attr;
+    ThrowIfFailed(MFCreateAttributes(&attr, 1), "MFCreateAttributes(&attr, 1)");
+    ThrowIfFailed(attr->SetUINT32(MF_LOW_LATENCY, 1), "attr->SetUINT32(MF_LOW_LATENCY, 1)");
+    ThrowIfFailed(MFCreateMediaSession(attr.Get(), &m_session),
+                  "MFCreateMediaSession(attr.Get(), &m_session)");
+    ThrowIfFailed(MediaSessionEventHandler::CreateInstance(m_session.Get(), &m_eventHandler),
+                  "MediaSessionEventHandler::CreateInstance(m_session.Get(), &m_eventHandler)");
+    ThrowIfFailed(m_session->SetTopology(0, topology.Get()), "m_session->SetTopology(0, topology.Get())");
+}
+
+void VideoCapture::SetFrameObserver(FrameObserver observer) {
+    m_videoPipeline->SetFrameObserver(std::move(observer));
+}
+
+void VideoCapture::Start(RingFile* ring, std::uint32_t baseTime) {
+    m_packetHandler.Start(ring, baseTime);
+    PROPVARIANT var;
+    PropVariantInit(&var);
+    ThrowIfFailed(m_session->Start(&GUID_NULL, &var), "m_session->Start(&GUID_NULL, &var)");
+    const LONGLONG startTime = MonotonicClock::HundredNanoseconds();
+    m_videoPipeline->Start(startTime);
+    m_audioPipeline->Start(startTime);
+}
+
+ComPtr<IMFMediaType> VideoCapture::VideoOutputType() const {
+    return ComPtr<IMFMediaType>(m_videoPipeline->OutputType());
+}
+
+ComPtr<IMFMediaType> VideoCapture::AudioOutputType() const {
+    return ComPtr<IMFMediaType>(m_audioPipeline->OutputType());
+}
+
+ID3D11Device* VideoCapture::Device() const { return m_videoPipeline->Device(); }
+
+void VideoCapture::Stop(std::uint32_t* latestEndTime) {
+    if (!m_stopped) {
+        m_stopped = true;
+        m_videoPipeline->Stop();
+        m_audioPipeline->Stop();
+        if (m_source)
+            LOG_IF_FAILED(m_source->Shutdown());
+        if (m_session)
+            LOG_IF_FAILED(m_session->Shutdown());
+    }
+    const std::uint32_t end = m_packetHandler.Stop();
+    if (latestEndTime != nullptr)
+        *latestEndTime = end;
+}

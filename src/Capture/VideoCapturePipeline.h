@@ -1,0 +1,77 @@
+#pragma once
+// The video branch of a capture: the capture source of the window (or monitor), a sample allocator that
+// copies each captured texture into a pooled one, the video processor that converts and scales it, and the
+// encoder. Each frame becomes a numbered sample timed from the capture's start and queued on the source's
+// video stream.
+
+#include "Capture/VideoCaptureControl.h"
+#include "CaptureOptions.h"
+#include "CaptureSource.h"
+#include "D3DSampleAllocator.h"
+#include "EncoderSelection.h"
+#include "Media/MediaSource.h"
+#include "SinkNodeHolder.h"
+#include "platform/mf/CodecApi.h"
+#include "platform/mf/Topology.h"
+#include "platform/mf/Transform.h"
+
+#include <memory>
+#include <mutex>
+
+// The encoded size for a captured size: the captured size itself when it is kept, otherwise scaled down, with
+// its aspect kept, only when it exceeds the bound; both dimensions even, as the encoders need.
+struct OutputSize {
+    UINT32 width = 0;
+    UINT32 height = 0;
+};
+OutputSize ChooseOutputSize(UINT32 captureWidth, UINT32 captureHeight, const CaptureOptions& options);
+
+class VideoCapturePipeline {
+public:
+    // Throws ComException, or std::runtime_error when no encoder fits.
+    VideoCapturePipeline(const CaptureOptions& options, GenericGrabberSinkCallback::Function sinkFunction,
+                         DWORD streamIndex, float bitrateShare);
+    ~VideoCapturePipeline();
+    VideoCapturePipeline(const VideoCapturePipeline&) = delete;
+    VideoCapturePipeline& operator=(const VideoCapturePipeline&) = delete;
+
+    void AddToTopology(IMFTopology* topology, MediaSource* source);
+    // Sample times count from startTime (100-ns units of the monotonic clock).
+    void Start(LONGLONG startTime);
+    // Joins the capture thread: no frame is handled after it returns.
+    void Stop();
+
+    void SetFrameObserver(FrameObserver observer);
+
+    // The type of the source's video stream: the captured frames.
+    IMFMediaType* SourceMediaType() const { return m_sourceMediaType.Get(); }
+    // The encoder's output type.
+    IMFMediaType* OutputType() const { return m_sinkNode->MediaType(); }
+    ID3D11Device* Device() const { return m_capture->Device(); }
+
+private:
+    void CreateSourceMediaType(const CaptureOptions& options);
+    ComPtr<IMFMediaType> CreateVideoProcessor(const CaptureOptions& options, const GUID& encoderInput,
+                                              UINT32 captureWidth, UINT32 captureHeight);
+    void ApplyEncoderSettings(const EncoderInfo& encoder, const CaptureOptions& options);
+    void SetCodecValue(const GUID& api, VARTYPE type, UINT32 value, const char* callText);
+    void FrameHandler(ID3D11Texture2D* texture, std::int64_t time, std::int64_t duration);
+
+    std::unique_ptr<CaptureSource> m_capture;
+    ComPtr<D3DSampleAllocator> m_sampleAllocator;
+    ComPtr<IMFMediaType> m_sourceMediaType;
+    ComPtr<IMFDXGIDeviceManager> m_deviceManager;
+    UINT m_deviceResetToken = 0;
+    ComPtr<IMFTransform> m_videoProcessor;
+    ComPtr<IMFTransform> m_encoder;
+    ComPtr<ICodecAPI> m_codecAPI;
+    std::unique_ptr<SinkNodeHolder> m_sinkNode;
+    ComPtr<MediaStream> m_mediaStream;
+    std::mutex m_observerMutex;
+    FrameObserver m_frameObserver;
+    LONGLONG m_startTime = 0;
+    UINT32 m_frame = 0;
+    int m_codecKind = 1;
+    DWORD m_streamIndex;
+    float m_bitrateShare;
+};
