@@ -7,13 +7,18 @@
 //   map NAME | unmap NAME | iconify NAME | activate NAME | move NAME X Y W H | destroy NAME
 //   monitors NAME:X,Y,WxH[;NAME:X,Y,WxH...]  (the first one takes the screen's output) | monitors-delete NAME
 //   sync
-// Answers "ok" or "error TEXT".
+//   tone HZ   a sine of HZ on the default sound sink, or a change to HZ; "ok" once it plays | tone 0  stops
+//   it
+// Answers "ok" or "error TEXT". The sound server is only contacted by "tone".
+
+#include "TonePlayer.h"
 
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
 #include <xcb/xcbext.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +47,7 @@ struct Window {
 
 std::map<std::string, Window> g_windows;
 std::uint32_t g_frame = 0;
+TonePlayer g_tone("pyx-test-window");
 
 xcb_atom_t Atom(const char* name) {
     auto* reply = xcb_intern_atom_reply(g_c, xcb_intern_atom(g_c, 0, std::strlen(name), name), nullptr);
@@ -185,6 +191,19 @@ std::string SetMonitors(const std::string& spec) {
     return "ok";
 }
 
+std::string Tone(const std::string& text) {
+    char* end = nullptr;
+    const double hz = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(hz) || hz < 0 || hz >= 24000)
+        return "error bad frequency " + text;
+    if (hz == 0) {
+        g_tone.Stop();
+        return "ok";
+    }
+    const std::string error = g_tone.Play(hz);
+    return error.empty() ? "ok" : "error " + error;
+}
+
 std::string Execute(const std::string& line) {
     std::istringstream in(line);
     std::string command, name;
@@ -202,6 +221,8 @@ std::string Execute(const std::string& line) {
             return "error no window " + name;
         return Create(in, g_windows[name].id, childName);
     }
+    if (command == "tone")
+        return Tone(name);
     if (command == "monitors")
         return SetMonitors(name);
     if (command == "monitors-delete") {
