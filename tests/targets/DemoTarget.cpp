@@ -56,6 +56,8 @@ public:
                           options.height, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, m_screen->root_visual,
                           XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
         SetProperties();
+        m_frame = xcb_generate_id(c);
+        xcb_create_pixmap(c, m_screen->root_depth, m_frame, m_window, options.width, options.height);
         m_background = MakeGc(0);
         m_white = MakeGc(0xFFFFFF);
         m_black = MakeGc(0x000000);
@@ -83,7 +85,8 @@ public:
                        reinterpret_cast<const char*>(&event));
     }
 
-    // Redraws the whole window and waits until the server has drawn it, so that frames reach the screen one
+    // Draws the frame off screen and copies it to the window in one request, so that nobody reading the
+    // window sees half a frame; then waits until the server has drawn it, so that frames reach the screen one
     // by one instead of in batches.
     void Draw(std::uint64_t frame) {
         const std::uint16_t w = m_options.width;
@@ -102,8 +105,9 @@ public:
             const xcb_rectangle_t square{std::int16_t(bit * kSquare), 0, kSquare, kSquare};
             ((frame >> bit) & 1 ? ones : zeros).push_back(square);
         }
-        xcb_poly_fill_rectangle(m_c, m_window, m_white, ones.size(), ones.data());
-        xcb_poly_fill_rectangle(m_c, m_window, m_black, zeros.size(), zeros.data());
+        xcb_poly_fill_rectangle(m_c, m_frame, m_white, ones.size(), ones.data());
+        xcb_poly_fill_rectangle(m_c, m_frame, m_black, zeros.size(), zeros.data());
+        xcb_copy_area(m_c, m_frame, m_window, m_black, 0, 0, 0, 0, w, h);
         std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr));
     }
 
@@ -140,13 +144,13 @@ private:
     xcb_gcontext_t MakeGc(std::uint32_t color) {
         const xcb_gcontext_t gc = xcb_generate_id(m_c);
         const std::uint32_t values[] = {color, 0};
-        xcb_create_gc(m_c, gc, m_window, XCB_GC_FOREGROUND | XCB_GC_GRAPHICS_EXPOSURES, values);
+        xcb_create_gc(m_c, gc, m_frame, XCB_GC_FOREGROUND | XCB_GC_GRAPHICS_EXPOSURES, values);
         return gc;
     }
 
     void Fill(xcb_gcontext_t gc, std::uint32_t color, xcb_rectangle_t rect) {
         xcb_change_gc(m_c, gc, XCB_GC_FOREGROUND, &color);
-        xcb_poly_fill_rectangle(m_c, m_window, gc, 1, &rect);
+        xcb_poly_fill_rectangle(m_c, m_frame, gc, 1, &rect);
     }
 
     bool WindowManagerRuns() {
@@ -162,6 +166,7 @@ private:
     const DemoOptions& m_options;
     xcb_screen_t* m_screen = nullptr;
     xcb_window_t m_window = 0;
+    xcb_pixmap_t m_frame = 0; // the frame being drawn
     xcb_gcontext_t m_background = 0;
     xcb_gcontext_t m_white = 0;
     xcb_gcontext_t m_black = 0;
