@@ -7,8 +7,7 @@
 //   map NAME | unmap NAME | iconify NAME | activate NAME | move NAME X Y W H | destroy NAME
 //   monitors NAME:X,Y,WxH[;NAME:X,Y,WxH...]  (the first one takes the screen's output) | monitors-delete NAME
 //   sync
-//   tone HZ   a sine of HZ on the default sound sink, or a change to HZ; "ok" once it plays | tone 0  stops
-//   it
+//   tone HZ  a sine of HZ on the default sound sink (or a change to HZ), "ok" once it plays | tone 0  stop
 // Answers "ok" or "error TEXT". The sound server is only contacted by "tone".
 
 #include "TonePlayer.h"
