@@ -25,8 +25,8 @@ work=$(mktemp -d)
 target_pid=
 sampler_pid=
 cleanup() {
-  [ -n "$sampler_pid" ] && kill "$sampler_pid" 2>/dev/null || true
-  [ -n "$target_pid" ] && kill "$target_pid" 2>/dev/null || true
+  if [ -n "$sampler_pid" ]; then kill "$sampler_pid" 2>/dev/null || true; fi
+  if [ -n "$target_pid" ]; then kill "$target_pid" 2>/dev/null || true; fi
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -106,12 +106,12 @@ time_field() {
     END {if (want == "cpu") print user + sys; else if (want == "wall") print wall; else print peak}' "$1"
 }
 
-# "KEY VALUE" lines from count-drawn-frames into shell variables prefixed PREFIX_.
+# "FIRST LAST DISTINCT UNREADABLE" frame numbers of one MP4, from count-drawn-frames.
 count_frames() {
-  local prefix=$1
-  shift
   "$counter" "$@" >"$work/count" || exit 1
-  eval "$(awk -F': ' -v p="$prefix" '{gsub(/ /, "_", $1); print p "_" $1 "=" $2}' "$work/count")"
+  awk -F': ' '{v[$1] = $2} END {if (!("first" in v)) exit 1
+    print v["first"], v["last"], v["distinct numbers"], v["unreadable frames"]}' "$work/count" ||
+    { echo "record-vs-ffmpeg: no frame numbers read from $*" >&2; exit 1; }
 }
 
 video_duration() {
@@ -159,7 +159,8 @@ pyx_target_cpu=$(awk -v t=$((target_after - target_before)) -v h="$ticks" -v s="
   'BEGIN {printf "%.2f", t / h / s}')
 pyx_x_cpu=$(awk -v t=$((x_after - x_before)) -v h="$ticks" -v s="$seconds" 'BEGIN {printf "%.2f", t / h / s}')
 pyx_duration=$(video_duration "$work/pyx.mp4")
-count_frames pyx "$work/pyx.mp4"
+counts=$(count_frames "$work/pyx.mp4")
+read -r pyx_first pyx_last pyx_distinct pyx_unreadable <<<"$counts"
 
 echo "== ffmpeg x11grab + pulse, libx264 ultrafast, recording ${seconds} s of a fresh target"
 start_target
@@ -201,22 +202,16 @@ ff_target_cpu=$(awk -v t=$((target_after - target_before)) -v h="$ticks" -v s="$
   'BEGIN {printf "%.2f", t / h / s}')
 ff_x_cpu=$(awk -v t=$((x_after - x_before)) -v h="$ticks" -v s="$seconds" 'BEGIN {printf "%.2f", t / h / s}')
 ff_duration=$(video_duration "$work/ffmpeg.mp4")
-count_frames ff --origin "$origin" "$work/ffmpeg.mp4"
-
-for side in pyx ff; do
-  for key in first last distinct_numbers unreadable_frames; do
-    var="${side}_${key}"
-    [ -n "${!var:-}" ] || { echo "record-vs-ffmpeg: no frame numbers read from the $side MP4" >&2; exit 1; }
-  done
-done
+counts=$(count_frames --origin "$origin" "$work/ffmpeg.mp4")
+read -r ff_first ff_last ff_distinct ff_unreadable <<<"$counts"
 
 echo
 awk -v seconds="$seconds" \
   -v pc="$pyx_cpu" -v pw="$pyx_wall" -v pp="$pyx_peak" -v ps="$pyx_steady" -v pd="$pyx_duration" \
-  -v pf="$pyx_first" -v pl="$pyx_last" -v pn="$pyx_distinct_numbers" -v pu="$pyx_unreadable_frames" \
+  -v pf="$pyx_first" -v pl="$pyx_last" -v pn="$pyx_distinct" -v pu="$pyx_unreadable" \
   -v pt="$pyx_target_cpu" -v px="$pyx_x_cpu" -v sm="$pyx_save_mp4" -v se="$pyx_save_exit" \
   -v fc="$ff_cpu" -v fw="$ff_wall" -v fp="$ff_peak" -v fs="$ff_steady" -v fd="$ff_duration" \
-  -v ff="$ff_first" -v fl="$ff_last" -v fn="$ff_distinct_numbers" -v fu="$ff_unreadable_frames" \
+  -v ff="$ff_first" -v fl="$ff_last" -v fn="$ff_distinct" -v fu="$ff_unreadable" \
   -v ft="$ff_target_cpu" -v fx="$ff_x_cpu" -v xs="$xserver" '
   function row(name, a, b) { printf "%-40s %14s %14s\n", name, a, b }
   BEGIN {
