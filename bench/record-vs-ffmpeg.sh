@@ -106,11 +106,11 @@ time_field() {
     END {if (want == "cpu") print user + sys; else if (want == "wall") print wall; else print peak}' "$1"
 }
 
-# "FIRST LAST DISTINCT UNREADABLE" frame numbers of one MP4, from count-drawn-frames.
+# "FIRST LAST DISTINCT UNREADABLE BLANK" frame numbers of one MP4, from count-drawn-frames.
 count_frames() {
   "$counter" "$@" >"$work/count" || exit 1
   awk -F': ' '{v[$1] = $2} END {if (!("first" in v)) exit 1
-    print v["first"], v["last"], v["distinct numbers"], v["unreadable frames"]}' "$work/count" ||
+    print v["first"], v["last"], v["distinct numbers"], v["unreadable frames"], v["blank frames"]}' "$work/count" ||
     { echo "record-vs-ffmpeg: no frame numbers read from $*" >&2; exit 1; }
 }
 
@@ -160,7 +160,7 @@ pyx_target_cpu=$(awk -v t=$((target_after - target_before)) -v h="$ticks" -v s="
 pyx_x_cpu=$(awk -v t=$((x_after - x_before)) -v h="$ticks" -v s="$seconds" 'BEGIN {printf "%.2f", t / h / s}')
 pyx_duration=$(video_duration "$work/pyx.mp4")
 counts=$(count_frames "$work/pyx.mp4")
-read -r pyx_first pyx_last pyx_distinct pyx_unreadable <<<"$counts"
+read -r pyx_first pyx_last pyx_distinct pyx_unreadable pyx_blank <<<"$counts"
 
 echo "== ffmpeg x11grab + pulse, libx264 ultrafast, recording ${seconds} s of a fresh target"
 start_target
@@ -203,15 +203,15 @@ ff_target_cpu=$(awk -v t=$((target_after - target_before)) -v h="$ticks" -v s="$
 ff_x_cpu=$(awk -v t=$((x_after - x_before)) -v h="$ticks" -v s="$seconds" 'BEGIN {printf "%.2f", t / h / s}')
 ff_duration=$(video_duration "$work/ffmpeg.mp4")
 counts=$(count_frames --origin "$origin" "$work/ffmpeg.mp4")
-read -r ff_first ff_last ff_distinct ff_unreadable <<<"$counts"
+read -r ff_first ff_last ff_distinct ff_unreadable ff_blank <<<"$counts"
 
 echo
 awk -v seconds="$seconds" \
   -v pc="$pyx_cpu" -v pw="$pyx_wall" -v pp="$pyx_peak" -v ps="$pyx_steady" -v pd="$pyx_duration" \
-  -v pf="$pyx_first" -v pl="$pyx_last" -v pn="$pyx_distinct" -v pu="$pyx_unreadable" \
+  -v pf="$pyx_first" -v pl="$pyx_last" -v pn="$pyx_distinct" -v pu="$pyx_unreadable" -v pb="$pyx_blank" \
   -v pt="$pyx_target_cpu" -v px="$pyx_x_cpu" -v sm="$pyx_save_mp4" -v se="$pyx_save_exit" \
   -v fc="$ff_cpu" -v fw="$ff_wall" -v fp="$ff_peak" -v fs="$ff_steady" -v fd="$ff_duration" \
-  -v ff="$ff_first" -v fl="$ff_last" -v fn="$ff_distinct" -v fu="$ff_unreadable" \
+  -v ff="$ff_first" -v fl="$ff_last" -v fn="$ff_distinct" -v fu="$ff_unreadable" -v fb="$ff_blank" \
   -v ft="$ff_target_cpu" -v fx="$ff_x_cpu" -v xs="$xserver" '
   function row(name, a, b) { printf "%-40s %14s %14s\n", name, a, b }
   BEGIN {
@@ -228,7 +228,7 @@ awk -v seconds="$seconds" \
     row("distinct target frames in the MP4", pn, fn)
     row("  share of the frames drawn", sprintf("%.1f%%", 100 * pn / pspan), sprintf("%.1f%%", 100 * fn / fspan))
     row("  target draw rate in the span (1/s)", sprintf("%.1f", pspan / pd), sprintf("%.1f", fspan / fd))
-    row("frames without a readable number", pu, fu)
+    row("frames unreadable / blank", pu " / " pb, fu " / " fb)
     row("save signal to MP4 in place (s)", sm, "-")
     row("save signal to exit (s)", se, "-")
     row("target CPU while recording (cores)", pt, ft)
