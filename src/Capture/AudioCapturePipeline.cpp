@@ -98,12 +98,7 @@ void AudioCapturePipeline::InitializeDevice() {
     ComPtr<IMMDevice> device;
     ThrowIfFailed(deviceEnum->GetDefaultAudioEndpoint(eRender, eMultimedia, &device),
                   "deviceEnum->GetDefaultAudioEndpoint( eRender, eMultimedia, &device )");
-    if (IsNullAudioEndpoint(device.Get())) {
-        // Said once per process: every capture after a window change would repeat it.
-        static std::atomic<bool> warned{false};
-        if (!warned.exchange(true))
-            LogWarn("no sound server is reachable: recording silence until one appears");
-    }
+    m_nullDevice = IsNullAudioEndpoint(device.Get());
     m_audioCaptureClient = nullptr;
     m_audioClient = nullptr;
     ThrowIfFailed(device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, &m_audioClient),
@@ -203,6 +198,7 @@ void AudioCapturePipeline::CaptureThread() {
             Sleep(static_cast<DWORD>(m_pollIntervalMs));
             if (m_stop)
                 break;
+            WarnOfMissingServer();
             try {
                 ReadPackets();
             } catch (const std::exception& e) {
@@ -216,6 +212,14 @@ void AudioCapturePipeline::CaptureThread() {
     if (m_audioClient)
         m_audioClient->Stop();
     LogInfo("Audio capture thread stopped");
+}
+
+// Said once per process, since every capture after a window change would repeat it, and only once the capture
+// runs: while a capture starts, the recorder lets only errors through.
+void AudioCapturePipeline::WarnOfMissingServer() const {
+    static std::atomic<bool> warned{false};
+    if (m_nullDevice && !warned.exchange(true))
+        LogWarn("no sound server is reachable: recording silence until one appears");
 }
 
 void AudioCapturePipeline::ReadPackets() {

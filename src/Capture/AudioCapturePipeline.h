@@ -51,6 +51,7 @@ private:
     void InitializeDevice();
     void CreateResampler();
     void CaptureThread();
+    void WarnOfMissingServer() const;
     void ReadPackets();
     void Reinitialize();
     void OnAudioData(const BYTE* data, std::int32_t size, std::uint64_t time, std::uint64_t duration,
@@ -69,6 +70,7 @@ private:
     std::uint64_t m_coveredUntil = 0;
     std::uint32_t m_bytesPerFrame = 0;
     std::atomic<bool> m_stop{false};
+    bool m_nullDevice = false; // the stand-in for a missing sound server
     ComPtr<IMFTransform> m_resampler;
     ComPtr<IMFTransform> m_encoder;
     std::unique_ptr<SinkNodeHolder> m_sinkNode;

@@ -24,6 +24,12 @@ void PacketHandler::Start(RingFile* ring, std::uint32_t pendingBaseTime) {
     m_videoStarted = false;
     m_audioSeen = false;
     m_writeFailing = false;
+    m_keyFrameRequested = false;
+}
+
+void PacketHandler::SetKeyFrameRequest(std::function<void()> request) {
+    std::lock_guard lock(m_mutex);
+    m_keyFrameRequest = std::move(request);
 }
 
 std::uint32_t PacketHandler::Stop() {
@@ -39,15 +45,17 @@ GenericGrabberSinkCallback::Function PacketHandler::SinkFunction(std::uint32_t k
     };
 }
 
-bool PacketHandler::PassesGate(std::uint32_t kind) {
+PacketHandler::Gate PacketHandler::PassesGate(std::uint32_t kind, bool keyFrame) {
     if (kind == AudioKind) {
         m_audioSeen = true;
-        return m_videoStarted;
+        return m_videoStarted ? Gate::Pass : Gate::Hold;
     }
     if (!m_audioSeen)
-        return false;
+        return Gate::Hold;
+    if (!m_videoStarted && !keyFrame)
+        return Gate::HoldForKeyFrame;
     m_videoStarted = true;
-    return true;
+    return Gate::Pass;
 }
 
 void PacketHandler::OnPacket(std::uint32_t kind, LONGLONG time, LONGLONG duration, const BYTE* data,
@@ -61,9 +69,19 @@ void PacketHandler::OnPacket(std::uint32_t kind, LONGLONG time, LONGLONG duratio
     const std::uint32_t flags = (kind & RingStreamKindMask) | (kind == AudioKind ? RingFlagAudio : 0) |
                                 (keyFrame ? RingFlagKeyFrame : 0);
 
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     // A packet that arrives after the recording stopped has nowhere to go.
-    if (m_ring == nullptr || !PassesGate(kind))
+    if (m_ring == nullptr)
+        return;
+    const Gate gate = PassesGate(kind, keyFrame);
+    if (gate == Gate::HoldForKeyFrame && !m_keyFrameRequested && m_keyFrameRequest) {
+        m_keyFrameRequested = true;
+        const std::function<void()> request = m_keyFrameRequest;
+        lock.unlock();
+        request();
+        return;
+    }
+    if (gate != Gate::Pass)
         return;
     if (m_pendingBaseTime != 0) {
         m_offset = m_pendingBaseTime - time90;

@@ -1,6 +1,7 @@
 #pragma once
 // Turns the encoded samples of both grabber sinks into ring records. The start is gated so that a recording
-// begins with the first video packet encoded after audio is flowing, and the first written packet is moved to
+// begins with the first video key frame encoded after audio is flowing (delta frames before it could not be
+// decoded; a key frame is asked for so that little is lost), and the first written packet is moved to
 // a pending base time so that a restarted capture continues the previous one's timeline. One mutex serialises
 // both sinks' packets and the start and stop of a recording.
 
@@ -8,6 +9,7 @@
 #include "ring/RingFile.h"
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 class PacketHandler {
@@ -23,12 +25,17 @@ public:
 
     void OnPacket(std::uint32_t kind, LONGLONG time, LONGLONG duration, const BYTE* data, DWORD size,
                   IMFAttributes* attributes);
+    // Called (outside the lock) when the start gate passes over a delta frame, to have the next one be a key
+    // frame.
+    void SetKeyFrameRequest(std::function<void()> request);
+
     // The sink function of the stream of `kind`.
     GenericGrabberSinkCallback::Function SinkFunction(std::uint32_t kind);
 
 private:
+    enum class Gate { Pass, Hold, HoldForKeyFrame };
     // Called under the lock: whether the start gate lets the packet through.
-    bool PassesGate(std::uint32_t kind);
+    Gate PassesGate(std::uint32_t kind, bool keyFrame);
 
     std::mutex m_mutex;
     RingFile* m_ring = nullptr;
@@ -38,4 +45,6 @@ private:
     bool m_videoStarted = false;
     bool m_audioSeen = false;
     bool m_writeFailing = false;
+    bool m_keyFrameRequested = false;
+    std::function<void()> m_keyFrameRequest;
 };

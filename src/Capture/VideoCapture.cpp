@@ -26,6 +26,7 @@ VideoCapture::VideoCapture(HMONITOR monitor, HWND window) {
     m_options.monitor = window != nullptr ? nullptr : monitor;
     m_options.window = window;
     CreatePipelines();
+    m_packetHandler.SetKeyFrameRequest([pipeline = m_videoPipeline.get()] { pipeline->RequestKeyFrame(); });
 
     IMFMediaType* sourceMediaTypes[] = {m_videoPipeline->SourceMediaType(), m_audioPipeline->MediaType()};
     ThrowIfFailed(MediaSource::CreateInstance(MediaSourceType::Server, 2, sourceMediaTypes, &m_source),

@@ -286,6 +286,14 @@ void VideoCapturePipeline::Start(LONGLONG startTime) {
 
 void VideoCapturePipeline::Stop() { m_capture->Stop(); }
 
+void VideoCapturePipeline::RequestKeyFrame() {
+    VARIANT var;
+    VariantInit(&var);
+    var.vt = VT_UI4;
+    var.ulVal = 1;
+    LOG_IF_FAILED(m_codecAPI->SetValue(&CODECAPI_AVEncVideoForceKeyFrame, &var));
+}
+
 void VideoCapturePipeline::SetFrameObserver(FrameObserver observer) {
     std::lock_guard lock(m_observerMutex);
     m_frameObserver = std::move(observer);

@@ -42,6 +42,8 @@ public:
     void Stop();
 
     void SetFrameObserver(FrameObserver observer);
+    // Makes the encoder's next frame a key frame; safe on any thread.
+    void RequestKeyFrame();
 
     // The type of the source's video stream: the captured frames.
     IMFMediaType* SourceMediaType() const { return m_sourceMediaType.Get(); }

@@ -52,6 +52,25 @@ TEST_F(PacketHandlerTest, TheRecordingStartsWithTheFirstVideoPacketAfterAudio) {
     EXPECT_EQ(records[2].payload[0], 5);
 }
 
+TEST_F(PacketHandlerTest, DeltaFramesBeforeTheFirstKeyFrameAreHeldAndOneKeyFrameIsAskedFor) {
+    int requests = 0;
+    m_handler.SetKeyFrameRequest([&] { ++requests; });
+    m_handler.Start(&m_ring, 0);
+    Packet(Video, 0, 166666, false, 1); // no audio yet: dropped, nothing asked
+    EXPECT_EQ(requests, 0);
+    Packet(Sound, 100000, 213333, false, 2);
+    Packet(Video, 166666, 166666, false, 3); // undecodable without its key frame
+    Packet(Video, 333332, 166666, false, 4);
+    EXPECT_EQ(requests, 1);
+    Packet(Video, 499998, 166666, true, 5);
+    Packet(Video, 666664, 166666, false, 6);
+    const auto records = Written();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].payload[0], 5);
+    EXPECT_EQ(records[1].payload[0], 6);
+    EXPECT_EQ(requests, 1);
+}
+
 TEST_F(PacketHandlerTest, FlagsCarryTheKindTheAudioBitAndTheCleanPoint) {
     m_handler.Start(&m_ring, 0);
     Packet(Sound, 0, 213333, false);
