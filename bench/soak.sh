@@ -121,6 +121,17 @@ read -r rss1 rss2 rss_end rss_max file_max ring_max over < <(awk -v b="$bound" '
   END {print (60 in at ? at[60] : last) + 0, (120 in at ? at[120] : last) + 0, last + 0, max + 0, fmax + 0,
          rmax + 0, over + 0}' "$samples")
 growth=$(awk -v a="$rss2" -v b="$rss_end" 'BEGIN {printf "%.2f", 100 * (b - a) / a}')
+# Memory swings each time the window comes back and the capture is built anew; the spread after minute 2 and
+# the medians of minute 2 and of the last minute tell steady growth from that churn.
+read -r rss_low rss_high median2 median_last < <(awk -v end="$((minutes * 60))" '
+  function median(a, n, i, j, t) {
+    for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) {t = a[j]; a[j] = a[j - 1]; a[j - 1] = t}
+    return a[int((n + 1) / 2)] + 0
+  }
+  $1 >= 120 {if (low == "" || $2 < low) low = $2; if ($2 > high) high = $2}
+  $1 > 60 && $1 <= 120 {m2[++n2] = $2}
+  $1 > end - 60 {ml[++nl] = $2}
+  END {print low + 0, high + 0, median(m2, n2), median(ml, nl)}' "$samples")
 
 codecs=$(ffprobe -v error -show_entries stream=codec_name -of csv=p=0 "$mp4" | sort | tr '\n' ' ')
 mp4_duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$mp4")
@@ -154,6 +165,8 @@ echo "  RSS at minute 2:      $(mb "$rss2")"
 echo "  RSS at the end:       $(mb "$rss_end")"
 echo "  RSS max:              $(mb "$rss_max")"
 echo "  growth minute 2..end: ${growth} %"
+echo "  RSS after minute 2:   $(mb "$rss_low") to $(mb "$rss_high")"
+echo "  RSS median of minute 2 / of the last minute: $(mb "$median2") / $(mb "$median_last")"
 echo "  ring bit rate:        $(kbits "$rate") (MP4: $(kbits "$mp4_rate"))"
 echo "  bound (2 x ${duration} s + ${gop} s of data): $(mbytes "$bound")"
 echo "  largest ring file:    $(mbytes "$file_max") ($(seconds_of "$file_max") of data)"
