@@ -243,7 +243,7 @@ void BM_FfmpegCommand(benchmark::State& state) {
                                           "-c:v",
                                           "libx264",
                                           "-preset",
-                                          "superfast",
+                                          "ultrafast",
                                           "-tune",
                                           "zerolatency",
                                           "-profile:v",

@@ -17,7 +17,7 @@ namespace av {
 namespace {
 
 // Light presets: the recorder shares the machine with the application it records.
-constexpr const char* H264Preset = "superfast";
+constexpr const char* H264Preset = "ultrafast";
 constexpr const char* HevcPreset = "ultrafast";
 constexpr int MacroblockSize = 16;
 // The hardware encoders' quantiser when no bit rate is given.
