@@ -7,6 +7,7 @@
 #include "Util/MonotonicClock.h"
 #include "platform/capture/ApiInformation.h"
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 
@@ -96,8 +97,7 @@ void RTCapture::WaitForStop() {
         std::int64_t waitNs;
         {
             std::lock_guard delivery(m_deliveryMutex);
-            const std::int64_t next = m_pacer.NextFiring();
-            waitNs = next == 0 ? m_pacer.Period() * 100 : next - MonotonicClock::Nanoseconds();
+            waitNs = NextDelivery() - MonotonicClock::Nanoseconds();
         }
         if (waitNs > 0 &&
             m_wake.wait_for(lock, std::chrono::nanoseconds(waitNs), [this] { return m_stop.load(); }))
@@ -154,12 +154,25 @@ void RTCapture::TakeFrame(const Direct3D11CaptureFramePool& sender) {
     m_latestFrame.Close();
     m_latestFrame = frame;
     m_latestTexture = texture;
+    m_latestDelivered = false;
+    m_latestArrival = MonotonicClock::Nanoseconds();
     DeliverLatest();
 }
 
+std::int64_t RTCapture::NextDelivery() const {
+    const std::int64_t period = m_pacer.Period() * 100;
+    const std::int64_t firing = m_pacer.NextFiring();
+    if (!m_latestTexture)
+        return MonotonicClock::Nanoseconds() + period;
+    if (!m_latestDelivered)
+        return firing; // 0 before the first delivery: at once
+    return std::max(firing, m_latestArrival + period * 3 / 2);
+}
+
 void RTCapture::DeliverLatest() {
-    if (!m_latestTexture || !m_pacer.Tick())
+    if (!m_latestTexture || MonotonicClock::Nanoseconds() < NextDelivery() || !m_pacer.Tick())
         return;
+    m_latestDelivered = true;
     m_multithread->Enter();
     try {
         m_frameCallback(m_latestTexture.Get(), MonotonicClock::HundredNanoseconds(), m_pacer.Period());

@@ -1,8 +1,9 @@
 #pragma once
 // The capture source of one window or monitor through the graphics-capture classes. Frames arrive on the
 // frame pool's thread; the capture thread sets the capture up, and while it waits for the stop it delivers
-// the latest image again whenever nothing new arrived for a frame period, so an unchanging window still
-// yields video at the frame rate.
+// the latest image again at the frame rate once nothing new arrived for one and a half periods, so an
+// unchanging window still yields video. The margin keeps repeats off the ticks that an application drawing at
+// about the frame rate needs for its own frames.
 
 #include "CaptureSource.h"
 #include "platform/capture/Direct3D11CaptureFramePool.h"
@@ -32,6 +33,9 @@ private:
     void TakeFrame(const Direct3D11CaptureFramePool& sender);
     // Delivers the latest frame when the pacer allows; called with m_deliveryMutex held.
     void DeliverLatest();
+    // When the capture thread next has something to deliver: a frame the pacer held back, or a repeat.
+    // Called with m_deliveryMutex held; monotonic nanoseconds.
+    std::int64_t NextDelivery() const;
     void RequestStop();
 
     ComPtr<IDirect3DDevice> m_rtDevice;
@@ -45,4 +49,6 @@ private:
     std::mutex m_deliveryMutex;
     Direct3D11CaptureFrame m_latestFrame;
     ComPtr<ID3D11Texture2D> m_latestTexture;
+    bool m_latestDelivered = false;
+    std::int64_t m_latestArrival = 0; // monotonic nanoseconds
 };

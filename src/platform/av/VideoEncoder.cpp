@@ -128,6 +128,9 @@ void ConfigureCommon(AVCodecContext* context, const VideoEncoderSettings& settin
 bool ConfigureSoftware(AVCodecContext* context, const VideoEncoderSettings& settings) {
     void* options = context->priv_data;
     const bool h264 = settings.codec == Codec::H264;
+    // One encoding thread: the application being recorded and the capture need the other cores at the very
+    // moments a frame is encoded, and one core keeps up with the lightest preset.
+    context->thread_count = 1;
     if (av_opt_set(options, "preset", h264 ? H264Preset : HevcPreset, 0) < 0 ||
         av_opt_set_int(options, "forced-idr", 1, 0) < 0)
         return false;
