@@ -3,7 +3,30 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace x11 {
+
+namespace {
+
+// Copies a row with the alpha byte set, four pixels at a time where the processor allows: every captured
+// frame passes through here.
+void SetOpaque(const std::uint32_t* from, std::uint32_t* to, std::uint32_t width) {
+    std::uint32_t x = 0;
+#if defined(__SSE2__)
+    const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    for (; x + 4 <= width; x += 4) {
+        const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + x), _mm_or_si128(pixels, alpha));
+    }
+#endif
+    for (; x < width; ++x)
+        to[x] = from[x] | 0xFF000000u;
+}
+
+} // namespace
 
 void CopyPixels(const std::byte* source, std::size_t sourcePitch, std::uint32_t width, std::uint32_t height,
                 bool opaque, const FrameTarget& target) {
@@ -13,8 +36,7 @@ void CopyPixels(const std::byte* source, std::size_t sourcePitch, std::uint32_t 
         const auto* from = reinterpret_cast<const std::uint32_t*>(source + y * sourcePitch);
         auto* to = reinterpret_cast<std::uint32_t*>(target.data + y * target.rowPitch);
         if (opaque) {
-            for (std::uint32_t x = 0; x < width; ++x)
-                to[x] = from[x] | 0xFF000000u;
+            SetOpaque(from, to, width);
         } else {
             std::memcpy(to, from, std::size_t(width) * 4);
         }

@@ -41,6 +41,21 @@ TEST(PixelCopyTest, DepthTwentyFourPixelsBecomeOpaqueAndTheRestIsCleared) {
         EXPECT_EQ(target.At(x, 2), 0u);
 }
 
+TEST(PixelCopyTest, WideRowsAreOpaqueInEveryPixelWhateverTheirLength) {
+    for (std::uint32_t width : {4u, 7u, 33u}) {
+        std::vector<std::uint32_t> source(std::size_t(width) * 2);
+        for (std::size_t i = 0; i < source.size(); ++i)
+            source[i] = static_cast<std::uint32_t>(i * 0x01030507u);
+        Image target(width, 2, 0xDEADBEEF);
+        x11::CopyPixels(reinterpret_cast<const std::byte*>(source.data()), std::size_t(width) * 4, width, 2,
+                        true, target.Target());
+        for (std::uint32_t y = 0; y < 2; ++y)
+            for (std::uint32_t x = 0; x < width; ++x)
+                EXPECT_EQ(target.At(x, y), source[std::size_t(y) * width + x] | 0xFF000000u)
+                    << width << " wide, at " << x << "," << y;
+    }
+}
+
 TEST(PixelCopyTest, AlphaOfThirtyTwoBitImagesIsKeptAndLargerImagesAreCut) {
     std::vector<std::uint32_t> source(4 * 4, 0x80102030);
     Image target(2, 2, 0);
