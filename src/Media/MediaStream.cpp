@@ -9,6 +9,13 @@
 
 #include <cmath>
 
+namespace {
+
+// How long a live source's audio waits for a session that stopped asking.
+constexpr std::uint32_t ServerAudioMaxAgeMs = 1000;
+
+} // namespace
+
 HRESULT MediaStream::CreateInstance(MediaSource* source, IMFStreamDescriptor* streamDesc,
                                     MediaStream** stream) {
     if (stream == nullptr)
@@ -146,11 +153,17 @@ HRESULT MediaStream::QueueSample(IMFSample* sample) {
         return S_OK;
     ComPtr<IMFSample> held(sample);
     if (m_source != nullptr && m_source->Type() == MediaSourceType::Server) {
-        // The newest sample replaces whatever the session has not asked for yet.
-        while (!m_samples.empty())
-            DropFront();
+        if (m_sampleKind == SampleKind::Audio) {
+            // Every piece of sound counts: a dropped packet is a click in the recording. Only a session that
+            // stopped asking lets them age out, so that they do not pile up.
+            DropSamplesOlderThan(ServerAudioMaxAgeMs);
+        } else {
+            // The newest picture replaces whatever the session has not asked for yet.
+            while (!m_samples.empty())
+                DropFront();
+        }
     } else if (m_sampleKind == SampleKind::Audio) {
-        DropOldSamples();
+        DropSamplesOlderThan(m_maxSampleAge);
     }
     const HRESULT hr = NoThrow([&] {
         m_samples.push_back({std::move(held), static_cast<std::uint64_t>(MonotonicClock::Milliseconds())});
@@ -159,9 +172,9 @@ HRESULT MediaStream::QueueSample(IMFSample* sample) {
     return SUCCEEDED(hr) ? DispatchSamples() : hr;
 }
 
-void MediaStream::DropOldSamples() {
+void MediaStream::DropSamplesOlderThan(std::uint32_t maxAgeMs) {
     const auto now = static_cast<std::uint64_t>(MonotonicClock::Milliseconds());
-    while (!m_samples.empty() && now - m_samples.front().enqueueTime >= m_maxSampleAge)
+    while (!m_samples.empty() && now - m_samples.front().enqueueTime >= maxAgeMs)
         DropFront();
 }
 

@@ -71,7 +71,7 @@ private:
     HRESULT ReadTiming(IMFMediaType* mediaType, REFGUID majorType);
     bool IsShutdown() const override { return m_state == State::Shutdown; }
     HRESULT DispatchSamples();
-    void DropOldSamples();
+    void DropSamplesOlderThan(std::uint32_t maxAgeMs);
     void DropFront();
     void ClearQueues();
 
