@@ -1,5 +1,6 @@
 #include "D3D11.h"
 #include "Device.h"
+#include "platform/win/LargeBuffers.h"
 
 #include <algorithm>
 
@@ -29,6 +30,7 @@ HRESULT D3D11CreateDevice(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driverType, HMO
                           const D3D_FEATURE_LEVEL* featureLevels, UINT featureLevelCount, UINT sdkVersion,
                           ID3D11Device** device, D3D_FEATURE_LEVEL* featureLevel,
                           ID3D11DeviceContext** immediateContext) {
+    ReturnLargeBuffersToSystem();
     if (device != nullptr)
         *device = nullptr;
     if (immediateContext != nullptr)

@@ -4,6 +4,7 @@
 #include "Mfapi.h"
 #include "NoThrow.h"
 #include "WorkQueue.h"
+#include "platform/win/LargeBuffers.h"
 
 #include <memory>
 #include <mutex>
@@ -35,6 +36,7 @@ HRESULT MFStartup(ULONG Version, DWORD) {
     // Windows also accepts the version of its first SDK (1) with the same API version.
     if (Version != MF_VERSION && Version != ((1u << 16) | MF_API_VERSION))
         return MF_E_BAD_STARTUP_VERSION;
+    ReturnLargeBuffersToSystem();
     return NoThrow([] {
         std::lock_guard lock(g_startupMutex);
         if (g_startupCount == 0)
