@@ -192,7 +192,7 @@ void AudioCapturePipeline::Stop() {
 
 void AudioCapturePipeline::CaptureThread() {
     try {
-        if (FAILED(m_audioClient->Start()))
+        if (FAILED(LOG_IF_FAILED(m_audioClient->Start())))
             Reinitialize();
         while (!m_stop) {
             Sleep(static_cast<DWORD>(m_pollIntervalMs));
@@ -210,7 +210,7 @@ void AudioCapturePipeline::CaptureThread() {
         LogError("Error in audio capture thread: %s", e.what());
     }
     if (m_audioClient)
-        m_audioClient->Stop();
+        LOG_IF_FAILED(m_audioClient->Stop());
     LogInfo("Audio capture thread stopped");
 }
 
@@ -298,7 +298,7 @@ void AudioCapturePipeline::OnAudioData(const BYTE* data, std::int32_t size, std:
         BoundedWriter writer(lockedBuf, maxLen);
         writer.Write(data, length);
     }
-    buffer->Unlock();
+    ThrowIfFailed(buffer->Unlock(), "m_buffer->Unlock()");
     ThrowIfFailed(buffer->SetCurrentLength(length), "buffer->SetCurrentLength( size )");
     ComPtr<IMFSample> sample;
     ThrowIfFailed(MFCreateSample(&sample), "MFCreateSample( &sample )");

@@ -114,8 +114,8 @@ VideoCapturePipeline::VideoCapturePipeline(const CaptureOptions& options,
     else
         ThrowIfFailed(output->SetUINT32(MF_MT_MPEG2_PROFILE, eAVEncH264VProfile_High),
                       "output->SetUINT32( MF_MT_MPEG2_PROFILE, eAVEncH264VProfile_High )");
-    output->DeleteItem(MF_MT_FIXED_SIZE_SAMPLES);
-    output->DeleteItem(MF_MT_ALL_SAMPLES_INDEPENDENT);
+    THROW_IF_FAILED(output->DeleteItem(MF_MT_FIXED_SIZE_SAMPLES));
+    THROW_IF_FAILED(output->DeleteItem(MF_MT_ALL_SAMPLES_INDEPENDENT));
     if (encoder.d3d11Aware)
         ThrowIfFailed(m_encoder->ProcessMessage(MFT_MESSAGE_SET_D3D_MANAGER,
                                                 reinterpret_cast<ULONG_PTR>(m_deviceManager.Get())),
