@@ -1,7 +1,7 @@
 #include "AudioCapturePipeline.h"
 
 #include "EncoderSelection.h"
-#include "TopologyBranch.h"
+#include "Media/TopologyBranch.h"
 #include "Util/Assert.h"
 #include "Util/ComException.h"
 #include "Util/HResultCheck.h"
@@ -73,8 +73,8 @@ AudioCapturePipeline::AudioCapturePipeline(const CaptureOptions& options,
                                            DWORD streamIndex)
     : m_dataCallback([this](const BYTE* data, std::int32_t size, std::uint64_t time, std::uint64_t duration,
                             std::uint32_t flags) { OnAudioData(data, size, time, duration, flags); }),
-      m_bufferDurationMs(1000.0 / (options.frameRate > 0 ? options.frameRate : 60)),
-      m_silence(options.audioFlag), m_streamIndex(streamIndex) {
+      m_bufferDurationMs(1000.0 / options.EffectiveFrameRate()), m_silence(options.audioFlag),
+      m_streamIndex(streamIndex) {
     InitializeDevice();
     CreateResampler();
     ComPtr<IMFMediaType> pcm;

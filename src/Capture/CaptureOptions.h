@@ -25,4 +25,9 @@ struct CaptureOptions {
     std::int32_t captureMethod = 2; // 2 graphics capture, other desktop duplication
     std::uint8_t audioFlag = 1;     // produce silence while nothing plays
     ResolutionCallback resolutionCallback = nullptr;
+
+    // The frame rate the pipelines run at: 60 when none is given.
+    std::uint32_t EffectiveFrameRate() const {
+        return frameRate > 0 ? static_cast<std::uint32_t>(frameRate) : 60;
+    }
 };

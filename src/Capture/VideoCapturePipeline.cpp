@@ -4,8 +4,8 @@
 #include "D3DUtil.h"
 #include "DDCapture.h"
 #include "EncoderSelection.h"
+#include "Media/TopologyBranch.h"
 #include "RTCapture.h"
-#include "TopologyBranch.h"
 #include "Util/Assert.h"
 #include "Util/HResultCheck.h"
 #include "Util/Logger.h"
@@ -60,7 +60,7 @@ VideoCapturePipeline::VideoCapturePipeline(const CaptureOptions& options,
     CaptureSettings settings;
     settings.hmon = options.monitor;
     settings.hwnd = options.window;
-    settings.frameRate = options.frameRate > 0 ? options.frameRate : 60;
+    settings.frameRate = static_cast<std::int32_t>(options.EffectiveFrameRate());
     settings.hideCursor = options.hideCursor;
     settings.noBorder = 1;
     settings.frameCallback = [this](ID3D11Texture2D* texture, std::int64_t time, std::int64_t duration) {
@@ -144,7 +144,7 @@ VideoCapturePipeline::VideoCapturePipeline(const CaptureOptions& options,
 VideoCapturePipeline::~VideoCapturePipeline() { Stop(); }
 
 void VideoCapturePipeline::CreateSourceMediaType(const CaptureOptions& options) {
-    const UINT32 frameRate = static_cast<UINT32>(options.frameRate > 0 ? options.frameRate : 60);
+    const UINT32 frameRate = options.EffectiveFrameRate();
     ThrowIfFailed(MFCreateMediaType(&m_sourceMediaType), "MFCreateMediaType( &m_sourceMediaType )");
     ThrowIfFailed(m_sourceMediaType->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video),
                   "m_sourceMediaType->SetGUID( MF_MT_MAJOR_TYPE, MFMediaType_Video )");
@@ -185,7 +185,7 @@ ComPtr<IMFMediaType> VideoCapturePipeline::CreateVideoProcessor(const CaptureOpt
         !rotated)
         return m_sourceMediaType;
 
-    const UINT32 frameRate = static_cast<UINT32>(options.frameRate > 0 ? options.frameRate : 60);
+    const UINT32 frameRate = options.EffectiveFrameRate();
     ComPtr<IMFMediaType> output;
     ThrowIfFailed(MFCreateMediaType(&output), "MFCreateMediaType( &output )");
     ThrowIfFailed(m_sourceMediaType->CopyAllItems(output.Get()),
@@ -223,7 +223,7 @@ ComPtr<IMFMediaType> VideoCapturePipeline::CreateVideoProcessor(const CaptureOpt
     return output;
 }
 
-void VideoCapturePipeline::SetCodecValue(const GUID& api, VARTYPE type, UINT32 value, const char* callText) {
+HRESULT VideoCapturePipeline::SetCodecValue(const GUID& api, VARTYPE type, UINT32 value) {
     VARIANT var;
     VariantInit(&var);
     var.vt = type;
@@ -231,7 +231,7 @@ void VideoCapturePipeline::SetCodecValue(const GUID& api, VARTYPE type, UINT32 v
         var.boolVal = value != 0 ? VARIANT_TRUE : VARIANT_FALSE;
     else
         var.ulVal = value;
-    ThrowIfFailed(m_codecAPI->SetValue(&api, &var), callText);
+    return m_codecAPI->SetValue(&api, &var);
 }
 
 void VideoCapturePipeline::ApplyEncoderSettings(const EncoderInfo& encoder, const CaptureOptions& options) {
@@ -241,28 +241,24 @@ void VideoCapturePipeline::ApplyEncoderSettings(const EncoderInfo& encoder, cons
         ThrowIfFailed(attr->SetUINT32(MF_TRANSFORM_ASYNC_UNLOCK, 1),
                       "attr->SetUINT32( MF_TRANSFORM_ASYNC_UNLOCK, 1 )");
     }
-    SetCodecValue(CODECAPI_AVLowLatencyMode, VT_BOOL, 1,
+    ThrowIfFailed(SetCodecValue(CODECAPI_AVLowLatencyMode, VT_BOOL, 1),
                   "m_codecAPI->SetValue( &CODECAPI_AVLowLatencyMode, &var )");
-    const UINT32 frameRate = static_cast<UINT32>(options.frameRate > 0 ? options.frameRate : 60);
+    const UINT32 frameRate = options.EffectiveFrameRate();
     const UINT32 gopSize = m_codecKind != 2 && options.sliceMode != 0 ? 0xFFFFFFFF : 2 * frameRate;
-    SetCodecValue(CODECAPI_AVEncMPVGOPSize, VT_UI4, gopSize,
+    ThrowIfFailed(SetCodecValue(CODECAPI_AVEncMPVGOPSize, VT_UI4, gopSize),
                   "m_codecAPI->SetValue( &CODECAPI_AVEncMPVGOPSize, &var )");
-    SetCodecValue(CODECAPI_AVEncCommonRateControlMode, VT_UI4, eAVEncCommonRateControlMode_CBR,
+    ThrowIfFailed(SetCodecValue(CODECAPI_AVEncCommonRateControlMode, VT_UI4, eAVEncCommonRateControlMode_CBR),
                   "m_codecAPI->SetValue( &CODECAPI_AVEncCommonRateControlMode, &var )");
     if (m_codecKind == 1)
-        SetCodecValue(CODECAPI_AVEncH264CABACEnable, VT_BOOL, 0,
+        ThrowIfFailed(SetCodecValue(CODECAPI_AVEncH264CABACEnable, VT_BOOL, 0),
                       "m_codecAPI->SetValue( &CODECAPI_AVEncH264CABACEnable, &var )");
     if (options.sliceMode == 2) {
-        VARIANT var;
-        VariantInit(&var);
-        var.vt = VT_UI4;
-        var.ulVal = 2;
-        const HRESULT hr = m_codecAPI->SetValue(&CODECAPI_AVEncSliceControlMode, &var);
+        const HRESULT hr = SetCodecValue(CODECAPI_AVEncSliceControlMode, VT_UI4, 2);
         if (FAILED(hr))
             LogError("Failed to set encoder slice mode %lu. Error: 0x%08lx. Not using slice mode.", 2ul,
                      static_cast<unsigned long>(hr));
         else
-            SetCodecValue(CODECAPI_AVEncSliceControlSize, VT_UI4, 5,
+            ThrowIfFailed(SetCodecValue(CODECAPI_AVEncSliceControlSize, VT_UI4, 5),
                           "m_codecAPI->SetValue( &CODECAPI_AVEncSliceControlSize, &var )");
     }
 }
@@ -287,11 +283,8 @@ void VideoCapturePipeline::Start(LONGLONG startTime) {
 void VideoCapturePipeline::Stop() { m_capture->Stop(); }
 
 void VideoCapturePipeline::RequestKeyFrame() {
-    VARIANT var;
-    VariantInit(&var);
-    var.vt = VT_UI4;
-    var.ulVal = 1;
-    LOG_IF_FAILED(m_codecAPI->SetValue(&CODECAPI_AVEncVideoForceKeyFrame, &var));
+    LogIfFailed(SetCodecValue(CODECAPI_AVEncVideoForceKeyFrame, VT_UI4, 1),
+                "m_codecAPI->SetValue( &CODECAPI_AVEncVideoForceKeyFrame, &var )");
 }
 
 void VideoCapturePipeline::SetFrameObserver(FrameObserver observer) {

@@ -56,7 +56,8 @@ private:
     ComPtr<IMFMediaType> CreateVideoProcessor(const CaptureOptions& options, const GUID& encoderInput,
                                               UINT32 captureWidth, UINT32 captureHeight);
     void ApplyEncoderSettings(const EncoderInfo& encoder, const CaptureOptions& options);
-    void SetCodecValue(const GUID& api, VARTYPE type, UINT32 value, const char* callText);
+    // Sets one encoder property through ICodecAPI.
+    HRESULT SetCodecValue(const GUID& api, VARTYPE type, UINT32 value);
     void FrameHandler(ID3D11Texture2D* texture, std::int64_t time, std::int64_t duration);
 
     std::unique_ptr<CaptureSource> m_capture;

@@ -170,6 +170,16 @@ protected:
         return sample;
     }
 
+    // The next sample that is not silence: silent ones may come first, until the played packet is read.
+    ComPtr<IMFSample> NextPlayedSample() {
+        for (int i = 0; i < 50; ++i) {
+            ComPtr<IMFSample> sample = NextSample();
+            if (!sample || !Silent(Samples(sample.Get())))
+                return sample;
+        }
+        return nullptr;
+    }
+
     void Play(std::size_t frames, DWORD flags = 0, float value = 0.25f) {
         Packet packet{std::vector<float>(frames * Channels, value), flags};
         std::lock_guard lock(m_script.mutex);
@@ -237,10 +247,7 @@ TEST_F(AudioCapturePipelineTest, QuietDeviceGivesZeroFilledPacketsOfOnePollInter
 TEST_F(AudioCapturePipelineTest, PlayedPacketsArriveWhole_AndAGapIsMarked) {
     ASSERT_NO_FATAL_FAILURE(Start());
     Play(480, AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY, 0.5f);
-    ComPtr<IMFSample> sample;
-    // Silence may come first, until the packet is read.
-    for (int i = 0; i < 50 && !(sample && !Silent(Samples(sample.Get()))); ++i)
-        sample = NextSample();
+    const ComPtr<IMFSample> sample = NextPlayedSample();
     ASSERT_TRUE(sample);
     const std::vector<float> samples = Samples(sample.Get());
     ASSERT_EQ(samples.size(), 480u * Channels);
@@ -256,9 +263,7 @@ TEST_F(AudioCapturePipelineTest, PlayedPacketsArriveWhole_AndAGapIsMarked) {
 TEST_F(AudioCapturePipelineTest, NoSilenceIsAddedWhilePlayedAudioCoversTheTime) {
     ASSERT_NO_FATAL_FAILURE(Start());
     Play(9600); // 200 ms
-    ComPtr<IMFSample> sample;
-    for (int i = 0; i < 50 && !(sample && !Silent(Samples(sample.Get()))); ++i)
-        sample = NextSample();
+    const ComPtr<IMFSample> sample = NextPlayedSample();
     ASSERT_TRUE(sample);
     // The next samples within the packet's 200 ms: none.
     EXPECT_FALSE(NextSample(150ms));
@@ -298,9 +303,7 @@ TEST_F(AudioCapturePipelineTest, ALostDeviceIsOpenedAgainEverySecondUntilItWorks
         3000ms));
     // Samples flow again: a played packet comes through.
     Play(480, 0, 0.75f);
-    ComPtr<IMFSample> sample;
-    for (int i = 0; i < 50 && !(sample && !Silent(Samples(sample.Get()))); ++i)
-        sample = NextSample();
+    const ComPtr<IMFSample> sample = NextPlayedSample();
     ASSERT_TRUE(sample);
     EXPECT_EQ(Samples(sample.Get()).front(), 0.75f);
 

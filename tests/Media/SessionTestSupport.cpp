@@ -1,5 +1,7 @@
 #include "SessionTestSupport.h"
 
+#include "Media/TopologyBranch.h"
+#include "Util/ComException.h"
 #include "platform/mf/Topology.h"
 
 #include <algorithm>
@@ -145,40 +147,12 @@ ComPtr<IMFStreamSink> GrabberStreamSink(IMFMediaType* type, IMFSampleGrabberSink
 
 HRESULT AddBranch(IMFTopology* topology, IMFMediaSource* source, DWORD stream,
                   const std::vector<IMFTransform*>& transforms, IMFStreamSink* sink) {
-    ComPtr<IMFPresentationDescriptor> presentation;
-    ComPtr<IMFStreamDescriptor> streamDesc;
-    BOOL selected = FALSE;
-    HRESULT hr = source->CreatePresentationDescriptor(&presentation);
-    if (SUCCEEDED(hr))
-        hr = presentation->GetStreamDescriptorByIndex(stream, &selected, &streamDesc);
-    std::vector<ComPtr<IMFTopologyNode>> nodes(1);
-    if (SUCCEEDED(hr))
-        hr = MFCreateTopologyNode(MF_TOPOLOGY_SOURCESTREAM_NODE, &nodes[0]);
-    if (SUCCEEDED(hr))
-        hr = nodes[0]->SetUnknown(MF_TOPONODE_SOURCE, source);
-    if (SUCCEEDED(hr))
-        hr = nodes[0]->SetUnknown(MF_TOPONODE_PRESENTATION_DESCRIPTOR, presentation.Get());
-    if (SUCCEEDED(hr))
-        hr = nodes[0]->SetUnknown(MF_TOPONODE_STREAM_DESCRIPTOR, streamDesc.Get());
-    for (IMFTransform* transform : transforms) {
-        ComPtr<IMFTopologyNode> node;
-        if (SUCCEEDED(hr))
-            hr = MFCreateTopologyNode(MF_TOPOLOGY_TRANSFORM_NODE, &node);
-        if (SUCCEEDED(hr))
-            hr = node->SetObject(transform);
-        nodes.push_back(node);
+    try {
+        AddTopologyBranch(topology, source, stream, transforms, sink);
+        return S_OK;
+    } catch (const ComException& e) {
+        return e.Error();
     }
-    ComPtr<IMFTopologyNode> output;
-    if (SUCCEEDED(hr))
-        hr = MFCreateTopologyNode(MF_TOPOLOGY_OUTPUT_NODE, &output);
-    if (SUCCEEDED(hr))
-        hr = output->SetObject(sink);
-    nodes.push_back(output);
-    for (std::size_t i = 0; SUCCEEDED(hr) && i + 1 < nodes.size(); ++i)
-        hr = nodes[i]->ConnectOutput(0, nodes[i + 1].Get(), 0);
-    for (std::size_t i = 0; SUCCEEDED(hr) && i < nodes.size(); ++i)
-        hr = topology->AddNode(nodes[i].Get());
-    return hr;
 }
 
 TwoBranchSession::TwoBranchSession(TestTransformOptions videoOptions, TestTransformOptions audioOptions)

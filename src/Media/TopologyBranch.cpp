@@ -1,8 +1,9 @@
 #include "TopologyBranch.h"
 
 #include "Util/HResultCheck.h"
+#include "platform/win/ComPtr.h"
 
-void AddTopologyBranch(IMFTopology* topology, MediaSource* source, DWORD streamIndex,
+void AddTopologyBranch(IMFTopology* topology, IMFMediaSource* source, DWORD streamIndex,
                        const std::vector<IMFTransform*>& transforms, IMFStreamSink* sink) {
     std::vector<ComPtr<IMFTopologyNode>> nodes;
     ComPtr<IMFPresentationDescriptor> presentation;
@@ -13,7 +14,7 @@ void AddTopologyBranch(IMFTopology* topology, MediaSource* source, DWORD streamI
 
     ComPtr<IMFTopologyNode> node;
     THROW_IF_FAILED(MFCreateTopologyNode(MF_TOPOLOGY_SOURCESTREAM_NODE, &node));
-    THROW_IF_FAILED(node->SetUnknown(MF_TOPONODE_SOURCE, static_cast<IMFMediaSource*>(source)));
+    THROW_IF_FAILED(node->SetUnknown(MF_TOPONODE_SOURCE, source));
     THROW_IF_FAILED(node->SetUnknown(MF_TOPONODE_PRESENTATION_DESCRIPTOR, presentation.Get()));
     THROW_IF_FAILED(node->SetUnknown(MF_TOPONODE_STREAM_DESCRIPTOR, stream.Get()));
     nodes.push_back(node);
