@@ -295,9 +295,9 @@ void MfMediaSession::OnFailure(HRESULT hr) {
     if (m_failed)
         return;
     m_failed = true;
-    Notify(MEError, hr);
     for (const auto& branch : m_branches)
         branch->Halt();
+    Notify(MEError, hr);
 }
 
 void MfMediaSession::TearDown() {

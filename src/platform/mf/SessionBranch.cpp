@@ -130,6 +130,9 @@ HRESULT SessionBranch::Stop() {
 }
 
 void SessionBranch::Halt() {
+    // Set at once, so nothing the branch thread has not yet handed on reaches the sink after the failure is
+    // told.
+    m_halted.store(true, std::memory_order_release);
     m_executor->Post([this] { m_running = false; });
 }
 
@@ -245,7 +248,7 @@ HRESULT SessionBranch::MoveSamples(bool& progressed) {
         if (FAILED(hr))
             return hr;
     }
-    while (m_sinkRequests > 0 && !m_sinkInput.empty()) {
+    while (m_sinkRequests > 0 && !m_sinkInput.empty() && !m_halted.load(std::memory_order_acquire)) {
         const ComPtr<IMFSample> sample = std::move(m_sinkInput.front());
         m_sinkInput.pop_front();
         --m_sinkRequests;

@@ -8,6 +8,7 @@
 #include "SessionTopology.h"
 #include "TransformStage.h"
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -66,4 +67,5 @@ private:
     bool m_running = false;
     bool m_requestPending = false;
     bool m_streamEnded = false;
+    std::atomic<bool> m_halted{false};
 };
