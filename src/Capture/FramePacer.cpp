@@ -23,6 +23,10 @@ bool FramePacer::Tick(std::int64_t nowNanoseconds) {
     }
     if ((nowNanoseconds - m_last) / 100 < m_period)
         return false;
-    m_last = nowNanoseconds;
+    // The schedule keeps its phase: were each firing's lateness carried on, a source running at the frame
+    // rate would drift behind it and lose a frame every time the lateness added up to a period. After a pause
+    // it starts anew, so a backlog never fires in a burst.
+    const bool onSchedule = (nowNanoseconds - m_last) / 100 < 2 * m_period;
+    m_last = onSchedule ? m_last + m_period * 100 : nowNanoseconds;
     return true;
 }

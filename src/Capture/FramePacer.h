@@ -1,6 +1,6 @@
 #pragma once
 // Bounds deliveries to a frame rate: the first tick fires, later ticks fire once a whole period has passed
-// since the last firing.
+// since the last scheduled firing (a late firing does not move the schedule).
 
 #include <cstdint>
 

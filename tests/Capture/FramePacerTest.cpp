@@ -44,6 +44,22 @@ TEST(FramePacerTest, FastArrivalsAreBoundedToTheFrameRate) {
     EXPECT_LE(fired, 60);
 }
 
+TEST(FramePacerTest, ASourceAtTheFrameRateKeepsEveryFrameThoughFiringsComeLate) {
+    FramePacer pacer(60);
+    const std::int64_t period = pacer.Period() * 100;
+    // Every other frame is handled almost a millisecond late; the one after it is on time again.
+    int fired = 0;
+    for (std::int64_t k = 0; k < 600; ++k)
+        fired += pacer.Tick(k * period + (k % 2 == 1 ? 900000 : 0)) ? 1 : 0;
+    EXPECT_EQ(fired, 600);
+    // Lateness that builds up over many frames does not cost frames either.
+    FramePacer drifting(60);
+    fired = 0;
+    for (std::int64_t k = 0; k < 600; ++k)
+        fired += drifting.Tick(k * period + (k % 20) * 500000) ? 1 : 0;
+    EXPECT_EQ(fired, 600);
+}
+
 TEST(FramePacerTest, ATickAfterALongPauseFiresAtOnce) {
     FramePacer pacer(60);
     ASSERT_TRUE(pacer.Tick(0));
