@@ -2,6 +2,8 @@
 
 #include "Util/MonotonicClock.h"
 
+#include <algorithm>
+
 namespace {
 
 // A capture asked for no particular rate runs at 60 frames/s.
@@ -24,9 +26,9 @@ bool FramePacer::Tick(std::int64_t nowNanoseconds) {
     if ((nowNanoseconds - m_last) / 100 < m_period)
         return false;
     // The schedule keeps its phase: were each firing's lateness carried on, a source running at the frame
-    // rate would drift behind it and lose a frame every time the lateness added up to a period. After a pause
-    // it starts anew, so a backlog never fires in a burst.
-    const bool onSchedule = (nowNanoseconds - m_last) / 100 < 2 * m_period;
-    m_last = onSchedule ? m_last + m_period * 100 : nowNanoseconds;
+    // rate would drift behind it and lose a frame every time the lateness added up to a period. The schedule
+    // lags the firings by at most half a period, so two firings are never closer than that.
+    const std::int64_t period = m_period * 100;
+    m_last = std::max(m_last + period, nowNanoseconds - period / 2);
     return true;
 }

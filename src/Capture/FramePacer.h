@@ -1,6 +1,6 @@
 #pragma once
 // Bounds deliveries to a frame rate: the first tick fires, later ticks fire once a whole period has passed
-// since the last scheduled firing (a late firing does not move the schedule).
+// since the last scheduled firing. A firing up to half a period late does not move the schedule.
 
 #include <cstdint>
 
@@ -11,7 +11,7 @@ public:
     // Period in 100-ns units: 166666 at 60 frames/s.
     std::int64_t Period() const { return m_period; }
 
-    // Monotonic nanoseconds at which the next tick would fire; 0 before the first tick.
+    // Monotonic nanoseconds from which the next tick fires; 0 before the first tick.
     std::int64_t NextFiring() const { return m_first ? 0 : m_last + m_period * 100; }
 
     bool Tick();

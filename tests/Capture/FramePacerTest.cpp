@@ -56,8 +56,18 @@ TEST(FramePacerTest, ASourceAtTheFrameRateKeepsEveryFrameThoughFiringsComeLate) 
     FramePacer drifting(60);
     fired = 0;
     for (std::int64_t k = 0; k < 600; ++k)
-        fired += drifting.Tick(k * period + (k % 20) * 500000) ? 1 : 0;
+        fired += drifting.Tick(k * period + (k % 20) * 400000) ? 1 : 0;
     EXPECT_EQ(fired, 600);
+}
+
+TEST(FramePacerTest, AfterAVeryLateFiringTheNextComesNoSoonerThanHalfAPeriod) {
+    FramePacer pacer(60);
+    const std::int64_t period = pacer.Period() * 100;
+    ASSERT_TRUE(pacer.Tick(0));
+    ASSERT_TRUE(pacer.Tick(period + 12 * Ms));
+    EXPECT_FALSE(pacer.Tick(2 * period));
+    EXPECT_EQ(pacer.NextFiring(), period + 12 * Ms + period / 2);
+    EXPECT_TRUE(pacer.Tick(period + 12 * Ms + period / 2));
 }
 
 TEST(FramePacerTest, ATickAfterALongPauseFiresAtOnce) {
