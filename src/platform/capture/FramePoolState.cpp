@@ -28,7 +28,8 @@ HRESULT FramePoolState::Create(ID3D11Device* device, DirectXPixelFormat format, 
                                      static_cast<UINT>(size.Height), 1, 1);
     created->m_buffers.resize(static_cast<std::size_t>(bufferCount));
     for (Buffer& buffer : created->m_buffers) {
-        HRESULT hr = Texture2D::Create(device, desc, nullptr, buffer.texture);
+        HRESULT hr =
+            Texture2D::Create(device, desc, nullptr, buffer.texture, Texture2D::Backing::SharedMemory);
         if (SUCCEEDED(hr))
             hr = CreateDirect3D11SurfaceFromTexture(buffer.texture.Get(), &buffer.surface);
         if (FAILED(hr))
@@ -128,7 +129,7 @@ HRESULT FramePoolState::StartProducing(const GraphicsCaptureItem& item,
         if (index >= 0) {
             Texture2D& texture = *self->m_buffers[index].texture.Get();
             target = x11::FrameTarget{texture.Storage(), texture.RowPitch(), texture.Desc().Width,
-                                      texture.Desc().Height};
+                                      texture.Desc().Height, texture.SharedMemoryId()};
         }
         return index;
     };

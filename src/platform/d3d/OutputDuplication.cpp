@@ -26,7 +26,7 @@ HRESULT OutputDuplication::Create(ID3D11Device* device, ComPtr<IDXGIOutput> outp
     const CD3D11_TEXTURE2D_DESC imageDesc(DXGI_FORMAT_B8G8R8A8_UNORM, source->Width(), source->Height(), 1, 1,
                                           0);
     ComPtr<Texture2D> image;
-    const HRESULT hr = Texture2D::Create(device, imageDesc, nullptr, image);
+    const HRESULT hr = Texture2D::Create(device, imageDesc, nullptr, image, Texture2D::Backing::SharedMemory);
     if (FAILED(hr))
         return hr;
     duplication.Attach(new (std::nothrow)
@@ -101,7 +101,8 @@ HRESULT OutputDuplication::AcquireNextFrame(UINT timeoutInMilliseconds, DXGI_OUT
     if (FAILED(hr))
         return hr;
     const D3D11_TEXTURE2D_DESC& desc = m_image->Desc();
-    if (!m_source->Grab(x11::FrameTarget{m_image->Storage(), m_image->RowPitch(), desc.Width, desc.Height})) {
+    if (!m_source->Grab(x11::FrameTarget{m_image->Storage(), m_image->RowPitch(), desc.Width, desc.Height,
+                                         m_image->SharedMemoryId()})) {
         m_accessLost = true;
         return DXGI_ERROR_ACCESS_LOST;
     }

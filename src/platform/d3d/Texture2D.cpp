@@ -3,12 +3,36 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 
 namespace {
 
 constexpr UINT AllowedCpuAccess = D3D11_CPU_ACCESS_READ | D3D11_CPU_ACCESS_WRITE;
 
+// A private segment, already marked for removal so that it goes with its last attachment, even if this
+// process dies; null when the system refuses one.
+std::byte* AttachNewSegment(std::size_t size, int& id) {
+    id = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
+    if (id < 0)
+        return nullptr;
+    void* data = shmat(id, nullptr, 0);
+    shmctl(id, IPC_RMID, nullptr);
+    if (data == reinterpret_cast<void*>(-1)) {
+        id = -1;
+        return nullptr;
+    }
+    return static_cast<std::byte*>(data);
+}
+
 } // namespace
+
+void TextureStorageRelease::operator()(std::byte* p) const {
+    if (sharedMemoryId >= 0)
+        shmdt(p);
+    else
+        std::free(p);
+}
 
 void CopyRows(std::byte* dst, std::size_t dstPitch, const std::byte* src, std::size_t srcPitch,
               std::size_t rowBytes, std::size_t rows) {
@@ -61,13 +85,14 @@ HRESULT Texture2D::Validate(const D3D11_TEXTURE2D_DESC& desc, const D3D11_SUBRES
 }
 
 HRESULT Texture2D::Create(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& desc,
-                          const D3D11_SUBRESOURCE_DATA* initialData, ComPtr<Texture2D>& texture) {
+                          const D3D11_SUBRESOURCE_DATA* initialData, ComPtr<Texture2D>& texture,
+                          Backing backing) {
     texture = nullptr;
     const HRESULT hr = Validate(desc, initialData);
     if (FAILED(hr))
         return hr;
     ComPtr<Texture2D> created;
-    created.Attach(new (std::nothrow) Texture2D(device, desc, *LookUpFormatLayout(desc.Format)));
+    created.Attach(new (std::nothrow) Texture2D(device, desc, *LookUpFormatLayout(desc.Format), backing));
     if (!created || created->m_storage == nullptr)
         return E_OUTOFMEMORY;
     if (initialData != nullptr) {
@@ -90,16 +115,20 @@ HRESULT Texture2D::Create(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& desc
 
 Texture2D* Texture2D::FromResource(ID3D11Resource* resource) { return dynamic_cast<Texture2D*>(resource); }
 
-Texture2D::Texture2D(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& desc, const FormatLayout& layout)
+Texture2D::Texture2D(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& desc, const FormatLayout& layout,
+                     Backing backing)
     : m_device(device), m_desc(desc), m_layout(&layout), m_mapped(desc.ArraySize, false) {
     const std::size_t rowBytes = std::size_t(desc.Width) * layout.planes[0].bytesPerPixel;
     m_rowPitch = static_cast<UINT>((rowBytes + PitchAlignment - 1) / PitchAlignment * PitchAlignment);
     m_subresourceSize = std::size_t(m_rowPitch) * layout.TotalRows(desc.Height);
     const std::size_t total = m_subresourceSize * desc.ArraySize;
-    auto* memory = static_cast<std::byte*>(std::aligned_alloc(PitchAlignment, total));
+    int segment = -1;
+    std::byte* memory = backing == Backing::SharedMemory ? AttachNewSegment(total, segment) : nullptr;
+    if (memory == nullptr)
+        memory = static_cast<std::byte*>(std::aligned_alloc(PitchAlignment, total));
     if (memory != nullptr)
         std::memset(memory, 0, total);
-    m_storage.reset(memory);
+    m_storage = std::unique_ptr<std::byte[], TextureStorageRelease>(memory, TextureStorageRelease{segment});
 }
 
 std::size_t Texture2D::PlaneOffset(UINT plane) const {

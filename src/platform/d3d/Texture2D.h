@@ -11,6 +11,12 @@
 #include <mutex>
 #include <vector>
 
+// Frees a texture's storage: detaches a shared-memory segment, frees private memory.
+struct TextureStorageRelease {
+    int sharedMemoryId = -1;
+    void operator()(std::byte* p) const;
+};
+
 class Texture2D final : public ComObject<ID3D11Texture2D, IDXGIResource> {
 public:
     static constexpr UINT PitchAlignment = 64;
@@ -18,10 +24,15 @@ public:
     // Checks a description the way D3D11 does: E_INVALIDARG for what it rejects, E_NOTIMPL for mip chains
     // and multisampling, which this platform does not offer.
     static HRESULT Validate(const D3D11_TEXTURE2D_DESC& desc, const D3D11_SUBRESOURCE_DATA* initialData);
+    // Where the storage lives. Shared memory lets a display server write a grab straight into the texture;
+    // when the system offers none, the texture falls back to private memory.
+    enum class Backing { Private, SharedMemory };
+
     // `initialData`, when given, has one entry per subresource and is copied in; planes follow each other
     // at SysMemPitch.
     static HRESULT Create(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& desc,
-                          const D3D11_SUBRESOURCE_DATA* initialData, ComPtr<Texture2D>& texture);
+                          const D3D11_SUBRESOURCE_DATA* initialData, ComPtr<Texture2D>& texture,
+                          Backing backing = Backing::Private);
     // The texture behind a resource of this platform; null for anything else.
     static Texture2D* FromResource(ID3D11Resource* resource);
 
@@ -35,6 +46,8 @@ public:
     std::size_t PlaneOffset(UINT plane) const;
     std::byte* Storage() { return m_storage.get(); }
     std::size_t StorageSize() const { return m_subresourceSize * m_desc.ArraySize; }
+    // The System V identifier of the storage's shared-memory segment; -1 for private memory.
+    int SharedMemoryId() const { return m_storage.get_deleter().sharedMemoryId; }
     bool SameShape(const Texture2D& other) const;
 
     // False when the subresource is already mapped.
@@ -51,18 +64,15 @@ public:
     HRESULT STDMETHODCALLTYPE GetUsage(UINT* usage) override;
 
 private:
-    struct AlignedFree {
-        void operator()(std::byte* p) const { std::free(p); }
-    };
-
-    Texture2D(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& desc, const FormatLayout& layout);
+    Texture2D(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& desc, const FormatLayout& layout,
+              Backing backing);
 
     ComPtr<ID3D11Device> m_device;
     D3D11_TEXTURE2D_DESC m_desc;
     const FormatLayout* m_layout;
     UINT m_rowPitch;
     std::size_t m_subresourceSize;
-    std::unique_ptr<std::byte[], AlignedFree> m_storage;
+    std::unique_ptr<std::byte[], TextureStorageRelease> m_storage;
     std::mutex m_mapMutex;
     std::vector<bool> m_mapped;
 };

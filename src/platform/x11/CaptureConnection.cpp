@@ -97,20 +97,42 @@ SourceEvent CaptureConnection::WaitForEvents(int timeoutMs) {
     return ready == 0 ? SourceEvent::Timeout : SourceEvent::Changed;
 }
 
+xcb_shm_seg_t CaptureConnection::TargetSegment(const FrameTarget& target, std::uint16_t width) {
+    if (target.sharedMemoryId < 0 || width != target.width || target.rowPitch != std::size_t(width) * 4)
+        return 0;
+    const auto known = m_targetSegments.find(target.sharedMemoryId);
+    if (known != m_targetSegments.end())
+        return known->second;
+    xcb_connection_t* c = Get();
+    xcb_shm_seg_t segment = xcb_generate_id(c);
+    const Reply<xcb_generic_error_t> error(xcb_request_check(
+        c, xcb_shm_attach_checked(c, segment, static_cast<std::uint32_t>(target.sharedMemoryId), 0)));
+    // A server that cannot see this process's segments (another IPC namespace) gets the copying path.
+    if (error)
+        segment = 0;
+    m_targetSegments.emplace(target.sharedMemoryId, segment);
+    return segment;
+}
+
 bool CaptureConnection::Grab(xcb_drawable_t drawable, std::int16_t x, std::int16_t y, std::uint16_t width,
                              std::uint16_t height, const FrameTarget& target) {
     width = static_cast<std::uint16_t>(std::min<std::uint32_t>(width, target.width));
     height = static_cast<std::uint16_t>(std::min<std::uint32_t>(height, target.height));
-    if (width == 0 || height == 0 || !m_shm.Reserve(std::size_t(width) * height * 4))
+    if (width == 0 || height == 0)
+        return false;
+    const xcb_shm_seg_t direct = TargetSegment(target, width);
+    if (direct == 0 && !m_shm.Reserve(std::size_t(width) * height * 4))
         return false;
     xcb_connection_t* c = Get();
-    const auto reply = PYX_XCB_REPLY(
-        c, xcb_shm_get_image,
-        xcb_shm_get_image(c, drawable, x, y, width, height, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, m_shm.Id(), 0));
+    const auto reply =
+        PYX_XCB_REPLY(c, xcb_shm_get_image,
+                      xcb_shm_get_image(c, drawable, x, y, width, height, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
+                                        direct != 0 ? direct : m_shm.Id(), 0));
     if (!reply || (reply->depth != 24 && reply->depth != 32) ||
         reply->size < std::uint32_t(width) * height * 4)
         return false;
-    CopyPixels(m_shm.Data(), std::size_t(width) * 4, width, height, reply->depth == 24, target);
+    const std::byte* pixels = direct != 0 ? target.data : m_shm.Data();
+    CopyPixels(pixels, std::size_t(width) * 4, width, height, reply->depth == 24, target);
     return true;
 }
 

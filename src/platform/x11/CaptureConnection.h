@@ -7,6 +7,7 @@
 #include "ShmSegment.h"
 
 #include <memory>
+#include <unordered_map>
 
 namespace x11 {
 
@@ -34,7 +35,9 @@ public:
 
     // Copies `width` × `height` pixels at (x, y) of a 24- or 32-bit drawable into `target`, cut to the
     // target; what the grab does not cover is cleared. Depth-24 pixels get an opaque alpha. False when the
-    // server refuses (the drawable is gone or unmapped).
+    // server refuses (the drawable is gone or unmapped). A target in shared memory whose rows are exactly
+    // as wide as the grab is written by the server directly; anything else goes through a segment of the
+    // connection's own.
     bool Grab(xcb_drawable_t drawable, std::int16_t x, std::int16_t y, std::uint16_t width,
               std::uint16_t height, const FrameTarget& target);
 
@@ -43,10 +46,15 @@ public:
 
 private:
     CaptureConnection(std::unique_ptr<Connection> connection, int wakeFd);
+    // The server's name for the target's segment, attached on first use; 0 when it cannot take the grab.
+    xcb_shm_seg_t TargetSegment(const FrameTarget& target, std::uint16_t width);
 
     std::unique_ptr<Connection> m_connection;
     int m_wakeFd;
     ShmSegment m_shm;
+    // Segments of targets attached to the server, by System V identifier; 0 where attaching failed. The
+    // server lets them go when the connection closes.
+    std::unordered_map<int, xcb_shm_seg_t> m_targetSegments;
     std::uint8_t m_damageEventBase = 0;
     std::uint8_t m_randrEventBase = 0;
 };

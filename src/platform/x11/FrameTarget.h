@@ -1,5 +1,6 @@
 #pragma once
-// Where a grab writes: a pitched 32-bit BGRA image (a texture's memory).
+// Where a grab writes: a pitched 32-bit BGRA image (a texture's memory), with the System V shared-memory
+// segment that holds it when it lives in one, so the server can write into it directly.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +12,7 @@ struct FrameTarget {
     std::size_t rowPitch = 0;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
+    int sharedMemoryId = -1;
 };
 
 enum class SourceEvent {

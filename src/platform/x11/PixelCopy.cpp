@@ -35,11 +35,10 @@ void CopyPixels(const std::byte* source, std::size_t sourcePitch, std::uint32_t 
     for (std::uint32_t y = 0; y < height; ++y) {
         const auto* from = reinterpret_cast<const std::uint32_t*>(source + y * sourcePitch);
         auto* to = reinterpret_cast<std::uint32_t*>(target.data + y * target.rowPitch);
-        if (opaque) {
+        if (opaque)
             SetOpaque(from, to, width);
-        } else {
+        else if (from != to)
             std::memcpy(to, from, std::size_t(width) * 4);
-        }
         std::memset(to + width, 0, std::size_t(target.width - width) * 4);
     }
     for (std::uint32_t y = height; y < target.height; ++y)

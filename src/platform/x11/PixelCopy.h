@@ -6,7 +6,8 @@
 namespace x11 {
 
 // Copies a packed image into the top-left of `target` and clears the rest of it; with `opaque`, every pixel
-// gets alpha 255 (depth-24 pixels carry no alpha).
+// gets alpha 255 (depth-24 pixels carry no alpha). The image may be the target's own memory, when the server
+// wrote it there.
 void CopyPixels(const std::byte* source, std::size_t sourcePitch, std::uint32_t width, std::uint32_t height,
                 bool opaque, const FrameTarget& target);
 

@@ -1,12 +1,14 @@
 // Textures, the immediate context and the multithread lock of the CPU-memory Direct3D 11 device.
 
 #include "platform/d3d/D3D11.h"
+#include "platform/d3d/Texture2D.h"
 #include "platform/win/ComPtr.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
+#include <sys/shm.h>
 #include <thread>
 #include <vector>
 
@@ -244,6 +246,32 @@ TEST_F(TextureTest, ObjectsAnswerTheirInterfacesAndKeepTheirDeviceAlive) {
     context->GetDevice(&fromContext);
     ASSERT_NE(fromContext.Get(), nullptr);
     EXPECT_EQ(fromContext->GetFeatureLevel(), D3D_FEATURE_LEVEL_11_0);
+}
+
+TEST_F(TextureTest, ATextureInSharedMemoryIsTheSegmentOthersAttach) {
+    const D3D11_TEXTURE2D_DESC desc = Desc(64, 4, DXGI_FORMAT_B8G8R8A8_UNORM);
+    ComPtr<Texture2D> shared;
+    ASSERT_EQ(Texture2D::Create(m_device.Get(), desc, nullptr, shared, Texture2D::Backing::SharedMemory),
+              S_OK);
+    ASSERT_GE(shared->SharedMemoryId(), 0);
+    // What another attachment (the display server's) writes is the texture's content, and the other way
+    // round.
+    auto* other = static_cast<std::uint8_t*>(shmat(shared->SharedMemoryId(), nullptr, 0));
+    ASSERT_NE(other, reinterpret_cast<std::uint8_t*>(-1));
+    EXPECT_EQ(other[shared->StorageSize() - 1], 0);
+    other[shared->RowPitch() + 4] = 0xAB;
+    EXPECT_EQ(std::to_integer<int>(shared->Storage()[shared->RowPitch() + 4]), 0xAB);
+    shared->Storage()[0] = std::byte{0x5A};
+    EXPECT_EQ(other[0], 0x5A);
+    shmdt(other);
+    // The texture behaves as any other: its copy holds the same bytes.
+    const auto copy = ReadBack(shared.Get(), 64 * 4, 4);
+    EXPECT_EQ(copy[0], 0x5A);
+    EXPECT_EQ(copy[64 * 4 + 4], 0xAB);
+
+    ComPtr<Texture2D> plain;
+    ASSERT_EQ(Texture2D::Create(m_device.Get(), desc, nullptr, plain), S_OK);
+    EXPECT_EQ(plain->SharedMemoryId(), -1);
 }
 
 TEST_F(TextureTest, MultithreadLockIsRecursiveAndExcludesOtherThreads) {
