@@ -15,6 +15,8 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <numeric>
 #include <thread>
 
@@ -135,6 +137,11 @@ TEST_F(RecordingTest, RecordsTheWindowAndItsToneInStepForOneToTwoRingDurations) 
     m_target.Create("main " + std::to_string(Width) + " " + std::to_string(Height) + " 50 50 000000");
     StartRecorder();
     std::this_thread::sleep_for(6s);
+    // Only writing a file needs the muxing library; a recorder that has not saved yet does not carry it.
+    std::ifstream mapsFile("/proc/" + std::to_string(m_recorder->Pid()) + "/maps");
+    const std::string maps{std::istreambuf_iterator<char>(mapsFile), std::istreambuf_iterator<char>()};
+    ASSERT_NE(maps.find("libavcodec"), std::string::npos);
+    EXPECT_EQ(maps.find("libavformat"), std::string::npos);
     // The window turns white as the tone starts: both must land at the same place of the timeline.
     ASSERT_EQ(m_target.Command("color main FFFFFF"), "ok");
     ASSERT_EQ(m_target.Command("tone 1000"), "ok");

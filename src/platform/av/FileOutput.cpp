@@ -1,7 +1,8 @@
 #include "FileOutput.h"
 
+#include "FormatLibrary.h"
+
 extern "C" {
-#include <libavformat/avio.h>
 #include <libavutil/mem.h>
 }
 
@@ -24,14 +25,15 @@ using WriteData = const std::uint8_t*;
 
 } // namespace
 
-int FileOutput::Open(const std::string& path, std::unique_ptr<FileOutput>& output) {
+int FileOutput::Open(const FormatLibrary& library, const std::string& path,
+                     std::unique_ptr<FileOutput>& output) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return errno;
     auto* buffer = static_cast<unsigned char*>(av_malloc(BufferSize));
-    std::unique_ptr<FileOutput> file(new FileOutput(fd, nullptr));
+    std::unique_ptr<FileOutput> file(new FileOutput(library, fd));
     if (buffer != nullptr) {
-        file->m_io = avio_alloc_context(
+        file->m_io = library.allocIoContext(
             buffer, BufferSize, 1, file.get(), nullptr,
             [](void* opaque, WriteData data, int size) { return Write(opaque, data, size); },
             [](void* opaque, std::int64_t offset, int whence) -> std::int64_t {
@@ -76,9 +78,9 @@ long long FileOutput::Seek(void* opaque, long long offset, int whence) {
 
 int FileOutput::Close() {
     if (m_io != nullptr) {
-        avio_flush(m_io);
+        m_library.flushIo(m_io);
         av_freep(&m_io->buffer);
-        avio_context_free(&m_io);
+        m_library.freeIoContext(&m_io);
     }
     if (m_fd >= 0) {
         if (::close(m_fd) != 0 && m_error == 0)

@@ -9,10 +9,13 @@ struct AVIOContext;
 
 namespace av {
 
+struct FormatLibrary;
+
 class FileOutput {
 public:
     // 0 on success, else the errno value.
-    static int Open(const std::string& path, std::unique_ptr<FileOutput>& output);
+    static int Open(const FormatLibrary& library, const std::string& path,
+                    std::unique_ptr<FileOutput>& output);
     ~FileOutput();
     FileOutput(const FileOutput&) = delete;
     FileOutput& operator=(const FileOutput&) = delete;
@@ -23,12 +26,13 @@ public:
     int LastError() const { return m_error; }
 
 private:
-    FileOutput(int fd, AVIOContext* io) : m_fd(fd), m_io(io) {}
+    FileOutput(const FormatLibrary& library, int fd) : m_library(library), m_fd(fd) {}
     static int Write(void* opaque, const unsigned char* data, int size);
     static long long Seek(void* opaque, long long offset, int whence);
 
+    const FormatLibrary& m_library;
     int m_fd;
-    AVIOContext* m_io;
+    AVIOContext* m_io = nullptr;
     int m_error = 0;
 };
 

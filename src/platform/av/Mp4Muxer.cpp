@@ -1,11 +1,11 @@
 #include "Mp4Muxer.h"
 
 #include "FileOutput.h"
+#include "FormatLibrary.h"
 #include "ParameterSetExtractor.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
 #include <libavutil/log.h>
@@ -75,6 +75,9 @@ struct Mp4Muxer::Impl {
         std::int64_t lastDts = std::numeric_limits<std::int64_t>::min();
     };
 
+    explicit Impl(const FormatLibrary& library) : format(library) {}
+
+    const FormatLibrary& format;
     std::unique_ptr<FileOutput> file;
     AVFormatContext* context = nullptr;
     std::vector<Stream> streams;
@@ -91,7 +94,7 @@ struct Mp4Muxer::Impl {
         streams.clear();
         if (context != nullptr) {
             context->pb = nullptr;
-            avformat_free_context(context);
+            format.freeContext(context);
         }
     }
 
@@ -108,7 +111,7 @@ struct Mp4Muxer::Impl {
         // FLAC in MP4 is still behind the experimental switch in this libavformat.
         if (hasFlac)
             context->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
-        const int error = avformat_write_header(context, &options);
+        const int error = format.writeHeader(context, &options);
         av_dict_free(&options);
         if (error < 0)
             return FromAvError(error);
@@ -136,7 +139,7 @@ struct Mp4Muxer::Impl {
             packet->pts = stream.lastDts + 1;
         packet->dts = packet->pts;
         stream.lastDts = packet->dts;
-        const int error = av_interleaved_write_frame(context, packet);
+        const int error = format.interleavedWriteFrame(context, packet);
         if (error < 0)
             return FromAvError(error);
         ++packetsWritten;
@@ -153,13 +156,16 @@ MuxResult Mp4Muxer::Create(const std::string& path, std::unique_ptr<Mp4Muxer>& m
     static const bool quiet = (av_log_set_level(AV_LOG_ERROR), true);
     (void)quiet;
     systemError = 0;
-    auto impl = std::make_unique<Impl>();
-    systemError = FileOutput::Open(path, impl->file);
+    const FormatLibrary* format = LoadFormatLibrary();
+    if (format == nullptr)
+        return MuxResult::Unavailable;
+    auto impl = std::make_unique<Impl>(*format);
+    systemError = FileOutput::Open(*format, path, impl->file);
     if (systemError != 0)
         return MuxResult::IoError;
     // The faststart pass reopens the file by name; "file:" keeps a colon in the path from naming a protocol.
     const std::string url = "file:" + path;
-    if (avformat_alloc_output_context2(&impl->context, nullptr, "mp4", url.c_str()) < 0 ||
+    if (format->allocOutputContext(&impl->context, nullptr, "mp4", url.c_str()) < 0 ||
         impl->context == nullptr)
         return MuxResult::OutOfMemory;
     impl->context->pb = impl->file->Context();
@@ -174,7 +180,7 @@ MuxResult Mp4Muxer::AddStream(const StreamFormat& format, std::uint32_t& index) 
         return MuxResult::InvalidState;
     if (!IsUsable(format))
         return MuxResult::UnsupportedFormat;
-    AVStream* stream = avformat_new_stream(impl.context, nullptr);
+    AVStream* stream = impl.format.newStream(impl.context, nullptr);
     if (stream == nullptr)
         return MuxResult::OutOfMemory;
     AVCodecParameters* parameters = stream->codecpar;
@@ -276,7 +282,7 @@ MuxResult Mp4Muxer::Finish() {
         result = impl.pending.empty() ? MuxResult::NoPackets : MuxResult::NoCodecConfig;
     else if (impl.packetsWritten == 0)
         result = MuxResult::NoPackets;
-    else if (const int error = av_write_trailer(impl.context); error < 0)
+    else if (const int error = impl.format.writeTrailer(impl.context); error < 0)
         result = FromAvError(error);
     impl.pending.clear();
     const int closeError = impl.file->Close();

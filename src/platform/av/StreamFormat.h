@@ -46,6 +46,8 @@ enum class MuxResult {
     NoCodecConfig,
     IoError,
     OutOfMemory,
+    // The muxing library could not be loaded.
+    Unavailable,
 };
 
 } // namespace av

@@ -139,6 +139,8 @@ private:
             return MF_E_INVALID_FORMAT;
         case av::MuxResult::OutOfMemory:
             return E_OUTOFMEMORY;
+        case av::MuxResult::Unavailable:
+            return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
         case av::MuxResult::IoError:
             break;
         }
@@ -208,6 +210,8 @@ HRESULT MFCreateSinkWriterFromURL(LPCWSTR pwszOutputURL, IMFByteStream* pByteStr
         const av::MuxResult result = av::Mp4Muxer::Create(WideToUtf8(pwszOutputURL), muxer, systemError);
         if (result == av::MuxResult::IoError)
             return FromErrno(systemError);
+        if (result == av::MuxResult::Unavailable)
+            return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
         if (result != av::MuxResult::Ok)
             return E_OUTOFMEMORY;
         return CreateObject<MfSinkWriter>(ppSinkWriter, std::move(muxer));
