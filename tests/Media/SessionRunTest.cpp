@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -90,6 +91,38 @@ TEST_F(SessionRunTest, SamplesFlowThroughBothKindsOfTransformIntoTheirSinksInOrd
     EXPECT_EQ(run.videoSink->Calls(), expected);
     EXPECT_EQ(run.audioSink->Calls(), expected);
     EXPECT_TRUE(WaitUntil([] { return LiveSamples() == 0; }));
+}
+
+// Tells when the last reference to it goes.
+class ReleaseSentinel final : public ComObject<IUnknown> {
+public:
+    explicit ReleaseSentinel(std::atomic<bool>& released) : m_released(released) {}
+    ~ReleaseSentinel() override { m_released = true; }
+
+private:
+    std::atomic<bool>& m_released;
+};
+
+TEST_F(SessionRunTest, ASourceSampleIsLetGoOnceItsBranchHasTakenItNotWhenTheSinkIsDone) {
+    TwoBranchSession run;
+    ASSERT_TRUE(run.Build());
+    StartSession(run);
+    ASSERT_TRUE(WaitUntil([&] { return !run.videoSink->Calls().empty(); }));
+    run.videoSink->HoldNext(1s);
+    // A captured frame's texture goes back to its pool when its sample is let go: holding it while the rest
+    // of the branch works would take another texture for the next frame.
+    std::atomic<bool> released{false};
+    {
+        const ComPtr<IMFSample> sample = MakeSample({1}, 0, FrameDuration);
+        ComPtr<IUnknown> sentinel;
+        sentinel.Attach(new ReleaseSentinel(released));
+        ASSERT_EQ(sample->SetUnknown(GUID{0x5e471e1, 0x1, 0x2, {3, 4, 5, 6, 7, 8, 9, 10}}, sentinel.Get()),
+                  S_OK);
+        ASSERT_EQ(run.video->QueueSample(sample.Get()), S_OK);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return run.videoSink->SampleCount() == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return released.load(); }, 300ms));
+    run.Shutdown();
 }
 
 TEST_F(SessionRunTest, TheSessionUnlocksAnAsynchronousTransform) {

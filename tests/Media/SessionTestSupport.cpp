@@ -85,11 +85,18 @@ HRESULT RecordingGrabberCallback::Record(const char* call) {
 HRESULT RecordingGrabberCallback::OnProcessSampleEx(REFGUID majorType, DWORD, LONGLONG time,
                                                     LONGLONG duration, const BYTE* buffer, DWORD size,
                                                     IMFAttributes* attributes) {
-    std::lock_guard lock(m_mutex);
-    m_calls.push_back("sample");
-    m_samples.push_back(
-        {majorType, time, duration, std::vector<BYTE>(buffer, buffer + size), attributes != nullptr});
-    return std::exchange(m_nextResult, S_OK);
+    std::chrono::milliseconds hold;
+    HRESULT result;
+    {
+        std::lock_guard lock(m_mutex);
+        m_calls.push_back("sample");
+        m_samples.push_back(
+            {majorType, time, duration, std::vector<BYTE>(buffer, buffer + size), attributes != nullptr});
+        hold = std::exchange(m_nextHold, std::chrono::milliseconds{0});
+        result = std::exchange(m_nextResult, S_OK);
+    }
+    std::this_thread::sleep_for(hold);
+    return result;
 }
 
 std::vector<std::string> RecordingGrabberCallback::Calls() const {
@@ -110,6 +117,11 @@ std::size_t RecordingGrabberCallback::SampleCount() const {
 void RecordingGrabberCallback::FailNext(HRESULT hr) {
     std::lock_guard lock(m_mutex);
     m_nextResult = hr;
+}
+
+void RecordingGrabberCallback::HoldNext(std::chrono::milliseconds time) {
+    std::lock_guard lock(m_mutex);
+    m_nextHold = time;
 }
 
 ComPtr<IMFMediaType> VideoType(UINT32 frameRate) {

@@ -60,6 +60,8 @@ public:
     std::size_t SampleCount() const;
     // The next OnProcessSampleEx answers this.
     void FailNext(HRESULT hr);
+    // The next OnProcessSampleEx takes this long, after it has recorded its sample.
+    void HoldNext(std::chrono::milliseconds time);
 
     HRESULT STDMETHODCALLTYPE OnClockStart(MFTIME, LONGLONG) override { return Record("start"); }
     HRESULT STDMETHODCALLTYPE OnClockStop(MFTIME) override { return Record("stop"); }
@@ -85,6 +87,7 @@ private:
     std::vector<std::string> m_calls;
     std::vector<GrabbedSample> m_samples;
     HRESULT m_nextResult = S_OK;
+    std::chrono::milliseconds m_nextHold{0};
 };
 
 ComPtr<IMFMediaType> VideoType(UINT32 frameRate = 60);

@@ -161,7 +161,9 @@ void SessionBranch::OnStreamEvent(IMFMediaEvent* event) {
     case MEMediaSample:
         m_requestPending = false;
         Accept(event);
-        Pump();
+        // The event holds its sample while this handler runs: moved on after it, a picture goes back to its
+        // allocator once the first transform has taken it, not only when the whole branch is done with it.
+        m_executor->Post([this] { Pump(); });
         break;
     case MEStreamStopped:
         // Stopping the stream drops its pending requests.
