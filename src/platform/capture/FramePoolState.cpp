@@ -92,14 +92,15 @@ int FramePoolState::BeginWrite() {
     return static_cast<int>(chosen - m_buffers.data());
 }
 
-void FramePoolState::EndWrite(int index, bool written, SizeInt32 contentSize) {
+void FramePoolState::EndWrite(int index, x11::GrabResult result, SizeInt32 contentSize) {
     {
         std::lock_guard lock(m_mutex);
         Buffer& buffer = m_buffers[index];
-        if (!written) {
+        if (result == x11::GrabResult::Failed) {
             buffer.state = BufferState::Free;
             return;
         }
+        buffer.texture->OweOpaqueAlpha(result == x11::GrabResult::WrittenWithoutAlpha);
         buffer.state = BufferState::Ready;
         buffer.serial = ++m_lastSerial;
         buffer.contentSize = contentSize;
@@ -133,8 +134,8 @@ HRESULT FramePoolState::StartProducing(const GraphicsCaptureItem& item,
         }
         return index;
     };
-    callbacks.endWrite = [self](int index, bool written, SizeInt32 contentSize) {
-        self->EndWrite(index, written, contentSize);
+    callbacks.endWrite = [self](int index, x11::GrabResult result, SizeInt32 contentSize) {
+        self->EndWrite(index, result, contentSize);
     };
     return FrameProducer::Start(item, std::move(cursorEnabled), std::move(callbacks), m_producer);
 }

@@ -7,6 +7,7 @@
 #include "GraphicsCaptureItem.h"
 #include "HandlerList.h"
 #include "platform/d3d/Texture2D.h"
+#include "platform/x11/FrameTarget.h"
 
 #include <atomic>
 #include <memory>
@@ -63,7 +64,7 @@ private:
     };
     FramePoolState() = default;
     int BeginWrite();
-    void EndWrite(int index, bool written, SizeInt32 contentSize);
+    void EndWrite(int index, x11::GrabResult result, SizeInt32 contentSize);
     void FireArrived();
 
     mutable std::mutex m_mutex;

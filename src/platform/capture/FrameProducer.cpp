@@ -27,7 +27,7 @@ struct Source {
         return window ? window->Wait(timeoutMs) : screen->Wait(timeoutMs);
     }
     void Wake() { window ? window->Wake() : screen->Wake(); }
-    bool Grab(const x11::FrameTarget& target, bool cursor) {
+    x11::GrabResult Grab(const x11::FrameTarget& target, bool cursor) {
         return window ? window->Grab(target, cursor) : screen->Grab(target);
     }
     SizeInt32 Size() const {
@@ -85,9 +85,9 @@ struct FrameProducer::Work {
         const int index = callbacks.beginWrite(target);
         if (index < 0)
             return false;
-        const bool written = source.Grab(target, cursorEnabled->load());
+        const x11::GrabResult result = source.Grab(target, cursorEnabled->load());
         const SizeInt32 size = source.Size();
-        callbacks.endWrite(index, written,
+        callbacks.endWrite(index, result,
                            SizeInt32{std::min<std::int32_t>(size.Width, std::int32_t(target.width)),
                                      std::min<std::int32_t>(size.Height, std::int32_t(target.height))});
         return true;

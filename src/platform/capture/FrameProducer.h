@@ -15,8 +15,8 @@ public:
     struct Callbacks {
         // Lends a texture to write into; -1 when none is free.
         std::function<int(x11::FrameTarget& target)> beginWrite;
-        // Returns it, finished (written) or not; a finished frame is then announced.
-        std::function<void(int index, bool written, SizeInt32 contentSize)> endWrite;
+        // Returns it, finished or not (Failed); a finished frame is then announced.
+        std::function<void(int index, x11::GrabResult result, SizeInt32 contentSize)> endWrite;
     };
 
     // DXGI_ERROR_UNSUPPORTED without a capturable display; E_INVALIDARG when the target no longer exists.

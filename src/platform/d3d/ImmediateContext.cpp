@@ -71,6 +71,7 @@ HRESULT ImmediateContext::Map(ID3D11Resource* resource, UINT subresource, D3D11_
     const auto lock = m_device.ContextLock();
     if (!texture->BeginMap(subresource))
         return E_INVALIDARG;
+    texture->PayOpaqueAlpha();
     mapped->pData = texture->SubresourceData(subresource);
     mapped->RowPitch = texture->RowPitch();
     mapped->DepthPitch = static_cast<UINT>(texture->SubresourceSize());
@@ -101,6 +102,9 @@ void ImmediateContext::CopySubresourceRegion(ID3D11Resource* dst, UINT dstSubres
     if (!BoxFits(box, source->Desc(), layout.evenSize) || !BoxFits(dstBox, target->Desc(), layout.evenSize))
         return;
     const auto lock = m_device.ContextLock();
+    // Part of a texture moves: neither side can keep a debt for its whole area.
+    source->PayOpaqueAlpha();
+    target->PayOpaqueAlpha();
     for (UINT p = 0; p < layout.planeCount; ++p) {
         const PlaneLayout& plane = layout.planes[p];
         std::byte* to = target->SubresourceData(dstSubresource) + target->PlaneOffset(p) +
@@ -122,6 +126,7 @@ void ImmediateContext::CopyResource(ID3D11Resource* dst, ID3D11Resource* src) {
         return;
     const auto lock = m_device.ContextLock();
     std::memcpy(target->Storage(), source->Storage(), source->StorageSize());
+    target->OweOpaqueAlpha(source->OwesOpaqueAlpha());
 }
 
 void ImmediateContext::UpdateSubresource(ID3D11Resource* dst, UINT dstSubresource, const D3D11_BOX* dstBox,
@@ -135,6 +140,7 @@ void ImmediateContext::UpdateSubresource(ID3D11Resource* dst, UINT dstSubresourc
     if (!BoxFits(box, target->Desc(), layout.evenSize))
         return;
     const auto lock = m_device.ContextLock();
+    target->PayOpaqueAlpha();
     const auto* from = static_cast<const std::byte*>(srcData);
     for (UINT p = 0; p < layout.planeCount; ++p) {
         const PlaneLayout& plane = layout.planes[p];

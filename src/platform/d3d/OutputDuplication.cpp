@@ -101,11 +101,13 @@ HRESULT OutputDuplication::AcquireNextFrame(UINT timeoutInMilliseconds, DXGI_OUT
     if (FAILED(hr))
         return hr;
     const D3D11_TEXTURE2D_DESC& desc = m_image->Desc();
-    if (!m_source->Grab(x11::FrameTarget{m_image->Storage(), m_image->RowPitch(), desc.Width, desc.Height,
-                                         m_image->SharedMemoryId()})) {
+    const x11::GrabResult grabbed = m_source->Grab(x11::FrameTarget{
+        m_image->Storage(), m_image->RowPitch(), desc.Width, desc.Height, m_image->SharedMemoryId()});
+    if (grabbed == x11::GrabResult::Failed) {
         m_accessLost = true;
         return DXGI_ERROR_ACCESS_LOST;
     }
+    m_image->OweOpaqueAlpha(grabbed == x11::GrabResult::WrittenWithoutAlpha);
     m_firstImageGiven = true;
     m_frameAcquired = true;
     frameInfo->LastPresentTime.QuadPart = PerformanceCounterNow();

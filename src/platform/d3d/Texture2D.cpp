@@ -1,5 +1,7 @@
 #include "Texture2D.h"
 
+#include "platform/x11/PixelCopy.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -141,6 +143,21 @@ std::size_t Texture2D::PlaneOffset(UINT plane) const {
 bool Texture2D::SameShape(const Texture2D& other) const {
     return m_desc.Width == other.m_desc.Width && m_desc.Height == other.m_desc.Height &&
            m_desc.Format == other.m_desc.Format && m_desc.ArraySize == other.m_desc.ArraySize;
+}
+
+void Texture2D::PayOpaqueAlpha() {
+    if (!OwesOpaqueAlpha())
+        return;
+    std::lock_guard lock(m_alphaMutex);
+    if (!OwesOpaqueAlpha())
+        return;
+    if (m_desc.Format == DXGI_FORMAT_B8G8R8A8_UNORM) {
+        for (UINT sub = 0; sub < m_desc.ArraySize; ++sub) {
+            const x11::FrameTarget pixels{SubresourceData(sub), m_rowPitch, m_desc.Width, m_desc.Height};
+            x11::CopyPixels(pixels.data, pixels.rowPitch, pixels.width, pixels.height, true, pixels);
+        }
+    }
+    OweOpaqueAlpha(false);
 }
 
 bool Texture2D::BeginMap(UINT subresource) {

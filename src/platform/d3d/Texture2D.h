@@ -6,6 +6,7 @@
 #include "FormatLayout.h"
 #include "platform/win/ComObject.h"
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -50,6 +51,13 @@ public:
     int SharedMemoryId() const { return m_storage.get_deleter().sharedMemoryId; }
     bool SameShape(const Texture2D& other) const;
 
+    // A window grabbed without alpha leaves the alpha bytes of its pixels unwritten: the texture then owes
+    // 255 in every one. Whatever reads the bytes pays it first (PayOpaqueAlpha); a whole-texture copy passes
+    // the debt on instead, so a frame that is only ever converted to YUV never costs a pass for its alpha.
+    void OweOpaqueAlpha(bool owed) { m_owesOpaqueAlpha.store(owed, std::memory_order_release); }
+    bool OwesOpaqueAlpha() const { return m_owesOpaqueAlpha.load(std::memory_order_acquire); }
+    void PayOpaqueAlpha();
+
     // False when the subresource is already mapped.
     bool BeginMap(UINT subresource);
     bool EndMap(UINT subresource);
@@ -75,6 +83,8 @@ private:
     std::unique_ptr<std::byte[], TextureStorageRelease> m_storage;
     std::mutex m_mapMutex;
     std::vector<bool> m_mapped;
+    std::atomic<bool> m_owesOpaqueAlpha{false};
+    std::mutex m_alphaMutex;
 };
 
 // Copies `rows` rows of `rowBytes` between pitched images (regions may overlap).

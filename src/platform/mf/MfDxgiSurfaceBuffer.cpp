@@ -67,6 +67,7 @@ HRESULT MfDxgiSurfaceBuffer::Lock(BYTE** ppbBuffer, DWORD* pcbMaxLength, DWORD* 
             return MF_E_INVALIDREQUEST;
         if (m_lockCount == 0) {
             m_packed.resize(m_contiguousLength);
+            m_texture->PayOpaqueAlpha();
             CopyOut(m_packed.data());
         }
         m_lockKind = LockKind::Contiguous;
@@ -110,6 +111,13 @@ HRESULT MfDxgiSurfaceBuffer::SetCurrentLength(DWORD cbCurrentLength) {
 HRESULT MfDxgiSurfaceBuffer::GetMaxLength(DWORD* pcbMaxLength) { return GetContiguousLength(pcbMaxLength); }
 
 HRESULT MfDxgiSurfaceBuffer::Lock2D(BYTE** ppbScanline0, LONG* plPitch) {
+    if (ppbScanline0 == nullptr || plPitch == nullptr)
+        return E_POINTER;
+    m_texture->PayOpaqueAlpha();
+    return Lock2DForColour(ppbScanline0, plPitch);
+}
+
+HRESULT MfDxgiSurfaceBuffer::Lock2DForColour(BYTE** ppbScanline0, LONG* plPitch) {
     if (ppbScanline0 == nullptr || plPitch == nullptr)
         return E_POINTER;
     std::lock_guard lock(m_mutex);
@@ -163,6 +171,7 @@ HRESULT MfDxgiSurfaceBuffer::ContiguousCopyTo(BYTE* pbDestBuffer, DWORD cbDestBu
         return E_POINTER;
     if (cbDestBuffer < m_contiguousLength)
         return E_INVALIDARG;
+    m_texture->PayOpaqueAlpha();
     CopyOut(pbDestBuffer);
     return S_OK;
 }
@@ -173,6 +182,7 @@ HRESULT MfDxgiSurfaceBuffer::ContiguousCopyFrom(const BYTE* pbSrcBuffer, DWORD c
     if (cbSrcBuffer < m_contiguousLength)
         return E_INVALIDARG;
     CopyIn(pbSrcBuffer);
+    m_texture->OweOpaqueAlpha(false);
     return S_OK;
 }
 

@@ -22,6 +22,8 @@ public:
 
     // IMF2DBuffer
     HRESULT STDMETHODCALLTYPE Lock2D(BYTE** ppbScanline0, LONG* plPitch) override;
+    // Lock2D for a reader that ignores alpha (a conversion to YUV): alpha the texture owes stays owed.
+    HRESULT Lock2DForColour(BYTE** ppbScanline0, LONG* plPitch);
     HRESULT STDMETHODCALLTYPE Unlock2D() override;
     HRESULT STDMETHODCALLTYPE GetScanline0AndPitch(BYTE** pbScanline0, LONG* plPitch) override;
     HRESULT STDMETHODCALLTYPE IsContiguousFormat(BOOL* pfIsContiguous) override;

@@ -1,5 +1,7 @@
 #include "VideoPicture.h"
 
+#include "MfDxgiSurfaceBuffer.h"
+
 #include "MfError.h"
 #include "MfGuids.h"
 #include "VideoFormatGuids.h"
@@ -67,7 +69,7 @@ bool SameFrameRate(IMFMediaType* a, IMFMediaType* b) {
     return UINT64(aNumerator) * bDenominator == UINT64(bNumerator) * aDenominator;
 }
 
-HRESULT PictureLock::Lock(IMFSample* sample, const PictureFormat& format, bool writing) {
+HRESULT PictureLock::Lock(IMFSample* sample, const PictureFormat& format, bool writing, bool alphaIgnored) {
     Unlock();
     if (sample == nullptr)
         return E_POINTER;
@@ -75,7 +77,7 @@ HRESULT PictureLock::Lock(IMFSample* sample, const PictureFormat& format, bool w
     if (FAILED(hr))
         return hr;
     hr = m_buffer->QueryInterface(&m_buffer2D);
-    hr = SUCCEEDED(hr) ? LockSurface(format) : LockMemory(format, writing);
+    hr = SUCCEEDED(hr) ? LockSurface(format, alphaIgnored) : LockMemory(format, writing);
     if (FAILED(hr)) {
         m_buffer2D = nullptr;
         m_buffer = nullptr;
@@ -84,7 +86,7 @@ HRESULT PictureLock::Lock(IMFSample* sample, const PictureFormat& format, bool w
     return hr;
 }
 
-HRESULT PictureLock::LockSurface(const PictureFormat& format) {
+HRESULT PictureLock::LockSurface(const PictureFormat& format, bool alphaIgnored) {
     // A texture's chroma plane follows its whole luma plane, which may be taller than the picture.
     UINT32 planeRows = format.height;
     ComPtr<IMFDXGIBuffer> surface;
@@ -110,7 +112,9 @@ HRESULT PictureLock::LockSurface(const PictureFormat& format) {
         if (length < format.Size(static_cast<LONG>(format.RowBytes())))
             return MF_E_BUFFERTOOSMALL;
     }
-    HRESULT hr = m_buffer2D->Lock2D(&m_data, &m_pitch);
+    auto* texture = alphaIgnored ? dynamic_cast<MfDxgiSurfaceBuffer*>(m_buffer.Get()) : nullptr;
+    HRESULT hr = texture != nullptr ? texture->Lock2DForColour(&m_data, &m_pitch)
+                                    : m_buffer2D->Lock2D(&m_data, &m_pitch);
     if (FAILED(hr)) {
         m_data = nullptr;
         return hr;

@@ -36,8 +36,9 @@ public:
     PictureLock& operator=(const PictureLock&) = delete;
 
     // Locks buffer 0 of the sample. MF_E_BUFFERTOOSMALL (or E_INVALIDARG for a texture of another format)
-    // when the buffer cannot hold the picture; `writing` sets a memory buffer's current length.
-    HRESULT Lock(IMFSample* sample, const PictureFormat& format, bool writing);
+    // when the buffer cannot hold the picture; `writing` sets a memory buffer's current length. A reader
+    // that ignores alpha leaves a texture's owed alpha unpaid.
+    HRESULT Lock(IMFSample* sample, const PictureFormat& format, bool writing, bool alphaIgnored = false);
     void Unlock();
 
     BYTE* Data() const { return m_data; }
@@ -46,7 +47,7 @@ public:
     BYTE* Chroma() const { return m_data + static_cast<std::size_t>(m_pitch) * m_chromaRow; }
 
 private:
-    HRESULT LockSurface(const PictureFormat& format);
+    HRESULT LockSurface(const PictureFormat& format, bool alphaIgnored);
     HRESULT LockMemory(const PictureFormat& format, bool writing);
 
     ComPtr<IMFMediaBuffer> m_buffer;

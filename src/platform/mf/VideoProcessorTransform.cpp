@@ -166,7 +166,8 @@ HRESULT VideoProcessorTransform::MakeOutput(MFT_OUTPUT_DATA_BUFFER& buffer) {
 HRESULT VideoProcessorTransform::Convert(IMFSample* input, IMFSample* output) {
     PictureLock source;
     PictureLock target;
-    HRESULT hr = source.Lock(input, m_in, false);
+    // A conversion to YUV does not read alpha.
+    HRESULT hr = source.Lock(input, m_in, false, m_out.subtype == MFVideoFormat_NV12);
     if (SUCCEEDED(hr))
         hr = target.Lock(output, m_out, true);
     if (FAILED(hr))

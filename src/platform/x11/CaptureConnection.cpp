@@ -114,15 +114,15 @@ xcb_shm_seg_t CaptureConnection::TargetSegment(const FrameTarget& target, std::u
     return segment;
 }
 
-bool CaptureConnection::Grab(xcb_drawable_t drawable, std::int16_t x, std::int16_t y, std::uint16_t width,
-                             std::uint16_t height, const FrameTarget& target) {
+GrabResult CaptureConnection::Grab(xcb_drawable_t drawable, std::int16_t x, std::int16_t y,
+                                   std::uint16_t width, std::uint16_t height, const FrameTarget& target) {
     width = static_cast<std::uint16_t>(std::min<std::uint32_t>(width, target.width));
     height = static_cast<std::uint16_t>(std::min<std::uint32_t>(height, target.height));
     if (width == 0 || height == 0)
-        return false;
+        return GrabResult::Failed;
     const xcb_shm_seg_t direct = TargetSegment(target, width);
     if (direct == 0 && !m_shm.Reserve(std::size_t(width) * height * 4))
-        return false;
+        return GrabResult::Failed;
     xcb_connection_t* c = Get();
     const auto reply =
         PYX_XCB_REPLY(c, xcb_shm_get_image,
@@ -130,10 +130,16 @@ bool CaptureConnection::Grab(xcb_drawable_t drawable, std::int16_t x, std::int16
                                         direct != 0 ? direct : m_shm.Id(), 0));
     if (!reply || (reply->depth != 24 && reply->depth != 32) ||
         reply->size < std::uint32_t(width) * height * 4)
-        return false;
-    const std::byte* pixels = direct != 0 ? target.data : m_shm.Data();
-    CopyPixels(pixels, std::size_t(width) * 4, width, height, reply->depth == 24, target);
-    return true;
+        return GrabResult::Failed;
+    const bool withoutAlpha = reply->depth == 24;
+    if (direct != 0) {
+        // In place: only what the grab did not cover is cleared. The alpha is left to whoever reads it, as
+        // most frames are only ever converted to YUV.
+        CopyPixels(target.data, target.rowPitch, width, height, false, target);
+        return withoutAlpha ? GrabResult::WrittenWithoutAlpha : GrabResult::Written;
+    }
+    CopyPixels(m_shm.Data(), std::size_t(width) * 4, width, height, withoutAlpha, target);
+    return GrabResult::Written;
 }
 
 void CaptureConnection::DrawCursor(std::int32_t originX, std::int32_t originY, const FrameTarget& target) {

@@ -34,12 +34,12 @@ public:
     void Wake();
 
     // Copies `width` × `height` pixels at (x, y) of a 24- or 32-bit drawable into `target`, cut to the
-    // target; what the grab does not cover is cleared. Depth-24 pixels get an opaque alpha. False when the
-    // server refuses (the drawable is gone or unmapped). A target in shared memory whose rows are exactly
-    // as wide as the grab is written by the server directly; anything else goes through a segment of the
-    // connection's own.
-    bool Grab(xcb_drawable_t drawable, std::int16_t x, std::int16_t y, std::uint16_t width,
-              std::uint16_t height, const FrameTarget& target);
+    // target; what the grab does not cover is cleared. Failed when the server refuses (the drawable is gone
+    // or unmapped). A target in shared memory whose rows are exactly as wide as the grab is written by the
+    // server directly, and depth-24 pixels keep their alpha bytes (WrittenWithoutAlpha); anything else goes
+    // through a segment of the connection's own and depth-24 pixels get an opaque alpha on the way.
+    GrabResult Grab(xcb_drawable_t drawable, std::int16_t x, std::int16_t y, std::uint16_t width,
+                    std::uint16_t height, const FrameTarget& target);
 
     // Draws the pointer over `target`, whose top-left corner is at (originX, originY) on the root window.
     void DrawCursor(std::int32_t originX, std::int32_t originY, const FrameTarget& target);

@@ -15,6 +15,14 @@ struct FrameTarget {
     int sharedMemoryId = -1;
 };
 
+// What a grab did. A depth-24 drawable that the server wrote straight into a shared-memory target leaves the
+// alpha bytes as they were: the target then owes 255 in each, settled by whoever reads them.
+enum class GrabResult {
+    Failed,
+    Written,
+    WrittenWithoutAlpha,
+};
+
 enum class SourceEvent {
     Changed,       // new content to grab
     Timeout,       // nothing happened in the time given

@@ -23,7 +23,7 @@ public:
     // away.
     SourceEvent Wait(int timeoutMs);
     void Wake();
-    bool Grab(const FrameTarget& target);
+    GrabResult Grab(const FrameTarget& target);
 
 private:
     struct State;

@@ -120,30 +120,32 @@ SourceEvent WindowSource::Wait(int timeoutMs) {
     return changed ? SourceEvent::Changed : SourceEvent::Timeout;
 }
 
-bool WindowSource::Grab(const FrameTarget& target, bool withCursor) {
+GrabResult WindowSource::Grab(const FrameTarget& target, bool withCursor) {
     State& state = *m_state;
     if (state.closed)
-        return false;
+        return GrabResult::Failed;
     xcb_connection_t* c = state.connection->Get();
     if (state.pixmap == XCB_PIXMAP_NONE) {
         const xcb_pixmap_t pixmap = xcb_generate_id(c);
         const Reply<xcb_generic_error_t> error(
             xcb_request_check(c, xcb_composite_name_window_pixmap_checked(c, state.window, pixmap)));
         if (error)
-            return false;
+            return GrabResult::Failed;
         state.pixmap = pixmap;
     }
     const auto originCookie = xcb_translate_coordinates(c, state.window, state.connection->Root(), 0, 0);
-    if (!state.connection->Grab(state.pixmap, 0, 0, static_cast<std::uint16_t>(state.width),
-                                static_cast<std::uint16_t>(state.height), target)) {
+    const GrabResult result =
+        state.connection->Grab(state.pixmap, 0, 0, static_cast<std::uint16_t>(state.width),
+                               static_cast<std::uint16_t>(state.height), target);
+    if (result == GrabResult::Failed) {
         xcb_discard_reply(c, originCookie.sequence);
         state.DropPixmap();
-        return false;
+        return result;
     }
     const auto origin = PYX_XCB_REPLY(c, xcb_translate_coordinates, originCookie);
     if (withCursor && origin)
         state.connection->DrawCursor(origin->dst_x, origin->dst_y, target);
-    return true;
+    return result;
 }
 
 } // namespace x11

@@ -23,7 +23,7 @@ public:
     SourceEvent Wait(int timeoutMs);
     void Wake();
     // False while the window cannot be read (unmapped, destroyed).
-    bool Grab(const FrameTarget& target, bool withCursor);
+    GrabResult Grab(const FrameTarget& target, bool withCursor);
 
 private:
     struct State;

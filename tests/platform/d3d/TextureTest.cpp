@@ -274,6 +274,62 @@ TEST_F(TextureTest, ATextureInSharedMemoryIsTheSegmentOthersAttach) {
     EXPECT_EQ(plain->SharedMemoryId(), -1);
 }
 
+TEST_F(TextureTest, OwedAlphaTravelsWithWholeCopiesAndIsPaidBeforeAnyoneReads) {
+    const D3D11_TEXTURE2D_DESC desc = Desc(4, 2, DXGI_FORMAT_B8G8R8A8_UNORM);
+    auto grabbed = [&] {
+        const std::vector<std::uint32_t> pixels(8, 0x00123456);
+        const D3D11_SUBRESOURCE_DATA data{pixels.data(), 16, 0};
+        ComPtr<Texture2D> texture;
+        EXPECT_EQ(Texture2D::Create(m_device.Get(), desc, &data, texture), S_OK);
+        texture->OweOpaqueAlpha(true);
+        return texture;
+    };
+    auto firstPixel = [](Texture2D& texture) {
+        std::uint32_t pixel = 0;
+        std::memcpy(&pixel, texture.Storage(), 4);
+        return pixel;
+    };
+
+    // A whole copy moves the bytes as they are and the debt with them; reading the copy pays it.
+    const ComPtr<Texture2D> frame = grabbed();
+    ComPtr<Texture2D> copy;
+    ASSERT_EQ(Texture2D::Create(m_device.Get(), desc, nullptr, copy), S_OK);
+    m_context->CopyResource(copy.Get(), frame.Get());
+    EXPECT_TRUE(copy->OwesOpaqueAlpha());
+    EXPECT_EQ(firstPixel(*copy), 0x00123456u);
+    const auto bytes = ReadBack(copy.Get(), 16, 2);
+    EXPECT_EQ(bytes[3], 0xFF);
+    EXPECT_EQ(bytes[31], 0xFF);
+    EXPECT_EQ(bytes[0], 0x56);
+    EXPECT_TRUE(copy->OwesOpaqueAlpha()); // the staging copy paid, not its source
+    EXPECT_TRUE(frame->OwesOpaqueAlpha());
+
+    // A copy of part of a texture pays on both sides; so do writes into part of one.
+    ComPtr<Texture2D> target;
+    ASSERT_EQ(Texture2D::Create(m_device.Get(), desc, nullptr, target), S_OK);
+    target->OweOpaqueAlpha(true);
+    const D3D11_BOX box{0, 0, 0, 1, 1, 1};
+    m_context->CopySubresourceRegion(target.Get(), 0, 1, 1, 0, frame.Get(), 0, &box);
+    EXPECT_FALSE(frame->OwesOpaqueAlpha());
+    EXPECT_FALSE(target->OwesOpaqueAlpha());
+    EXPECT_EQ(firstPixel(*frame), 0xFF123456u);
+    EXPECT_EQ(firstPixel(*target), 0xFF000000u);
+    const ComPtr<Texture2D> updated = grabbed();
+    const std::uint32_t one = 0x00ABCDEF;
+    m_context->UpdateSubresource(updated.Get(), 0, &box, &one, 4, 0);
+    EXPECT_FALSE(updated->OwesOpaqueAlpha());
+    EXPECT_EQ(firstPixel(*updated), 0x00ABCDEFu);
+    EXPECT_EQ(ReadBack(updated.Get(), 16, 2)[7], 0xFF);
+
+    // Another format owes nothing: paying only settles the account.
+    ComPtr<Texture2D> nv12;
+    ASSERT_EQ(Texture2D::Create(m_device.Get(), Desc(4, 2, DXGI_FORMAT_NV12), nullptr, nv12), S_OK);
+    nv12->OweOpaqueAlpha(true);
+    nv12->PayOpaqueAlpha();
+    EXPECT_FALSE(nv12->OwesOpaqueAlpha());
+    EXPECT_EQ(std::to_integer<int>(nv12->Storage()[3]), 0);
+}
+
 TEST_F(TextureTest, MultithreadLockIsRecursiveAndExcludesOtherThreads) {
     ComPtr<ID3D11Multithread> multithread;
     ASSERT_EQ(m_device->QueryInterface(IID_PPV_ARGS(&multithread)), S_OK);

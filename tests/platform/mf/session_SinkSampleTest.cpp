@@ -2,7 +2,9 @@
 
 #include "TestCallback.h"
 #include "platform/d3d/D3D11.h"
+#include "platform/d3d/Texture2D.h"
 #include "platform/mf/DxgiBuffers.h"
+#include "platform/mf/MfDxgiSurfaceBuffer.h"
 #include "platform/mf/MfError.h"
 #include "platform/mf/Sinks.h"
 #include "platform/mf/SystemClock.h"
@@ -290,6 +292,37 @@ TEST_F(SurfaceBufferTest, LockGivesPackedRowsAndWritesThemBackOnUnlock) {
     EXPECT_EQ(resource, texture);
     ASSERT_EQ(dxgiBuffer->GetSubresourceIndex(&subresource), S_OK);
     EXPECT_EQ(subresource, 0u);
+}
+
+TEST_F(SurfaceBufferTest, ReadersPayATexturesOwedAlphaUnlessTheyIgnoreIt) {
+    const auto texture = Texture(2, 1, DXGI_FORMAT_B8G8R8A8_UNORM);
+    Texture2D* pixels = Texture2D::FromResource(texture.Get());
+    ASSERT_NE(pixels, nullptr);
+    pixels->OweOpaqueAlpha(true);
+    ComPtr<IMFMediaBuffer> buffer;
+    ASSERT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), texture.Get(), 0, FALSE, &buffer), S_OK);
+    auto* surface = dynamic_cast<MfDxgiSurfaceBuffer*>(buffer.Get());
+    ASSERT_NE(surface, nullptr);
+    BYTE* scanline = nullptr;
+    LONG pitch = 0;
+    // A conversion to YUV reads the colours only.
+    ASSERT_EQ(surface->Lock2DForColour(&scanline, &pitch), S_OK);
+    EXPECT_EQ(scanline[3], 0);
+    ASSERT_EQ(surface->Unlock2D(), S_OK);
+    EXPECT_TRUE(pixels->OwesOpaqueAlpha());
+    ASSERT_EQ(surface->Lock2D(&scanline, &pitch), S_OK);
+    EXPECT_EQ(scanline[3], 0xFF);
+    EXPECT_EQ(scanline[7], 0xFF);
+    ASSERT_EQ(surface->Unlock2D(), S_OK);
+
+    // Whatever a writer puts in every byte is the texture's content, alpha included.
+    pixels->OweOpaqueAlpha(true);
+    const BYTE packed[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    ASSERT_EQ(surface->ContiguousCopyFrom(packed, sizeof(packed)), S_OK);
+    EXPECT_FALSE(pixels->OwesOpaqueAlpha());
+    BYTE out[8] = {};
+    ASSERT_EQ(surface->ContiguousCopyTo(out, sizeof(out)), S_OK);
+    EXPECT_EQ(out[3], 4);
 }
 
 TEST_F(SurfaceBufferTest, TwoPlaneAndBottomUpLayouts) {
