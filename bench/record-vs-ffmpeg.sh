@@ -3,15 +3,51 @@
 # pyx-video (then saved), then with ffmpeg's x11grab + pulse capture into H.264 + AAC, each with a fresh target,
 # one after the other. Compares CPU, memory and the source frames each MP4 holds; for pyx-video also the time
 # from the save signal until the MP4 is in place. Runs on a private X server and sound server when no
-# DISPLAY is set.
-#   bench/record-vs-ffmpeg.sh BUILD_DIR [SECONDS]
+# DISPLAY is set. With PAIRS above 1 it runs that many pairs one after the other and ends with the median of
+# each ratio: the CPU time of one run varies by a fifth on a shared machine.
+#   bench/record-vs-ffmpeg.sh BUILD_DIR [SECONDS] [PAIRS]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$(cd "${1:?usage: record-vs-ffmpeg.sh BUILD_DIR [SECONDS]}" && pwd)"
+build="$(cd "${1:?usage: record-vs-ffmpeg.sh BUILD_DIR [SECONDS] [PAIRS]}" && pwd)"
 seconds="${2:-30}"
+pairs="${3:-1}"
 
 if [ -z "${DISPLAY:-}" ]; then
-  WITH_WM=1 exec "$root/scripts/test-env/with-sound" "$root/scripts/test-env/with-display" "$0" "$build" "$seconds"
+  WITH_WM=1 exec "$root/scripts/test-env/with-sound" "$root/scripts/test-env/with-display" "$0" "$build" \
+    "$seconds" "$pairs"
+fi
+
+# The private X server is the wrapper's child; a run of several pairs hands it on.
+xserver=${PYX_BENCH_XSERVER:-$(cut -d' ' -f1- "/proc/$PPID/task/$PPID/children" 2>/dev/null | tr ' ' '\n' |
+  while read -r pid; do [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ] && echo "$pid"; done || true)}
+
+if [ "$pairs" -gt 1 ]; then
+  export PYX_BENCH_XSERVER="$xserver"
+  summary=$(mktemp)
+  trap 'rm -f "$summary"' EXIT
+  for pair in $(seq 1 "$pairs"); do
+    echo "=== pair $pair of $pairs"
+    "$0" "$build" "$seconds" 1 | tee /dev/stderr | awk '/^pyx-video \/ ffmpeg:/' >>"$summary"
+  done 2>&1
+  echo
+  echo "median of $pairs pairs:"
+  # Each line: "pyx-video / ffmpeg: CPU r, CPU share r, peak RSS r, steady RSS r, frames kept r".
+  awk -F'[:,]' '
+    function median(values, n,    i, j, t) {
+      for (i = 2; i <= n; ++i) for (j = i; j > 1 && values[j - 1] > values[j]; --j) {
+        t = values[j]; values[j] = values[j - 1]; values[j - 1] = t
+      }
+      return n % 2 ? values[(n + 1) / 2] : (values[n / 2] + values[n / 2 + 1]) / 2
+    }
+    { for (f = 2; f <= NF; ++f) { split($f, word, " "); v[f, NR] = word[length(word)]; name[f] = $f } }
+    END {
+      for (f = 2; f <= NF; ++f) {
+        for (r = 1; r <= NR; ++r) column[r] = v[f, r]
+        label = name[f]; sub(/ [0-9.]+$/, "", label); sub(/^ /, "", label)
+        printf "  pyx-video / ffmpeg %-12s %.2f\n", label, median(column, NR)
+      }
+    }' "$summary"
+  exit 0
 fi
 
 pyx="$build/src/app/pyx-video"
@@ -118,8 +154,6 @@ video_duration() {
   ffprobe -v error -select_streams v:0 -show_entries stream=duration -of csv=p=0 "$1"
 }
 
-xserver=$(cut -d' ' -f1- "/proc/$PPID/task/$PPID/children" 2>/dev/null | tr ' ' '\n' |
-  while read -r pid; do [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ] && echo "$pid"; done || true)
 xserver_ticks() { if [ -n "$xserver" ]; then cpu_ticks "$xserver"; else echo 0; fi; }
 
 echo "== pyx-video --duration 10, recording ${seconds} s of a 1920x1080 60 frames/s window"
