@@ -1,31 +1,16 @@
 #include "Texture2D.h"
 
 #include "platform/x11/PixelCopy.h"
+#include "platform/x11/ShmSegment.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <sys/ipc.h>
 #include <sys/shm.h>
 
 namespace {
 
 constexpr UINT AllowedCpuAccess = D3D11_CPU_ACCESS_READ | D3D11_CPU_ACCESS_WRITE;
-
-// A private segment, already marked for removal so that it goes with its last attachment, even if this
-// process dies; null when the system refuses one.
-std::byte* AttachNewSegment(std::size_t size, int& id) {
-    id = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
-    if (id < 0)
-        return nullptr;
-    void* data = shmat(id, nullptr, 0);
-    shmctl(id, IPC_RMID, nullptr);
-    if (data == reinterpret_cast<void*>(-1)) {
-        id = -1;
-        return nullptr;
-    }
-    return static_cast<std::byte*>(data);
-}
 
 } // namespace
 
@@ -125,7 +110,7 @@ Texture2D::Texture2D(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& desc, con
     m_subresourceSize = std::size_t(m_rowPitch) * layout.TotalRows(desc.Height);
     const std::size_t total = m_subresourceSize * desc.ArraySize;
     int segment = -1;
-    std::byte* memory = backing == Backing::SharedMemory ? AttachNewSegment(total, segment) : nullptr;
+    std::byte* memory = backing == Backing::SharedMemory ? x11::AttachNewSegment(total, segment) : nullptr;
     if (memory == nullptr)
         memory = static_cast<std::byte*>(std::aligned_alloc(PitchAlignment, total));
     if (memory != nullptr)
