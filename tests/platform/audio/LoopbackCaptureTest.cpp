@@ -125,14 +125,19 @@ TEST(LoopbackCaptureTest, APlayedToneComesBackInTheSinksFormatAndChannelOrder) {
     std::vector<float> left;
     std::vector<float> right;
     float peak = 0.0f;
+    // A reader starved of the processor may fall behind the server and lose some of the tone; the packet
+    // after such a loss says so, and a few of them do not change what the tone sounds like.
+    int discontinuities = 0;
     for (auto packet = first + 1; packet != last - 1; ++packet) {
-        EXPECT_EQ(packet->flags, 0u);
+        EXPECT_EQ(packet->flags & ~DWORD(AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY), 0u);
+        discontinuities += (packet->flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0 ? 1 : 0;
         for (std::size_t frame = 0; frame < packet->frames; ++frame) {
             left.push_back(packet->samples[frame * channels]);
             right.push_back(packet->samples[frame * channels + 1]);
             peak = std::max(peak, std::abs(left.back()));
         }
     }
+    EXPECT_LE(discontinuities, 2);
     EXPECT_NEAR(RisingCrossingsPerSecond(left, rate), 1000.0, 10.0);
     EXPECT_NEAR(RisingCrossingsPerSecond(right, rate), 1500.0, 15.0);
     EXPECT_NEAR(peak, 0.5f, 0.02f);
