@@ -24,11 +24,14 @@ xserver=${PYX_BENCH_XSERVER:-$(cut -d' ' -f1- "/proc/$PPID/task/$PPID/children" 
 if [ "$pairs" -gt 1 ]; then
   export PYX_BENCH_XSERVER="$xserver"
   summary=$(mktemp)
-  trap 'rm -f "$summary"' EXIT
+  one=$(mktemp)
+  trap 'rm -f "$summary" "$one"' EXIT
   for pair in $(seq 1 "$pairs"); do
     echo "=== pair $pair of $pairs"
-    "$0" "$build" "$seconds" 1 | tee /dev/stderr | awk '/^pyx-video \/ ffmpeg:/' >>"$summary"
-  done 2>&1
+    "$0" "$build" "$seconds" 1 >"$one"
+    cat "$one"
+    awk '/^pyx-video \/ ffmpeg:/' "$one" >>"$summary"
+  done
   echo
   echo "median of $pairs pairs:"
   # Each line: "pyx-video / ffmpeg: CPU r, CPU share r, peak RSS r, steady RSS r, frames kept r".
