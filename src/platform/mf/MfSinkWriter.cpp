@@ -36,6 +36,31 @@ HRESULT FromErrno(int error) {
     }
 }
 
+// `systemError` is the errno behind an I/O failure.
+HRESULT FromMuxResult(av::MuxResult result, int systemError) {
+    switch (result) {
+    case av::MuxResult::Ok:
+        return S_OK;
+    case av::MuxResult::InvalidArgument:
+        return E_INVALIDARG;
+    case av::MuxResult::InvalidState:
+        return MF_E_INVALIDREQUEST;
+    case av::MuxResult::UnsupportedFormat:
+        return MF_E_INVALIDMEDIATYPE;
+    case av::MuxResult::NoPackets:
+        return MF_E_SINK_NO_SAMPLES_PROCESSED;
+    case av::MuxResult::NoCodecConfig:
+        return MF_E_INVALID_FORMAT;
+    case av::MuxResult::OutOfMemory:
+        return E_OUTOFMEMORY;
+    case av::MuxResult::Unavailable:
+        return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+    case av::MuxResult::IoError:
+        break;
+    }
+    return FromErrno(systemError);
+}
+
 bool HasMp4Extension(std::wstring_view path) {
     constexpr std::wstring_view Extension = L".mp4";
     if (path.size() <= Extension.size())
@@ -124,27 +149,7 @@ private:
     enum class State { Configuring, Writing, Finalized };
 
     HRESULT ToHResult(av::MuxResult result) const {
-        switch (result) {
-        case av::MuxResult::Ok:
-            return S_OK;
-        case av::MuxResult::InvalidArgument:
-            return E_INVALIDARG;
-        case av::MuxResult::InvalidState:
-            return MF_E_INVALIDREQUEST;
-        case av::MuxResult::UnsupportedFormat:
-            return MF_E_INVALIDMEDIATYPE;
-        case av::MuxResult::NoPackets:
-            return MF_E_SINK_NO_SAMPLES_PROCESSED;
-        case av::MuxResult::NoCodecConfig:
-            return MF_E_INVALID_FORMAT;
-        case av::MuxResult::OutOfMemory:
-            return E_OUTOFMEMORY;
-        case av::MuxResult::Unavailable:
-            return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
-        case av::MuxResult::IoError:
-            break;
-        }
-        return FromErrno(m_muxer->LastSystemError());
+        return FromMuxResult(result, m_muxer->LastSystemError());
     }
 
     // Runs write with packet.data/size over the sample's bytes: its one buffer in place, several joined.
@@ -208,12 +213,8 @@ HRESULT MFCreateSinkWriterFromURL(LPCWSTR pwszOutputURL, IMFByteStream* pByteStr
         std::unique_ptr<av::Mp4Muxer> muxer;
         int systemError = 0;
         const av::MuxResult result = av::Mp4Muxer::Create(WideToUtf8(pwszOutputURL), muxer, systemError);
-        if (result == av::MuxResult::IoError)
-            return FromErrno(systemError);
-        if (result == av::MuxResult::Unavailable)
-            return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
         if (result != av::MuxResult::Ok)
-            return E_OUTOFMEMORY;
+            return FromMuxResult(result, systemError);
         return CreateObject<MfSinkWriter>(ppSinkWriter, std::move(muxer));
     });
 }
