@@ -17,6 +17,9 @@ if [ -z "${DISPLAY:-}" ]; then
     "$seconds" "$pairs"
 fi
 
+# The middle one of the numbers on standard input (the lower middle of an even count).
+median() { sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)] + 0}'; }
+
 # The private X server is the wrapper's child; a run of several pairs hands it on.
 xserver=${PYX_BENCH_XSERVER:-$(cut -d' ' -f1- "/proc/$PPID/task/$PPID/children" 2>/dev/null | tr ' ' '\n' |
   while read -r pid; do [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ] && echo "$pid"; done || true)}
@@ -35,21 +38,11 @@ if [ "$pairs" -gt 1 ]; then
   echo
   echo "median of $pairs pairs:"
   # Each line: "pyx-video / ffmpeg: CPU r, CPU share r, peak RSS r, steady RSS r, frames kept r".
-  awk -F'[:,]' '
-    function median(values, n,    i, j, t) {
-      for (i = 2; i <= n; ++i) for (j = i; j > 1 && values[j - 1] > values[j]; --j) {
-        t = values[j]; values[j] = values[j - 1]; values[j - 1] = t
-      }
-      return n % 2 ? values[(n + 1) / 2] : (values[n / 2] + values[n / 2 + 1]) / 2
-    }
-    { for (f = 2; f <= NF; ++f) { split($f, word, " "); v[f, NR] = word[length(word)]; name[f] = $f } }
-    END {
-      for (f = 2; f <= NF; ++f) {
-        for (r = 1; r <= NR; ++r) column[r] = v[f, r]
-        label = name[f]; sub(/ [0-9.]+$/, "", label); sub(/^ /, "", label)
-        printf "  pyx-video / ffmpeg %-12s %.2f\n", label, median(column, NR)
-      }
-    }' "$summary"
+  for field in 2 3 4 5 6; do
+    label=$(awk -F'[:,]' -v f="$field" 'NR == 1 {sub(/ [0-9.]+$/, "", $f); sub(/^ /, "", $f); print $f}' "$summary")
+    value=$(awk -F'[:,]' -v f="$field" '{n = split($f, word, " "); print word[n]}' "$summary" | median)
+    printf "  pyx-video / ffmpeg %-12s %.2f\n" "$label" "$value"
+  done
   exit 0
 fi
 
@@ -131,7 +124,7 @@ stop_sampler() {
 steady_rss() {
   local n
   n=$(wc -l <"$1")
-  tail -n "$((n - n / 2))" "$1" | sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)] + 0}'
+  tail -n "$((n - n / 2))" "$1" | median
 }
 
 # The larger of the peak that /usr/bin/time saw and the largest sample (they count slightly differently).
