@@ -129,6 +129,7 @@ HRESULT FramePoolState::StartProducing(const GraphicsCaptureItem& item,
         const int index = self->BeginWrite();
         if (index >= 0) {
             Texture2D& texture = *self->m_buffers[index].texture.Get();
+            texture.PrepareForWrite();
             target = x11::FrameTarget{texture.Storage(), texture.RowPitch(), texture.Desc().Width,
                                       texture.Desc().Height, texture.SharedMemoryId()};
         }

@@ -3,8 +3,6 @@
 #include "Device.h"
 #include "Texture2D.h"
 
-#include <cstring>
-
 namespace {
 
 bool MapAllowed(const D3D11_TEXTURE2D_DESC& desc, D3D11_MAP mapType) {
@@ -71,7 +69,7 @@ HRESULT ImmediateContext::Map(ID3D11Resource* resource, UINT subresource, D3D11_
     const auto lock = m_device.ContextLock();
     if (!texture->BeginMap(subresource))
         return E_INVALIDARG;
-    texture->PayOpaqueAlpha();
+    texture->PrepareBytes();
     mapped->pData = texture->SubresourceData(subresource);
     mapped->RowPitch = texture->RowPitch();
     mapped->DepthPitch = static_cast<UINT>(texture->SubresourceSize());
@@ -103,8 +101,8 @@ void ImmediateContext::CopySubresourceRegion(ID3D11Resource* dst, UINT dstSubres
         return;
     const auto lock = m_device.ContextLock();
     // Part of a texture moves: neither side can keep a debt for its whole area.
-    source->PayOpaqueAlpha();
-    target->PayOpaqueAlpha();
+    source->PrepareBytes();
+    target->PrepareBytes();
     for (UINT p = 0; p < layout.planeCount; ++p) {
         const PlaneLayout& plane = layout.planes[p];
         std::byte* to = target->SubresourceData(dstSubresource) + target->PlaneOffset(p) +
@@ -125,8 +123,7 @@ void ImmediateContext::CopyResource(ID3D11Resource* dst, ID3D11Resource* src) {
     if (target == nullptr || source == nullptr || target == source || !target->SameShape(*source))
         return;
     const auto lock = m_device.ContextLock();
-    std::memcpy(target->Storage(), source->Storage(), source->StorageSize());
-    target->OweOpaqueAlpha(source->OwesOpaqueAlpha());
+    target->CopyFrom(*source);
 }
 
 void ImmediateContext::UpdateSubresource(ID3D11Resource* dst, UINT dstSubresource, const D3D11_BOX* dstBox,
@@ -140,7 +137,7 @@ void ImmediateContext::UpdateSubresource(ID3D11Resource* dst, UINT dstSubresourc
     if (!BoxFits(box, target->Desc(), layout.evenSize))
         return;
     const auto lock = m_device.ContextLock();
-    target->PayOpaqueAlpha();
+    target->PrepareBytes();
     const auto* from = static_cast<const std::byte*>(srcData);
     for (UINT p = 0; p < layout.planeCount; ++p) {
         const PlaneLayout& plane = layout.planes[p];

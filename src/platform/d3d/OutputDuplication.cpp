@@ -101,6 +101,7 @@ HRESULT OutputDuplication::AcquireNextFrame(UINT timeoutInMilliseconds, DXGI_OUT
     if (FAILED(hr))
         return hr;
     const D3D11_TEXTURE2D_DESC& desc = m_image->Desc();
+    m_image->PrepareForWrite();
     const x11::GrabResult grabbed = m_source->Grab(x11::FrameTarget{
         m_image->Storage(), m_image->RowPitch(), desc.Width, desc.Height, m_image->SharedMemoryId()});
     if (grabbed == x11::GrabResult::Failed) {

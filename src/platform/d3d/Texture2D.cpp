@@ -3,6 +3,8 @@
 #include "platform/x11/PixelCopy.h"
 #include "platform/x11/ShmSegment.h"
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -11,6 +13,10 @@
 namespace {
 
 constexpr UINT AllowedCpuAccess = D3D11_CPU_ACCESS_READ | D3D11_CPU_ACCESS_WRITE;
+
+// Guards the copy links and colour readers of every texture.
+std::mutex g_copyMutex;
+std::condition_variable g_colourReadEnded;
 
 } // namespace
 
@@ -128,6 +134,83 @@ std::size_t Texture2D::PlaneOffset(UINT plane) const {
 bool Texture2D::SameShape(const Texture2D& other) const {
     return m_desc.Width == other.m_desc.Width && m_desc.Height == other.m_desc.Height &&
            m_desc.Format == other.m_desc.Format && m_desc.ArraySize == other.m_desc.ArraySize;
+}
+
+Texture2D::~Texture2D() {
+    // A texture with copies is kept alive by them, so only its own link can be left.
+    ComPtr<Texture2D> source; // after the lock: a last reference takes the lock again
+    std::lock_guard lock(g_copyMutex);
+    if (m_copyOf)
+        source = LeaveSource();
+}
+
+void Texture2D::CopyFrom(Texture2D& source) {
+    std::vector<ComPtr<Texture2D>> released; // after the lock: a last reference takes the lock again
+    std::lock_guard lock(g_copyMutex);
+    Texture2D* origin = source.m_copyOf ? source.m_copyOf.Get() : &source;
+    if (origin != this) {
+        // Copies of this texture keep its present content; a copy is never the source of another.
+        GiveCopiesTheirBytes(released);
+        if (m_copyOf)
+            released.push_back(LeaveSource());
+        m_copyOf = origin;
+        origin->m_copies.push_back(this);
+    }
+    OweOpaqueAlpha(source.OwesOpaqueAlpha());
+}
+
+ComPtr<Texture2D> Texture2D::LeaveSource() {
+    auto& siblings = m_copyOf->m_copies;
+    siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
+    return std::move(m_copyOf);
+}
+
+ComPtr<Texture2D> Texture2D::TakeSourceBytes() {
+    std::memcpy(Storage(), m_copyOf->Storage(), StorageSize());
+    return LeaveSource();
+}
+
+void Texture2D::GiveCopiesTheirBytes(std::vector<ComPtr<Texture2D>>& released) {
+    while (!m_copies.empty())
+        released.push_back(m_copies.back()->TakeSourceBytes());
+}
+
+void Texture2D::PrepareForWrite() {
+    std::vector<ComPtr<Texture2D>> released;
+    std::unique_lock lock(g_copyMutex);
+    // A colour read of this texture may be one of a copy's: the write waits for it, and copies made meanwhile
+    // take their bytes too.
+    for (;;) {
+        GiveCopiesTheirBytes(released);
+        if (m_colourReaders == 0)
+            break;
+        g_colourReadEnded.wait(lock);
+    }
+    if (m_copyOf)
+        released.push_back(TakeSourceBytes());
+}
+
+void Texture2D::PrepareBytes() {
+    PrepareForWrite();
+    PayOpaqueAlpha();
+}
+
+Texture2D::ColourRead Texture2D::BeginColourRead(UINT subresource) {
+    std::lock_guard lock(g_copyMutex);
+    ComPtr<Texture2D> holder = m_copyOf ? m_copyOf : ComPtr<Texture2D>(this);
+    ++holder->m_colourReaders;
+    // Same shape, so the same layout.
+    return ColourRead{holder->SubresourceData(subresource), std::move(holder)};
+}
+
+void Texture2D::EndColourRead(ComPtr<Texture2D> holder) {
+    if (!holder)
+        return;
+    {
+        std::lock_guard lock(g_copyMutex);
+        --holder->m_colourReaders;
+    }
+    g_colourReadEnded.notify_all();
 }
 
 void Texture2D::PayOpaqueAlpha() {

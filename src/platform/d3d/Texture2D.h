@@ -1,6 +1,11 @@
 #pragma once
 // A 2D texture in CPU memory: every subresource holds its planes one after another, all with one row pitch
 // aligned to 64 bytes, so Map hands out the layout a Windows driver gives for the same format.
+//
+// A whole-texture copy moves no bytes at first: the copy reads its source's bytes until one of the two is
+// about to change, and takes its own then. So whatever touches a texture's bytes through Storage or
+// SubresourceData says so first: PrepareForWrite before overwriting them, PrepareBytes before reading or
+// changing them in place. Only a reader of the colour channels reads through to the source (BeginColourRead).
 
 #include "D3D11.h"
 #include "FormatLayout.h"
@@ -51,12 +56,27 @@ public:
     int SharedMemoryId() const { return m_storage.get_deleter().sharedMemoryId; }
     bool SameShape(const Texture2D& other) const;
 
+    // This texture becomes a copy of `source` (same shape), without moving any bytes yet.
+    void CopyFrom(Texture2D& source);
+    // Before a writer changes this texture's bytes: the copies that still read them take their own, colour
+    // reads of them finish, and this texture holds its own bytes.
+    void PrepareForWrite();
+    // Before anyone reads or changes this texture's bytes in place: PrepareForWrite, and owed alpha is paid.
+    void PrepareBytes();
+    // For a reader that ignores alpha (a conversion to YUV): where the subresource's bytes are now, maybe the
+    // source's of a copy. They stay unchanged until EndColourRead with the returned holder.
+    struct ColourRead {
+        std::byte* data = nullptr;
+        ComPtr<Texture2D> holder;
+    };
+    ColourRead BeginColourRead(UINT subresource);
+    static void EndColourRead(ComPtr<Texture2D> holder);
+
     // A window grabbed without alpha leaves the alpha bytes of its pixels unwritten: the texture then owes
-    // 255 in every one. Whatever reads the bytes pays it first (PayOpaqueAlpha); a whole-texture copy passes
+    // 255 in every one. Whatever reads the bytes pays it first (PrepareBytes); a whole-texture copy passes
     // the debt on instead, so a frame that is only ever converted to YUV never costs a pass for its alpha.
     void OweOpaqueAlpha(bool owed) { m_owesOpaqueAlpha.store(owed, std::memory_order_release); }
     bool OwesOpaqueAlpha() const { return m_owesOpaqueAlpha.load(std::memory_order_acquire); }
-    void PayOpaqueAlpha();
 
     // False when the subresource is already mapped.
     bool BeginMap(UINT subresource);
@@ -71,9 +91,19 @@ public:
     HRESULT STDMETHODCALLTYPE GetDevice(REFIID riid, void** device) override;
     HRESULT STDMETHODCALLTYPE GetUsage(UINT* usage) override;
 
+    ~Texture2D() override;
+
 private:
     Texture2D(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& desc, const FormatLayout& layout,
               Backing backing);
+
+    void PayOpaqueAlpha();
+    // With the copy lock held. Each hands back the references it drops, to be released once the lock is.
+    // Ends this copy's link to its source.
+    ComPtr<Texture2D> LeaveSource();
+    // Moves the source's bytes into this copy and ends the link.
+    ComPtr<Texture2D> TakeSourceBytes();
+    void GiveCopiesTheirBytes(std::vector<ComPtr<Texture2D>>& released);
 
     ComPtr<ID3D11Device> m_device;
     D3D11_TEXTURE2D_DESC m_desc;
@@ -85,6 +115,13 @@ private:
     std::vector<bool> m_mapped;
     std::atomic<bool> m_owesOpaqueAlpha{false};
     std::mutex m_alphaMutex;
+    // Guarded by one lock for every texture: links change a few times a frame.
+    // The texture whose bytes are this one's until it takes its own; held alive by the link.
+    ComPtr<Texture2D> m_copyOf;
+    // The copies whose bytes are this texture's.
+    std::vector<Texture2D*> m_copies;
+    // Colour reads of this texture's storage in progress.
+    unsigned m_colourReaders = 0;
 };
 
 // Copies `rows` rows of `rowBytes` between pitched images (regions may overlap).

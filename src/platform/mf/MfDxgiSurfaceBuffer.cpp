@@ -67,7 +67,7 @@ HRESULT MfDxgiSurfaceBuffer::Lock(BYTE** ppbBuffer, DWORD* pcbMaxLength, DWORD* 
             return MF_E_INVALIDREQUEST;
         if (m_lockCount == 0) {
             m_packed.resize(m_contiguousLength);
-            m_texture->PayOpaqueAlpha();
+            m_texture->PrepareBytes();
             CopyOut(m_packed.data());
         }
         m_lockKind = LockKind::Contiguous;
@@ -111,31 +111,51 @@ HRESULT MfDxgiSurfaceBuffer::SetCurrentLength(DWORD cbCurrentLength) {
 HRESULT MfDxgiSurfaceBuffer::GetMaxLength(DWORD* pcbMaxLength) { return GetContiguousLength(pcbMaxLength); }
 
 HRESULT MfDxgiSurfaceBuffer::Lock2D(BYTE** ppbScanline0, LONG* plPitch) {
-    if (ppbScanline0 == nullptr || plPitch == nullptr)
-        return E_POINTER;
-    m_texture->PayOpaqueAlpha();
-    return Lock2DForColour(ppbScanline0, plPitch);
+    return LockRows(ppbScanline0, plPitch, false);
 }
 
 HRESULT MfDxgiSurfaceBuffer::Lock2DForColour(BYTE** ppbScanline0, LONG* plPitch) {
+    return LockRows(ppbScanline0, plPitch, true);
+}
+
+HRESULT MfDxgiSurfaceBuffer::LockRows(BYTE** ppbScanline0, LONG* plPitch, bool colourOnly) {
     if (ppbScanline0 == nullptr || plPitch == nullptr)
         return E_POINTER;
     std::lock_guard lock(m_mutex);
     if (m_lockKind == LockKind::Contiguous)
         return MF_E_INVALIDREQUEST;
+    if (m_lockCount == 0) {
+        if (colourOnly) {
+            Texture2D::ColourRead read = m_texture->BeginColourRead(m_subresource);
+            m_scanline0 = read.data;
+            m_colourSource = std::move(read.holder);
+        } else {
+            m_texture->PrepareBytes();
+            m_scanline0 = m_texture->SubresourceData(m_subresource);
+        }
+    } else if (!colourOnly && m_colourSource) {
+        // The rows handed out may be another texture's, which only a colour reader may see.
+        return MF_E_INVALIDREQUEST;
+    }
     m_lockKind = LockKind::TwoD;
     ++m_lockCount;
-    *ppbScanline0 = reinterpret_cast<BYTE*>(m_texture->SubresourceData(m_subresource));
+    *ppbScanline0 = reinterpret_cast<BYTE*>(m_scanline0);
     *plPitch = static_cast<LONG>(m_texture->RowPitch());
     return S_OK;
 }
 
 HRESULT MfDxgiSurfaceBuffer::Unlock2D() {
-    std::lock_guard lock(m_mutex);
-    if (m_lockKind != LockKind::TwoD)
-        return MF_E_INVALIDREQUEST;
-    if (--m_lockCount == 0)
-        m_lockKind = LockKind::None;
+    ComPtr<Texture2D> colourSource;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_lockKind != LockKind::TwoD)
+            return MF_E_INVALIDREQUEST;
+        if (--m_lockCount == 0) {
+            m_lockKind = LockKind::None;
+            colourSource = std::move(m_colourSource);
+        }
+    }
+    Texture2D::EndColourRead(std::move(colourSource));
     return S_OK;
 }
 
@@ -145,7 +165,7 @@ HRESULT MfDxgiSurfaceBuffer::GetScanline0AndPitch(BYTE** pbScanline0, LONG* plPi
     std::lock_guard lock(m_mutex);
     if (m_lockKind != LockKind::TwoD)
         return MF_E_INVALIDREQUEST;
-    *pbScanline0 = reinterpret_cast<BYTE*>(m_texture->SubresourceData(m_subresource));
+    *pbScanline0 = reinterpret_cast<BYTE*>(m_scanline0);
     *plPitch = static_cast<LONG>(m_texture->RowPitch());
     return S_OK;
 }
@@ -171,7 +191,7 @@ HRESULT MfDxgiSurfaceBuffer::ContiguousCopyTo(BYTE* pbDestBuffer, DWORD cbDestBu
         return E_POINTER;
     if (cbDestBuffer < m_contiguousLength)
         return E_INVALIDARG;
-    m_texture->PayOpaqueAlpha();
+    m_texture->PrepareBytes();
     CopyOut(pbDestBuffer);
     return S_OK;
 }
@@ -181,6 +201,7 @@ HRESULT MfDxgiSurfaceBuffer::ContiguousCopyFrom(const BYTE* pbSrcBuffer, DWORD c
         return E_POINTER;
     if (cbSrcBuffer < m_contiguousLength)
         return E_INVALIDARG;
+    m_texture->PrepareForWrite();
     CopyIn(pbSrcBuffer);
     m_texture->OweOpaqueAlpha(false);
     return S_OK;

@@ -22,7 +22,8 @@ public:
 
     // IMF2DBuffer
     HRESULT STDMETHODCALLTYPE Lock2D(BYTE** ppbScanline0, LONG* plPitch) override;
-    // Lock2D for a reader that ignores alpha (a conversion to YUV): alpha the texture owes stays owed.
+    // Lock2D for a reader that ignores alpha (a conversion to YUV) and writes nothing: alpha the texture owes
+    // stays owed, and a copy's rows may be its source's.
     HRESULT Lock2DForColour(BYTE** ppbScanline0, LONG* plPitch);
     HRESULT STDMETHODCALLTYPE Unlock2D() override;
     HRESULT STDMETHODCALLTYPE GetScanline0AndPitch(BYTE** pbScanline0, LONG* plPitch) override;
@@ -38,6 +39,7 @@ public:
 private:
     enum class LockKind { None, Contiguous, TwoD };
 
+    HRESULT LockRows(BYTE** ppbScanline0, LONG* plPitch, bool colourOnly);
     // Packs the subresource's planes into `packed` or unpacks them back.
     void CopyOut(BYTE* packed) const;
     void CopyIn(const BYTE* packed);
@@ -50,5 +52,8 @@ private:
     DWORD m_currentLength;
     LockKind m_lockKind = LockKind::None;
     unsigned m_lockCount = 0;
+    // While locked in two dimensions: the rows handed out, and for a colour read the texture they belong to.
+    std::byte* m_scanline0 = nullptr;
+    ComPtr<Texture2D> m_colourSource;
     std::vector<BYTE> m_packed;
 };

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <sys/shm.h>
 #include <thread>
@@ -296,7 +297,11 @@ TEST_F(TextureTest, OwedAlphaTravelsWithWholeCopiesAndIsPaidBeforeAnyoneReads) {
     ASSERT_EQ(Texture2D::Create(m_device.Get(), desc, nullptr, copy), S_OK);
     m_context->CopyResource(copy.Get(), frame.Get());
     EXPECT_TRUE(copy->OwesOpaqueAlpha());
-    EXPECT_EQ(firstPixel(*copy), 0x00123456u);
+    Texture2D::ColourRead colours = copy->BeginColourRead(0);
+    std::uint32_t unpaid = 0;
+    std::memcpy(&unpaid, colours.data, 4);
+    EXPECT_EQ(unpaid, 0x00123456u);
+    Texture2D::EndColourRead(std::move(colours.holder));
     const auto bytes = ReadBack(copy.Get(), 16, 2);
     EXPECT_EQ(bytes[3], 0xFF);
     EXPECT_EQ(bytes[31], 0xFF);
@@ -325,9 +330,110 @@ TEST_F(TextureTest, OwedAlphaTravelsWithWholeCopiesAndIsPaidBeforeAnyoneReads) {
     ComPtr<Texture2D> nv12;
     ASSERT_EQ(Texture2D::Create(m_device.Get(), Desc(4, 2, DXGI_FORMAT_NV12), nullptr, nv12), S_OK);
     nv12->OweOpaqueAlpha(true);
-    nv12->PayOpaqueAlpha();
+    nv12->PrepareBytes();
     EXPECT_FALSE(nv12->OwesOpaqueAlpha());
     EXPECT_EQ(std::to_integer<int>(nv12->Storage()[3]), 0);
+}
+
+TEST_F(TextureTest, AWholeCopyKeepsItsContentWhicheverSideChangesLater) {
+    const D3D11_TEXTURE2D_DESC desc = Desc(4, 2, DXGI_FORMAT_B8G8R8A8_UNORM);
+    auto filled = [&](std::uint32_t value) {
+        const std::vector<std::uint32_t> pixels(8, value);
+        const D3D11_SUBRESOURCE_DATA data{pixels.data(), 16, 0};
+        ComPtr<Texture2D> texture;
+        EXPECT_EQ(Texture2D::Create(m_device.Get(), desc, &data, texture), S_OK);
+        return texture;
+    };
+    auto firstWord = [&](Texture2D* texture) {
+        const auto bytes = ReadBack(texture, 16, 2);
+        std::uint32_t word = 0;
+        std::memcpy(&word, bytes.data(), 4);
+        return word;
+    };
+    const D3D11_BOX firstPixel{0, 0, 0, 1, 1, 1};
+    const std::uint32_t changed = 0xFF0000FF;
+
+    // The source is written after the copy: by a partial update, by a mapped write, by a grab.
+    const ComPtr<Texture2D> source = filled(0xFF111111);
+    const ComPtr<Texture2D> copy = filled(0);
+    const ComPtr<Texture2D> copyOfCopy = filled(0);
+    m_context->CopyResource(copy.Get(), source.Get());
+    m_context->CopyResource(copyOfCopy.Get(), copy.Get());
+    m_context->UpdateSubresource(source.Get(), 0, &firstPixel, &changed, 4, 0);
+    EXPECT_EQ(firstWord(source.Get()), changed);
+    EXPECT_EQ(firstWord(copy.Get()), 0xFF111111u);
+    EXPECT_EQ(firstWord(copyOfCopy.Get()), 0xFF111111u);
+
+    const ComPtr<Texture2D> staging = [&] {
+        ComPtr<Texture2D> texture;
+        EXPECT_EQ(Texture2D::Create(m_device.Get(),
+                                    Desc(4, 2, DXGI_FORMAT_B8G8R8A8_UNORM, D3D11_USAGE_STAGING,
+                                         D3D11_CPU_ACCESS_READ | D3D11_CPU_ACCESS_WRITE),
+                                    nullptr, texture),
+                  S_OK);
+        return texture;
+    }();
+    m_context->CopyResource(staging.Get(), source.Get());
+    m_context->CopyResource(copy.Get(), staging.Get());
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    ASSERT_EQ(m_context->Map(staging.Get(), 0, D3D11_MAP_WRITE, 0, &mapped), S_OK);
+    std::memset(mapped.pData, 0x22, 4);
+    m_context->Unmap(staging.Get(), 0);
+    EXPECT_EQ(firstWord(staging.Get()), 0x22222222u);
+    EXPECT_EQ(firstWord(copy.Get()), changed);
+
+    m_context->CopyResource(copy.Get(), source.Get());
+    source->PrepareForWrite();
+    std::memset(source->Storage(), 0x33, source->StorageSize());
+    EXPECT_EQ(firstWord(copy.Get()), changed);
+
+    // The copy is written: its source keeps its bytes, and copying back changes nothing.
+    m_context->CopyResource(copy.Get(), source.Get());
+    m_context->CopyResource(source.Get(), copy.Get());
+    m_context->UpdateSubresource(copy.Get(), 0, &firstPixel, &changed, 4, 0);
+    EXPECT_EQ(firstWord(copy.Get()), changed);
+    EXPECT_EQ(firstWord(source.Get()), 0x33333333u);
+
+    // A source let go by everyone else lives on in its copies.
+    ComPtr<Texture2D> shortLived = filled(0xFF444444);
+    m_context->CopyResource(copy.Get(), shortLived.Get());
+    shortLived = nullptr;
+    EXPECT_EQ(firstWord(copy.Get()), 0xFF444444u);
+}
+
+TEST_F(TextureTest, AWriterOfACopiedTextureWaitsForColourReadsThroughTheCopy) {
+    const D3D11_TEXTURE2D_DESC desc = Desc(4, 2, DXGI_FORMAT_B8G8R8A8_UNORM);
+    const std::vector<std::uint32_t> pixels(8, 0xFF555555);
+    const D3D11_SUBRESOURCE_DATA data{pixels.data(), 16, 0};
+    ComPtr<Texture2D> source;
+    ComPtr<Texture2D> copy;
+    ASSERT_EQ(Texture2D::Create(m_device.Get(), desc, &data, source), S_OK);
+    ASSERT_EQ(Texture2D::Create(m_device.Get(), desc, nullptr, copy), S_OK);
+    m_context->CopyResource(copy.Get(), source.Get());
+
+    Texture2D::ColourRead read = copy->BeginColourRead(0);
+    EXPECT_EQ(read.data, source->Storage()); // read through, not copied
+    std::atomic<bool> written{false};
+    std::thread writer([&] {
+        source->PrepareForWrite();
+        std::memset(source->Storage(), 0, source->StorageSize());
+        written = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(written.load());
+    std::uint32_t seen = 0;
+    std::memcpy(&seen, read.data, 4);
+    EXPECT_EQ(seen, 0xFF555555u);
+    Texture2D::EndColourRead(std::move(read.holder));
+    writer.join();
+    EXPECT_TRUE(written.load());
+
+    // The copy took its own bytes before the source changed, and is read from them now.
+    read = copy->BeginColourRead(0);
+    EXPECT_EQ(read.data, copy->Storage());
+    std::memcpy(&seen, read.data, 4);
+    EXPECT_EQ(seen, 0xFF555555u);
+    Texture2D::EndColourRead(std::move(read.holder));
 }
 
 TEST_F(TextureTest, MultithreadLockIsRecursiveAndExcludesOtherThreads) {

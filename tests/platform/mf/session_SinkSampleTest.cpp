@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <future>
 #include <string>
 #include <thread>
@@ -323,6 +324,40 @@ TEST_F(SurfaceBufferTest, ReadersPayATexturesOwedAlphaUnlessTheyIgnoreIt) {
     BYTE out[8] = {};
     ASSERT_EQ(surface->ContiguousCopyTo(out, sizeof(out)), S_OK);
     EXPECT_EQ(out[3], 4);
+}
+
+TEST_F(SurfaceBufferTest, AColourReaderOfACopyReadsItsSourceAndNothingMore) {
+    const auto source = Texture(2, 1, DXGI_FORMAT_B8G8R8A8_UNORM);
+    const auto copy = Texture(2, 1, DXGI_FORMAT_B8G8R8A8_UNORM);
+    ComPtr<ID3D11DeviceContext> context;
+    m_device->GetImmediateContext(&context);
+    const std::uint32_t pixels[2] = {0xFF010203, 0xFF040506};
+    context->UpdateSubresource(source.Get(), 0, nullptr, pixels, 8, 0);
+    context->CopyResource(copy.Get(), source.Get());
+    ComPtr<IMFMediaBuffer> buffer;
+    ASSERT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), copy.Get(), 0, FALSE, &buffer), S_OK);
+    auto* surface = dynamic_cast<MfDxgiSurfaceBuffer*>(buffer.Get());
+    ASSERT_NE(surface, nullptr);
+
+    BYTE* colours = nullptr;
+    LONG pitch = 0;
+    ASSERT_EQ(surface->Lock2DForColour(&colours, &pitch), S_OK);
+    EXPECT_EQ(colours, reinterpret_cast<BYTE*>(Texture2D::FromResource(source.Get())->Storage()));
+    BYTE* scanline = nullptr;
+    EXPECT_EQ(surface->GetScanline0AndPitch(&scanline, &pitch), S_OK);
+    EXPECT_EQ(scanline, colours);
+    // Rows that may be written must be the copy's own.
+    EXPECT_EQ(surface->Lock2D(&scanline, &pitch), MF_E_INVALIDREQUEST);
+    ASSERT_EQ(surface->Unlock2D(), S_OK);
+
+    ASSERT_EQ(surface->Lock2D(&scanline, &pitch), S_OK);
+    EXPECT_EQ(scanline, reinterpret_cast<BYTE*>(Texture2D::FromResource(copy.Get())->Storage()));
+    EXPECT_EQ(scanline[4], 0x06);
+    scanline[4] = 0x07;
+    ASSERT_EQ(surface->Unlock2D(), S_OK);
+    std::uint32_t first = 0;
+    std::memcpy(&first, Texture2D::FromResource(source.Get())->Storage() + 4, 4);
+    EXPECT_EQ(first, 0xFF040506u);
 }
 
 TEST_F(SurfaceBufferTest, TwoPlaneAndBottomUpLayouts) {
