@@ -32,14 +32,18 @@ void CopyPixels(const std::byte* source, std::size_t sourcePitch, std::uint32_t 
                 bool opaque, const FrameTarget& target) {
     width = std::min(width, target.width);
     height = std::min(height, target.height);
-    for (std::uint32_t y = 0; y < height; ++y) {
+    // A grab written in place at the target's full width leaves only the rows below it to clear.
+    const bool inPlace = source == target.data && sourcePitch == target.rowPitch;
+    const std::uint32_t rowsToCopy = !opaque && inPlace && width == target.width ? 0 : height;
+    for (std::uint32_t y = 0; y < rowsToCopy; ++y) {
         const auto* from = reinterpret_cast<const std::uint32_t*>(source + y * sourcePitch);
         auto* to = reinterpret_cast<std::uint32_t*>(target.data + y * target.rowPitch);
         if (opaque)
             SetOpaque(from, to, width);
         else if (from != to)
             std::memcpy(to, from, std::size_t(width) * 4);
-        std::memset(to + width, 0, std::size_t(target.width - width) * 4);
+        if (width < target.width)
+            std::memset(to + width, 0, std::size_t(target.width - width) * 4);
     }
     for (std::uint32_t y = height; y < target.height; ++y)
         std::memset(target.data + y * target.rowPitch, 0, std::size_t(target.width) * 4);

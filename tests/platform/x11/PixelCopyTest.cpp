@@ -65,6 +65,25 @@ TEST(PixelCopyTest, AlphaOfThirtyTwoBitImagesIsKeptAndLargerImagesAreCut) {
             EXPECT_EQ(target.At(x, y), 0x80102030u);
 }
 
+TEST(PixelCopyTest, AGrabWrittenInPlaceKeepsItsPixelsAndOnlyWhatItDidNotCoverIsCleared) {
+    // Full width, shorter than the target: the rows below are cleared, the grabbed ones left as written.
+    Image full(3, 3, 0x00ABCDEF);
+    x11::CopyPixels(full.bytes.data(), full.pitch, 3, 2, false, full.Target());
+    for (std::uint32_t x = 0; x < 3; ++x) {
+        EXPECT_EQ(full.At(x, 0), 0x00ABCDEFu);
+        EXPECT_EQ(full.At(x, 1), 0x00ABCDEFu);
+        EXPECT_EQ(full.At(x, 2), 0u);
+    }
+    // Narrower: the right-hand columns are cleared too.
+    Image narrow(3, 2, 0x00ABCDEF);
+    x11::CopyPixels(narrow.bytes.data(), narrow.pitch, 2, 2, false, narrow.Target());
+    for (std::uint32_t y = 0; y < 2; ++y) {
+        EXPECT_EQ(narrow.At(0, y), 0x00ABCDEFu);
+        EXPECT_EQ(narrow.At(1, y), 0x00ABCDEFu);
+        EXPECT_EQ(narrow.At(2, y), 0u);
+    }
+}
+
 TEST(PixelCopyTest, CursorIsBlendedPremultipliedAndClippedAtTheEdges) {
     Image target(4, 4, 0xFF000000);
     // A 2x2 pointer: opaque white, transparent, half-transparent premultiplied red, transparent.
