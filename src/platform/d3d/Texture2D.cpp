@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <sys/mman.h>
 #include <sys/shm.h>
 
 namespace {
@@ -24,7 +24,7 @@ void TextureStorageRelease::operator()(std::byte* p) const {
     if (sharedMemoryId >= 0)
         shmdt(p);
     else
-        std::free(p);
+        munmap(p, size);
 }
 
 void CopyRows(std::byte* dst, std::size_t dstPitch, const std::byte* src, std::size_t srcPitch,
@@ -117,11 +117,15 @@ Texture2D::Texture2D(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& desc, con
     const std::size_t total = m_subresourceSize * desc.ArraySize;
     int segment = -1;
     std::byte* memory = backing == Backing::SharedMemory ? x11::AttachNewSegment(total, segment) : nullptr;
-    if (memory == nullptr)
-        memory = static_cast<std::byte*>(std::aligned_alloc(PitchAlignment, total));
-    if (memory != nullptr)
-        std::memset(memory, 0, total);
-    m_storage = std::unique_ptr<std::byte[], TextureStorageRelease>(memory, TextureStorageRelease{segment});
+    if (memory == nullptr) {
+        // Pages the system zeroes when first touched: a texture only ever read through as a copy of another
+        // costs no memory.
+        void* mapped = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        memory = mapped == MAP_FAILED ? nullptr : static_cast<std::byte*>(mapped);
+    }
+    // New segments and mappings both start zeroed.
+    m_storage =
+        std::unique_ptr<std::byte[], TextureStorageRelease>(memory, TextureStorageRelease{segment, total});
 }
 
 std::size_t Texture2D::PlaneOffset(UINT plane) const {

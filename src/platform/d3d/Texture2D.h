@@ -17,9 +17,10 @@
 #include <mutex>
 #include <vector>
 
-// Frees a texture's storage: detaches a shared-memory segment, frees private memory.
+// Frees a texture's storage: detaches a shared-memory segment, unmaps private memory.
 struct TextureStorageRelease {
     int sharedMemoryId = -1;
+    std::size_t size = 0;
     void operator()(std::byte* p) const;
 };
 

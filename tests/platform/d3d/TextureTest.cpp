@@ -9,8 +9,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <sys/mman.h>
 #include <sys/shm.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -399,6 +401,45 @@ TEST_F(TextureTest, AWholeCopyKeepsItsContentWhicheverSideChangesLater) {
     m_context->CopyResource(copy.Get(), shortLived.Get());
     shortLived = nullptr;
     EXPECT_EQ(firstWord(copy.Get()), 0xFF444444u);
+}
+
+std::size_t StoragePages(const Texture2D& texture) {
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    return (texture.StorageSize() + page - 1) / page;
+}
+
+// Pages of a texture's private storage that are in memory.
+std::size_t ResidentPages(Texture2D& texture) {
+    std::vector<unsigned char> resident(StoragePages(texture));
+    EXPECT_EQ(mincore(texture.Storage(), texture.StorageSize(), resident.data()), 0);
+    std::size_t count = 0;
+    for (unsigned char flags : resident)
+        count += flags & 1;
+    return count;
+}
+
+TEST_F(TextureTest, ACopyOnlyEverReadThroughTakesNoMemoryOfItsOwn) {
+    const D3D11_TEXTURE2D_DESC desc = Desc(1920, 1080, DXGI_FORMAT_B8G8R8A8_UNORM);
+    ComPtr<Texture2D> source;
+    ComPtr<Texture2D> copy;
+    ASSERT_EQ(Texture2D::Create(m_device.Get(), desc, nullptr, source), S_OK);
+    ASSERT_EQ(Texture2D::Create(m_device.Get(), desc, nullptr, copy), S_OK);
+    EXPECT_EQ(ResidentPages(*copy), 0u);
+    source->PrepareForWrite();
+    std::memset(source->Storage(), 0x7F, source->StorageSize());
+
+    for (int frame = 0; frame < 3; ++frame) {
+        m_context->CopyResource(copy.Get(), source.Get());
+        Texture2D::ColourRead read = copy->BeginColourRead(0);
+        EXPECT_EQ(std::to_integer<int>(read.data[100]), 0x7F);
+        Texture2D::EndColourRead(std::move(read.holder));
+    }
+    EXPECT_EQ(ResidentPages(*copy), 0u);
+
+    // Taking its own bytes puts them in memory.
+    source->PrepareForWrite();
+    EXPECT_EQ(ResidentPages(*copy), StoragePages(*copy));
+    EXPECT_EQ(std::to_integer<int>(copy->Storage()[copy->StorageSize() - 1]), 0x7F);
 }
 
 TEST_F(TextureTest, AWriterOfACopiedTextureWaitsForColourReadsThroughTheCopy) {
