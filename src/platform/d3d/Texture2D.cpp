@@ -16,7 +16,8 @@ constexpr UINT AllowedCpuAccess = D3D11_CPU_ACCESS_READ | D3D11_CPU_ACCESS_WRITE
 
 // Guards the copy links and colour readers of every texture.
 std::mutex g_copyMutex;
-std::condition_variable g_colourReadEnded;
+// Signalled when a colour read ends and when copies have taken their bytes.
+std::condition_variable g_copiesChanged;
 
 } // namespace
 
@@ -123,7 +124,10 @@ Texture2D::Texture2D(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& desc, con
         void* mapped = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         memory = mapped == MAP_FAILED ? nullptr : static_cast<std::byte*>(mapped);
     }
-    // New segments and mappings both start zeroed.
+    // New segments and mappings both start zeroed. A segment is touched here all the same: a display server
+    // fills it, and a first read that maps its pages one fault at a time would stall the first frames.
+    if (segment >= 0)
+        std::memset(memory, 0, total);
     m_storage =
         std::unique_ptr<std::byte[], TextureStorageRelease>(memory, TextureStorageRelease{segment, total});
 }
@@ -143,7 +147,8 @@ bool Texture2D::SameShape(const Texture2D& other) const {
 Texture2D::~Texture2D() {
     // A texture with copies is kept alive by them, so only its own link can be left.
     ComPtr<Texture2D> source; // after the lock: a last reference takes the lock again
-    std::lock_guard lock(g_copyMutex);
+    std::unique_lock lock(g_copyMutex);
+    g_copiesChanged.wait(lock, [this] { return !m_takingBytes; });
     if (m_copyOf)
         source = LeaveSource();
 }
@@ -154,7 +159,8 @@ void Texture2D::CopyFrom(Texture2D& source) {
     Texture2D* origin = source.m_copyOf ? source.m_copyOf.Get() : &source;
     if (origin != this) {
         // Copies of this texture keep its present content; a copy is never the source of another.
-        GiveCopiesTheirBytes(released);
+        while (!m_copies.empty())
+            released.push_back(m_copies.back()->TakeSourceBytes());
         if (m_copyOf)
             released.push_back(LeaveSource());
         m_copyOf = origin;
@@ -174,21 +180,39 @@ ComPtr<Texture2D> Texture2D::TakeSourceBytes() {
     return LeaveSource();
 }
 
-void Texture2D::GiveCopiesTheirBytes(std::vector<ComPtr<Texture2D>>& released) {
-    while (!m_copies.empty())
-        released.push_back(m_copies.back()->TakeSourceBytes());
+void Texture2D::GiveCopiesTheirBytes(std::unique_lock<std::mutex>& lock,
+                                     std::vector<ComPtr<Texture2D>>& released) {
+    // The bytes move outside the lock, so that colour reads of other textures go on meanwhile (filling
+    // fresh pages takes tens of milliseconds here). The copies stay linked until their bytes are in place;
+    // neither their destruction nor their own writers get past them while they are filled.
+    const std::vector<Texture2D*> copies = m_copies;
+    for (Texture2D* copy : copies)
+        copy->m_takingBytes = true;
+    lock.unlock();
+    for (Texture2D* copy : copies)
+        std::memcpy(copy->Storage(), Storage(), StorageSize());
+    lock.lock();
+    for (Texture2D* copy : copies) {
+        copy->m_takingBytes = false;
+        // Linked elsewhere meanwhile: the bytes it took are simply not read.
+        if (copy->m_copyOf.Get() == this)
+            released.push_back(copy->LeaveSource());
+    }
+    g_copiesChanged.notify_all();
 }
 
 void Texture2D::PrepareForWrite() {
     std::vector<ComPtr<Texture2D>> released;
     std::unique_lock lock(g_copyMutex);
     // A colour read of this texture may be one of a copy's: the write waits for it, and copies made meanwhile
-    // take their bytes too.
+    // take their bytes too. A copy whose bytes its source is filling waits for them.
     for (;;) {
-        GiveCopiesTheirBytes(released);
-        if (m_colourReaders == 0)
+        if (!m_copies.empty())
+            GiveCopiesTheirBytes(lock, released);
+        else if (m_colourReaders != 0 || m_takingBytes)
+            g_copiesChanged.wait(lock);
+        else
             break;
-        g_colourReadEnded.wait(lock);
     }
     if (m_copyOf)
         released.push_back(TakeSourceBytes());
@@ -214,7 +238,7 @@ void Texture2D::EndColourRead(ComPtr<Texture2D> holder) {
         std::lock_guard lock(g_copyMutex);
         --holder->m_colourReaders;
     }
-    g_colourReadEnded.notify_all();
+    g_copiesChanged.notify_all();
 }
 
 void Texture2D::PayOpaqueAlpha() {

@@ -104,7 +104,7 @@ private:
     ComPtr<Texture2D> LeaveSource();
     // Moves the source's bytes into this copy and ends the link.
     ComPtr<Texture2D> TakeSourceBytes();
-    void GiveCopiesTheirBytes(std::vector<ComPtr<Texture2D>>& released);
+    void GiveCopiesTheirBytes(std::unique_lock<std::mutex>& lock, std::vector<ComPtr<Texture2D>>& released);
 
     ComPtr<ID3D11Device> m_device;
     D3D11_TEXTURE2D_DESC m_desc;
@@ -123,6 +123,8 @@ private:
     std::vector<Texture2D*> m_copies;
     // Colour reads of this texture's storage in progress.
     unsigned m_colourReaders = 0;
+    // While its source fills this copy's bytes outside the lock.
+    bool m_takingBytes = false;
 };
 
 // Copies `rows` rows of `rowBytes` between pitched images (regions may overlap).
