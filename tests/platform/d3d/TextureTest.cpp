@@ -65,6 +65,16 @@ protected:
         return bytes;
     }
 
+    // A 4x2 BGRA texture with every pixel `value`.
+    ComPtr<Texture2D> Filled(std::uint32_t value) {
+        const std::vector<std::uint32_t> pixels(8, value);
+        const D3D11_SUBRESOURCE_DATA data{pixels.data(), 16, 0};
+        ComPtr<Texture2D> texture;
+        EXPECT_EQ(Texture2D::Create(m_device.Get(), Desc(4, 2, DXGI_FORMAT_B8G8R8A8_UNORM), &data, texture),
+                  S_OK);
+        return texture;
+    }
+
     ComPtr<ID3D11Device> m_device;
     ComPtr<ID3D11DeviceContext> m_context;
 };
@@ -280,10 +290,7 @@ TEST_F(TextureTest, ATextureInSharedMemoryIsTheSegmentOthersAttach) {
 TEST_F(TextureTest, OwedAlphaTravelsWithWholeCopiesAndIsPaidBeforeAnyoneReads) {
     const D3D11_TEXTURE2D_DESC desc = Desc(4, 2, DXGI_FORMAT_B8G8R8A8_UNORM);
     auto grabbed = [&] {
-        const std::vector<std::uint32_t> pixels(8, 0x00123456);
-        const D3D11_SUBRESOURCE_DATA data{pixels.data(), 16, 0};
-        ComPtr<Texture2D> texture;
-        EXPECT_EQ(Texture2D::Create(m_device.Get(), desc, &data, texture), S_OK);
+        ComPtr<Texture2D> texture = Filled(0x00123456);
         texture->OweOpaqueAlpha(true);
         return texture;
     };
@@ -338,14 +345,6 @@ TEST_F(TextureTest, OwedAlphaTravelsWithWholeCopiesAndIsPaidBeforeAnyoneReads) {
 }
 
 TEST_F(TextureTest, AWholeCopyKeepsItsContentWhicheverSideChangesLater) {
-    const D3D11_TEXTURE2D_DESC desc = Desc(4, 2, DXGI_FORMAT_B8G8R8A8_UNORM);
-    auto filled = [&](std::uint32_t value) {
-        const std::vector<std::uint32_t> pixels(8, value);
-        const D3D11_SUBRESOURCE_DATA data{pixels.data(), 16, 0};
-        ComPtr<Texture2D> texture;
-        EXPECT_EQ(Texture2D::Create(m_device.Get(), desc, &data, texture), S_OK);
-        return texture;
-    };
     auto firstWord = [&](Texture2D* texture) {
         const auto bytes = ReadBack(texture, 16, 2);
         std::uint32_t word = 0;
@@ -356,9 +355,9 @@ TEST_F(TextureTest, AWholeCopyKeepsItsContentWhicheverSideChangesLater) {
     const std::uint32_t changed = 0xFF0000FF;
 
     // The source is written after the copy: by a partial update, by a mapped write, by a grab.
-    const ComPtr<Texture2D> source = filled(0xFF111111);
-    const ComPtr<Texture2D> copy = filled(0);
-    const ComPtr<Texture2D> copyOfCopy = filled(0);
+    const ComPtr<Texture2D> source = Filled(0xFF111111);
+    const ComPtr<Texture2D> copy = Filled(0);
+    const ComPtr<Texture2D> copyOfCopy = Filled(0);
     m_context->CopyResource(copy.Get(), source.Get());
     m_context->CopyResource(copyOfCopy.Get(), copy.Get());
     m_context->UpdateSubresource(source.Get(), 0, &firstPixel, &changed, 4, 0);
@@ -397,7 +396,7 @@ TEST_F(TextureTest, AWholeCopyKeepsItsContentWhicheverSideChangesLater) {
     EXPECT_EQ(firstWord(source.Get()), 0x33333333u);
 
     // A source let go by everyone else lives on in its copies.
-    ComPtr<Texture2D> shortLived = filled(0xFF444444);
+    ComPtr<Texture2D> shortLived = Filled(0xFF444444);
     m_context->CopyResource(copy.Get(), shortLived.Get());
     shortLived = nullptr;
     EXPECT_EQ(firstWord(copy.Get()), 0xFF444444u);
@@ -443,13 +442,8 @@ TEST_F(TextureTest, ACopyOnlyEverReadThroughTakesNoMemoryOfItsOwn) {
 }
 
 TEST_F(TextureTest, AWriterOfACopiedTextureWaitsForColourReadsThroughTheCopy) {
-    const D3D11_TEXTURE2D_DESC desc = Desc(4, 2, DXGI_FORMAT_B8G8R8A8_UNORM);
-    const std::vector<std::uint32_t> pixels(8, 0xFF555555);
-    const D3D11_SUBRESOURCE_DATA data{pixels.data(), 16, 0};
-    ComPtr<Texture2D> source;
-    ComPtr<Texture2D> copy;
-    ASSERT_EQ(Texture2D::Create(m_device.Get(), desc, &data, source), S_OK);
-    ASSERT_EQ(Texture2D::Create(m_device.Get(), desc, nullptr, copy), S_OK);
+    const ComPtr<Texture2D> source = Filled(0xFF555555);
+    const ComPtr<Texture2D> copy = Filled(0);
     m_context->CopyResource(copy.Get(), source.Get());
 
     Texture2D::ColourRead read = copy->BeginColourRead(0);

@@ -251,6 +251,13 @@ protected:
         return texture;
     }
 
+    // The platform's surface buffer over subresource 0 of `texture`, top-down.
+    ComPtr<MfDxgiSurfaceBuffer> Surface(ID3D11Texture2D* texture) {
+        ComPtr<IMFMediaBuffer> buffer;
+        EXPECT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), texture, 0, FALSE, &buffer), S_OK);
+        return ComPtr<MfDxgiSurfaceBuffer>(dynamic_cast<MfDxgiSurfaceBuffer*>(buffer.Get()));
+    }
+
     ComPtr<ID3D11Device> m_device;
 };
 
@@ -300,9 +307,7 @@ TEST_F(SurfaceBufferTest, ReadersPayATexturesOwedAlphaUnlessTheyIgnoreIt) {
     Texture2D* pixels = Texture2D::FromResource(texture.Get());
     ASSERT_NE(pixels, nullptr);
     pixels->OweOpaqueAlpha(true);
-    ComPtr<IMFMediaBuffer> buffer;
-    ASSERT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), texture.Get(), 0, FALSE, &buffer), S_OK);
-    auto* surface = dynamic_cast<MfDxgiSurfaceBuffer*>(buffer.Get());
+    const ComPtr<MfDxgiSurfaceBuffer> surface = Surface(texture.Get());
     ASSERT_NE(surface, nullptr);
     BYTE* scanline = nullptr;
     LONG pitch = 0;
@@ -334,9 +339,7 @@ TEST_F(SurfaceBufferTest, AColourReaderOfACopyReadsItsSourceAndNothingMore) {
     const std::uint32_t pixels[2] = {0xFF010203, 0xFF040506};
     context->UpdateSubresource(source.Get(), 0, nullptr, pixels, 8, 0);
     context->CopyResource(copy.Get(), source.Get());
-    ComPtr<IMFMediaBuffer> buffer;
-    ASSERT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), copy.Get(), 0, FALSE, &buffer), S_OK);
-    auto* surface = dynamic_cast<MfDxgiSurfaceBuffer*>(buffer.Get());
+    const ComPtr<MfDxgiSurfaceBuffer> surface = Surface(copy.Get());
     ASSERT_NE(surface, nullptr);
 
     BYTE* colours = nullptr;
