@@ -19,6 +19,10 @@ namespace {
 // Light presets: the recorder shares the machine with the application it records.
 constexpr const char* H264Preset = "ultrafast";
 constexpr const char* HevcPreset = "ultrafast";
+// x264's quantiser when no bit rate is given. Its constant-quality mode rates every frame on a quarter-size
+// copy first, about a quarter of the encoder's time at this preset; at this quantiser sizes and quality stay
+// close to that mode's default.
+constexpr int X264Quantiser = 23;
 constexpr int MacroblockSize = 16;
 // The hardware encoders' quantiser when no bit rate is given.
 constexpr int VaapiQuality = 25;
@@ -135,6 +139,8 @@ bool ConfigureSoftware(AVCodecContext* context, const VideoEncoderSettings& sett
         av_opt_set_int(options, "forced-idr", 1, 0) < 0)
         return false;
     if (settings.lowLatency && av_opt_set(options, "tune", "zerolatency", 0) < 0)
+        return false;
+    if (h264 && settings.bitRate == 0 && av_opt_set_int(options, "qp", X264Quantiser, 0) < 0)
         return false;
     if (h264) {
         const char* profile = H264ProfileName(settings.h264Profile);
