@@ -61,10 +61,13 @@ protected:
         m_recorder = std::make_unique<ChildProcess>(arguments, options);
     }
 
-    bool LogShows(const std::string& text,
-                  std::chrono::milliseconds timeout = std::chrono::milliseconds(15000)) {
-        return Eventually([&] { return m_recorder->StandardError().find(text) != std::string::npos; },
-                          timeout);
+    // On failure the message holds the recorder's log so far.
+    ::testing::AssertionResult
+    LogShows(const std::string& text, std::chrono::milliseconds timeout = std::chrono::milliseconds(15000)) {
+        if (Eventually([&] { return m_recorder->StandardError().find(text) != std::string::npos; }, timeout))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "no \"" << text << "\" in the log:\n"
+                                             << m_recorder->StandardError();
     }
 
     ProcessResult Finish() { return m_recorder->Wait(std::chrono::seconds(20)); }
