@@ -140,9 +140,9 @@ bool ConfigureSoftware(AVCodecContext* context, const VideoEncoderSettings& sett
         return false;
     if (settings.lowLatency && av_opt_set(options, "tune", "zerolatency", 0) < 0)
         return false;
-    if (h264 && settings.bitRate == 0 && av_opt_set_int(options, "qp", X264Quantiser, 0) < 0)
-        return false;
     if (h264) {
+        if (settings.bitRate == 0 && av_opt_set_int(options, "qp", X264Quantiser, 0) < 0)
+            return false;
         const char* profile = H264ProfileName(settings.h264Profile);
         return profile != nullptr && av_opt_set(options, "profile", profile, 0) >= 0 &&
                av_opt_set(options, "x264-params", X264Parameters(settings).c_str(), 0) >= 0;
