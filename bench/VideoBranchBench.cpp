@@ -2,15 +2,15 @@
 // the ffmpeg command that converts and encodes the same BGRA frames with the same encoder settings, and the
 // BGRA to NV12 conversion of one frame alone. CPU counts every thread of the process (or of ffmpeg).
 
-#include "platform/d3d/D3D11.h"
-#include "platform/mf/CodecApi.h"
-#include "platform/mf/ComClasses.h"
-#include "platform/mf/DxgiBuffers.h"
-#include "platform/mf/Mfapi.h"
-#include "platform/mf/PlatformTransforms.h"
-#include "platform/mf/TransformEnum.h"
-#include "platform/win/ComPtr.h"
 #include "platform/yuv/FrameConverter.h"
+#include <codecapi.h>
+#include <combaseapi.h>
+#include <d3d11.h>
+#include <mfapi.h>
+#include <mfidl.h>
+#include <mftransform.h>
+#include <wmcodecdsp.h>
+#include <wrl/client.h>
 
 #include <benchmark/benchmark.h>
 

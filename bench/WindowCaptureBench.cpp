@@ -2,10 +2,10 @@
 // and the copy of that texture into the texture the pipeline keeps. Run by window-capture.sh, which starts
 // the display and the window and names it in PYX_BENCH_WINDOW.
 
-#include "platform/d3d/D3D11.h"
 #include "platform/d3d/Texture2D.h"
-#include "platform/win/ComPtr.h"
 #include "platform/x11/WindowSource.h"
+#include <d3d11.h>
+#include <wrl/client.h>
 
 #include <benchmark/benchmark.h>
 

@@ -7,12 +7,12 @@
 #include "Util/HResultCheck.h"
 #include "Util/Logger.h"
 #include "Util/MonotonicClock.h"
-#include "platform/audio/Mmdeviceapi.h"
-#include "platform/mf/ComClasses.h"
-#include "platform/mf/MediaBuffer.h"
-#include "platform/mf/Sample.h"
-#include "platform/win/PropVariant.h"
-#include "platform/win/Time.h"
+#include <combaseapi.h>
+#include <mfobjects.h>
+#include <mmdeviceapi.h>
+#include <processthreadsapi.h>
+#include <propidl.h>
+#include <wmcodecdsp.h>
 
 #include <algorithm>
 #include <cstring>

@@ -7,9 +7,9 @@
 #include "CaptureOptions.h"
 #include "Media/MediaSource.h"
 #include "SinkNodeHolder.h"
-#include "platform/audio/Audioclient.h"
-#include "platform/mf/Topology.h"
-#include "platform/mf/Transform.h"
+#include <audioclient.h>
+#include <mfidl.h>
+#include <mftransform.h>
 
 #include <atomic>
 #include <cstdint>

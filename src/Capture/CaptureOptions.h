@@ -1,7 +1,7 @@
 #pragma once
 // The settings of one capture session, filled by VideoCapture and read by both pipelines.
 
-#include "platform/win/User.h"
+#include <winuser.h>
 
 #include <cstdint>
 

@@ -1,8 +1,8 @@
 #pragma once
 // What a capture source is told at construction.
 
-#include "platform/d3d/D3D11.h"
-#include "platform/win/User.h"
+#include <d3d11.h>
+#include <winuser.h>
 
 #include <cstdint>
 #include <functional>

@@ -4,7 +4,7 @@
 
 #include "CaptureSettings.h"
 #include "FramePacer.h"
-#include "platform/win/ComPtr.h"
+#include <wrl/client.h>
 
 #include <atomic>
 #include <thread>

@@ -1,7 +1,7 @@
 #include "D3DSampleAllocator.h"
 
 #include "Util/HResultCheck.h"
-#include "platform/mf/NoThrow.h"
+#include <wrl/implements.h>
 
 D3DSampleAllocator::D3DSampleAllocator(ID3D11Device* device) : m_device(device) {
     m_device->GetImmediateContext(&m_context);

@@ -3,9 +3,9 @@
 // the allocator's pool and handed out in a tracked sample, which comes back to the pool when its last holder
 // releases it. Steady-state capture allocates nothing; the pool grows whenever it is empty.
 
-#include "platform/d3d/D3D11.h"
-#include "platform/mf/DxgiBuffers.h"
-#include "platform/win/ComObject.h"
+#include <d3d11.h>
+#include <mfidl.h>
+#include <wrl/implements.h>
 
 #include <mutex>
 #include <vector>

@@ -2,7 +2,7 @@
 
 #include "GpuList.h"
 #include "Util/Logger.h"
-#include "platform/win/ComPtr.h"
+#include <wrl/client.h>
 
 #include <cstring>
 

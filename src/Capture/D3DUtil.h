@@ -1,7 +1,7 @@
 #pragma once
 // Creating the capture device on the adapter that drives the captured monitor.
 
-#include "platform/d3d/D3D11.h"
+#include <d3d11.h>
 
 class D3DUtil {
 public:

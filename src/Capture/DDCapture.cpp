@@ -5,7 +5,7 @@
 #include "Util/HResultCheck.h"
 #include "Util/Logger.h"
 #include "Util/MonotonicClock.h"
-#include "platform/win/Time.h"
+#include <processthreadsapi.h>
 
 #include <stdexcept>
 

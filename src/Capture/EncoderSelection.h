@@ -3,10 +3,10 @@
 // format (hardware first, then software), the video choice takes the first one that accepts ARGB32 or NV12,
 // the audio choice the first that accepts the captured PCM. Every step is logged.
 
-#include "platform/d3d/D3D11.h"
-#include "platform/mf/Mfapi.h"
-#include "platform/mf/TransformEnum.h"
-#include "platform/win/ComPtr.h"
+#include <d3d11.h>
+#include <mfapi.h>
+#include <mftransform.h>
+#include <wrl/client.h>
 
 #include <cstdint>
 #include <functional>

@@ -1,7 +1,7 @@
 #include "GpuList.h"
 
 #include "Util/Logger.h"
-#include "platform/win/ComPtr.h"
+#include <wrl/client.h>
 
 #include <mutex>
 #include <stdexcept>

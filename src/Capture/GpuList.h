@@ -1,7 +1,7 @@
 #pragma once
 // The process-wide list of the machine's hardware adapters with their outputs, built and logged once.
 
-#include "platform/d3d/Dxgi.h"
+#include <dxgi.h>
 
 #include <vector>
 

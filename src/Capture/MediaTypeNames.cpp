@@ -1,7 +1,6 @@
 #include "MediaTypeNames.h"
 
-#include "platform/mf/MfGuids.h"
-#include "platform/mf/VideoFormatGuids.h"
+#include <mfapi.h>
 
 namespace {
 

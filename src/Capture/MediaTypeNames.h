@@ -1,7 +1,7 @@
 #pragma once
 // Names of media type GUIDs for the log: the Media Foundation symbol of an attribute, major type or subtype.
 
-#include "platform/win/Guid.h"
+#include <guiddef.h>
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 #include "PacketHandler.h"
 
 #include "Util/Logger.h"
-#include "platform/mf/MfGuids.h"
+#include <mfapi.h>
 
 #include <algorithm>
 

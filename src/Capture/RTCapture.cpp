@@ -5,7 +5,7 @@
 #include "Util/HResultCheck.h"
 #include "Util/Logger.h"
 #include "Util/MonotonicClock.h"
-#include "platform/capture/ApiInformation.h"
+#include <winrt/Windows.Foundation.Metadata.h>
 
 #include <algorithm>
 #include <chrono>

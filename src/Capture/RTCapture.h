@@ -6,9 +6,7 @@
 // about the frame rate needs for its own frames.
 
 #include "CaptureSource.h"
-#include "platform/capture/Direct3D11CaptureFramePool.h"
-#include "platform/capture/GraphicsCaptureItem.h"
-#include "platform/capture/GraphicsCaptureSession.h"
+#include <winrt/Windows.Graphics.Capture.h>
 
 #include <condition_variable>
 #include <mutex>

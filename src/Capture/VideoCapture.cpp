@@ -4,9 +4,9 @@
 #include "Util/HResultCheck.h"
 #include "Util/Logger.h"
 #include "Util/MonotonicClock.h"
-#include "platform/mf/Mfapi.h"
-#include "platform/win/PropVariant.h"
-#include "platform/win/Time.h"
+#include <mfapi.h>
+#include <processthreadsapi.h>
+#include <propidl.h>
 
 namespace {
 

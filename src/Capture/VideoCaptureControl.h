@@ -2,10 +2,10 @@
 // The operations through which the recorder drives a video capture: construct for (monitor, window), set a
 // frame observer, start into the ring from a base time, read the output types and the device, stop.
 
-#include "platform/d3d/D3D11.h"
-#include "platform/mf/MediaType.h"
-#include "platform/win/ComPtr.h"
-#include "platform/win/User.h"
+#include <d3d11.h>
+#include <mfobjects.h>
+#include <winuser.h>
+#include <wrl/client.h>
 
 #include <cstdint>
 #include <functional>

@@ -9,9 +9,10 @@
 #include "Util/Assert.h"
 #include "Util/HResultCheck.h"
 #include "Util/Logger.h"
-#include "platform/mf/ComClasses.h"
-#include "platform/mf/TransformEnum.h"
-#include "platform/mf/VideoProcessorControl.h"
+#include <combaseapi.h>
+#include <mfidl.h>
+#include <mftransform.h>
+#include <wmcodecdsp.h>
 
 #include <algorithm>
 

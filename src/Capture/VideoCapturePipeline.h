@@ -11,9 +11,9 @@
 #include "EncoderSelection.h"
 #include "Media/MediaSource.h"
 #include "SinkNodeHolder.h"
-#include "platform/mf/CodecApi.h"
-#include "platform/mf/Topology.h"
-#include "platform/mf/Transform.h"
+#include <codecapi.h>
+#include <mfidl.h>
+#include <mftransform.h>
 
 #include <memory>
 #include <mutex>

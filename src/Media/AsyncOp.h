@@ -2,8 +2,8 @@
 // One queued source-level command of a MediaSource: its type, the start position (Start only) and the
 // presentation descriptor it starts (Start only).
 
-#include "platform/mf/Descriptors.h"
-#include "platform/win/ComPtr.h"
+#include <mfidl.h>
+#include <wrl/client.h>
 
 #include <cstdint>
 

@@ -6,8 +6,8 @@
 // pending then find nothing to run.
 
 #include "Util/HResultCheck.h"
-#include "platform/mf/Async.h"
-#include "platform/mf/NoThrow.h"
+#include <mfobjects.h>
+#include <wrl/implements.h>
 
 #include <deque>
 #include <memory>

@@ -3,9 +3,9 @@
 // event queue, and is refused once the object is shut down, except QueueEvent, which then does nothing.
 
 #include "Util/HResultCheck.h"
-#include "platform/mf/EventQueue.h"
-#include "platform/mf/MfError.h"
-#include "platform/win/ComPtr.h"
+#include <mferror.h>
+#include <mfobjects.h>
+#include <wrl/client.h>
 
 #include <memory>
 #include <mutex>

@@ -1,6 +1,6 @@
 #include "GenericGrabberSinkCallback.h"
 
-#include "platform/mf/NoThrow.h"
+#include <wrl/implements.h>
 
 HRESULT GenericGrabberSinkCallback::Create(IMFMediaType* mediaType, bool ignoreClock, IMFActivate** activate,
                                            GenericGrabberSinkCallback** callback) {

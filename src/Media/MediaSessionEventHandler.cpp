@@ -2,7 +2,7 @@
 
 #include "Util/ErrorSink.h"
 #include "Util/HResultCheck.h"
-#include "platform/mf/NoThrow.h"
+#include <wrl/implements.h>
 
 HRESULT MediaSessionEventHandler::CreateInstance(IMFMediaSession* session,
                                                  MediaSessionEventHandler** handler) {

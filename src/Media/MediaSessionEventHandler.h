@@ -3,8 +3,8 @@
 // It keeps listening until a session call fails, which happens once the session is shut down; until then the
 // session's event queue and the handler hold each other.
 
-#include "platform/mf/MediaSession.h"
-#include "platform/win/ComObject.h"
+#include <mfidl.h>
+#include <wrl/implements.h>
 
 class MediaSessionEventHandler final : public ComObject<IMFAsyncCallback> {
 public:

@@ -1,7 +1,7 @@
 #include "MediaSource.h"
 
 #include "Util/HResultCheck.h"
-#include "platform/mf/MfError.h"
+#include <mferror.h>
 
 MediaSource::MediaSource(MediaSourceType type)
     : EventGeneratorBase(std::make_shared<std::recursive_mutex>()), m_type(type) {}

@@ -7,7 +7,7 @@
 #include "AsyncQueue.h"
 #include "EventGeneratorBase.h"
 #include "MediaStream.h"
-#include "platform/mf/SourceInterfaces.h"
+#include <mfidl.h>
 
 #include <cstdint>
 #include <memory>

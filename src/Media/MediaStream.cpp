@@ -4,8 +4,8 @@
 #include "Util/HResultCheck.h"
 #include "Util/Logger.h"
 #include "Util/MonotonicClock.h"
-#include "platform/mf/MfError.h"
-#include "platform/mf/MfGuids.h"
+#include <mfapi.h>
+#include <mferror.h>
 
 #include <cmath>
 

@@ -4,8 +4,8 @@
 // there. The stream locks through its source's lock.
 
 #include "EventGeneratorBase.h"
-#include "platform/mf/SourceInterfaces.h"
-#include "platform/win/ComObject.h"
+#include <mfidl.h>
+#include <wrl/implements.h>
 
 #include <cstdint>
 #include <deque>

@@ -2,8 +2,8 @@
 // The callback end of a sample grabber sink. Construction creates the platform's grabber sink activation
 // object over this callback; clock and shutdown notifications are acknowledged and otherwise ignored.
 
-#include "platform/mf/Sinks.h"
-#include "platform/win/ComObject.h"
+#include <mfidl.h>
+#include <wrl/implements.h>
 
 class SampleGrabberSink : public ComObject<IMFSampleGrabberSinkCallback2> {
 public:

@@ -1,7 +1,7 @@
 #include "TopologyBranch.h"
 
 #include "Util/HResultCheck.h"
-#include "platform/win/ComPtr.h"
+#include <wrl/client.h>
 
 void AddTopologyBranch(IMFTopology* topology, IMFMediaSource* source, DWORD streamIndex,
                        const std::vector<IMFTransform*>& transforms, IMFStreamSink* sink) {

@@ -2,10 +2,8 @@
 // One branch of the capture topology: the source-stream node of a stream, the branch's transforms in order
 // and the output node of its stream sink, connected output 0 to input 0 and added to the topology.
 
-#include "platform/mf/Sinks.h"
-#include "platform/mf/SourceInterfaces.h"
-#include "platform/mf/Topology.h"
-#include "platform/mf/Transform.h"
+#include <mfidl.h>
+#include <mftransform.h>
 
 #include <vector>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The exception of the throwing HRESULT check: the failed call's text followed by " failed", and the result.
 
-#include "platform/win/WinTypes.h"
+#include <minwindef.h>
 
 #include <exception>
 #include <string>

@@ -3,7 +3,7 @@
 // A slot uninstalls itself when it is destroyed, so a report made after that is dropped, never delivered.
 
 #include "Logger.h"
-#include "platform/win/WinTypes.h"
+#include <minwindef.h>
 
 #include <cstdint>
 #include <functional>

@@ -4,7 +4,7 @@
 //  - per-sample paths log "<call> failed with error 0x%08lx" at ERROR and hand the result back.
 // The call text is the call as written; the macros take it from the source, the functions from the caller.
 
-#include "platform/win/WinTypes.h"
+#include <minwindef.h>
 
 void ThrowIfFailed(HRESULT hr, const char* callText);
 HRESULT LogIfFailed(HRESULT hr, const char* callText);

@@ -1,6 +1,6 @@
 #include "Logger.h"
 
-#include "platform/win/Debug.h"
+#include <debugapi.h>
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #pragma once
 // The clock of every capture time: the performance counter converted exactly to nanoseconds.
 
-#include "platform/win/Time.h"
+#include <processthreadsapi.h>
 
 #include <cstdint>
 

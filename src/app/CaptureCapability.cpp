@@ -1,7 +1,7 @@
 #include "CaptureCapability.h"
 
-#include "platform/capture/ApiInformation.h"
-#include "platform/capture/GraphicsCaptureAccess.h"
+#include <winrt/Windows.Foundation.Metadata.h>
+#include <winrt/Windows.Graphics.Capture.h>
 
 bool IsBorderlessCaptureSupported() {
     if (!ApiInformation::IsPropertyPresent(L"Windows.Graphics.Capture.GraphicsCaptureSession",

@@ -1,6 +1,6 @@
 #include "CommandLine.h"
 
-#include "platform/win/CommandLine.h"
+#include <shellapi.h>
 
 #include <cwchar>
 

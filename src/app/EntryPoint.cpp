@@ -5,8 +5,8 @@
 #include "Recorder.h"
 #include "Util/Logger.h"
 #include "platform/signals/SignalEvents.h"
-#include "platform/win/Event.h"
-#include "platform/win/Strings.h"
+#include <stringapiset.h>
+#include <synchapi.h>
 
 #include <cerrno>
 #include <clocale>

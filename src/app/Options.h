@@ -2,7 +2,7 @@
 // The recorder's settings as read from the command line, with the defaults applied.
 
 #include "CommandLine.h"
-#include "platform/win/Handle.h"
+#include <handleapi.h>
 
 #include <cstdint>
 #include <string>

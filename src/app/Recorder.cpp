@@ -4,14 +4,13 @@
 #include "ScreenshotKeeper.h"
 #include "TargetWindows.h"
 #include "Util/Logger.h"
-#include "platform/win/Event.h"
-#include "platform/win/Process.h"
-#include "platform/win/Strings.h"
-#include "platform/win/Wait.h"
 #include "ring/Export.h"
 #include "ring/RemoveRingFiles.h"
 #include "ring/RingFile.h"
 #include "ring/RingPaths.h"
+#include <processthreadsapi.h>
+#include <stringapiset.h>
+#include <synchapi.h>
 
 #include <filesystem>
 #include <vector>

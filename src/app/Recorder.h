@@ -3,8 +3,8 @@
 // reacts to the save and cancel events and to the target's exit, and at the end exports the ring to NAME.mp4.
 
 #include "Capture/VideoCaptureControl.h"
-#include "platform/win/Handle.h"
-#include "platform/win/User.h"
+#include <handleapi.h>
+#include <winuser.h>
 
 #include <atomic>
 #include <cstdint>

@@ -1,11 +1,11 @@
 #include "RingRecovery.h"
 
 #include "Util/Logger.h"
-#include "platform/win/Strings.h"
 #include "ring/Export.h"
 #include "ring/RemoveRingFiles.h"
 #include "ring/RingMediaTypes.h"
 #include "ring/RingSurvey.h"
+#include <stringapiset.h>
 
 #include <cstdio>
 #include <cstring>

@@ -2,7 +2,7 @@
 
 #include "TextureToScreenshot.h"
 #include "Util/Logger.h"
-#include "platform/gdi/Image.h"
+#include <atlimage.h>
 
 ScreenshotKeeper::ScreenshotKeeper(std::uint32_t slotCount, std::uint32_t interval, bool everyFrame)
     : m_interval(interval == 0 ? 1 : interval), m_everyFrame(everyFrame),

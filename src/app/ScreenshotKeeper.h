@@ -2,8 +2,8 @@
 // Keeps a GPU copy of every interval-th offered frame in a small rotation of slots, and writes the kept
 // frames out as JPEG images when the capture stops.
 
-#include "platform/d3d/D3D11.h"
-#include "platform/win/ComPtr.h"
+#include <d3d11.h>
+#include <wrl/client.h>
 
 #include <cstdint>
 #include <string>

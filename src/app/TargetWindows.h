@@ -1,7 +1,7 @@
 #pragma once
 // The target process's windows: listed in choice order, their titles, and the monitor that holds a window.
 
-#include "platform/win/User.h"
+#include <winuser.h>
 
 #include <string>
 #include <vector>

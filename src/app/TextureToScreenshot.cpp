@@ -2,7 +2,7 @@
 
 #include "Util/HResultCheck.h"
 #include "Util/Logger.h"
-#include "platform/win/ComPtr.h"
+#include <wrl/client.h>
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/d3d/D3D11.h"
-#include "platform/gdi/Gdi.h"
+#include <d3d11.h>
+#include <wingdi.h>
 
 // Reads a BGRA texture back through a staging texture into a new bitmap; throws ComException or
 // std::runtime_error. The caller deletes the bitmap.

@@ -3,7 +3,7 @@
 // describing the two streams (either may be null). Every outcome is logged; writer creation failures throw
 // ComException.
 
-#include "platform/mf/MediaType.h"
+#include <mfobjects.h>
 
 #include <string>
 

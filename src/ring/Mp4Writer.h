@@ -4,8 +4,8 @@
 
 #include "SampleWriter.h"
 
-#include "platform/mf/Mfapi.h"
-#include "platform/win/ComPtr.h"
+#include <mfapi.h>
+#include <wrl/client.h>
 
 #include <string>
 

@@ -2,8 +2,8 @@
 // One encoded packet as a media sample: a memory buffer holding a copy of the bytes, time, duration, optional
 // attributes and flags.
 
-#include "platform/mf/Mfapi.h"
-#include "platform/win/ComPtr.h"
+#include <mfapi.h>
+#include <wrl/client.h>
 
 // Null when a step failed; the failing call is logged at ERROR. The attributes, when given, are copied onto
 // the sample and left as they are.

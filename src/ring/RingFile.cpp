@@ -3,7 +3,7 @@
 #include "RingPaths.h"
 
 #include "Util/Logger.h"
-#include "platform/win/File.h"
+#include <fileapi.h>
 
 #include <cstring>
 

@@ -8,7 +8,7 @@
 #include "RingMapping.h"
 #include "RingPacketHeader.h"
 
-#include "platform/win/Handle.h"
+#include <handleapi.h>
 
 #include <array>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #pragma once
 // A whole file mapped read-only. An empty file has no view and size 0.
 
-#include "platform/win/File.h"
+#include <fileapi.h>
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 #include "RingMediaTypes.h"
 
 #include "Util/HResultCheck.h"
-#include "platform/mf/Mfapi.h"
+#include <mfapi.h>
 
 #include <cstdint>
 

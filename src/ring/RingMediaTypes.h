@@ -4,8 +4,8 @@
 
 #include "KeyFrameProbe.h"
 
-#include "platform/mf/MediaType.h"
-#include "platform/win/ComPtr.h"
+#include <mfobjects.h>
+#include <wrl/client.h>
 
 // Throws ComException when a media type cannot be built.
 ComPtr<IMFMediaType> CreateVideoTypeFromKeyFrame(const KeyFrameInfo& keyFrame);

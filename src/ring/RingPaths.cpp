@@ -1,6 +1,6 @@
 #include "RingPaths.h"
 
-#include "platform/win/Strings.h"
+#include <stringapiset.h>
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 // Where replayed packets go: one call per sample and stream kind.
 
-#include "platform/mf/Sample.h"
+#include <mfobjects.h>
 
 class SampleWriter {
 public:

@@ -2,8 +2,8 @@
 // Reading captured textures back and collecting what capture sources report.
 
 #include "Util/ErrorSink.h"
-#include "platform/d3d/D3D11.h"
-#include "platform/win/ComPtr.h"
+#include <d3d11.h>
+#include <wrl/client.h>
 
 #include <cstdint>
 #include <mutex>

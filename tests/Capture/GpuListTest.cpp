@@ -4,7 +4,7 @@
 #include "Capture/GpuList.h"
 #include "Capture/D3DUtil.h"
 #include "Util/Logger.h"
-#include "platform/win/ComObject.h"
+#include <wrl/implements.h>
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // D3DSampleAllocator: copies into pooled textures, recycles them through tracked samples, grows when empty.
 
 #include "Capture/D3DSampleAllocator.h"
-#include "platform/mf/Mfapi.h"
+#include <mfapi.h>
 
 #include <gtest/gtest.h>
 

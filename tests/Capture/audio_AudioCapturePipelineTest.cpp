@@ -5,10 +5,11 @@
 #include "LogCapture.h"
 #include "ProcessRunner.h"
 #include "SourceTestSupport.h"
-#include "platform/audio/Mmdeviceapi.h"
-#include "platform/mf/ComClasses.h"
-#include "platform/win/ComObject.h"
-#include "platform/win/PropVariant.h"
+#include "platform/win/ClassRegistry.h"
+#include <combaseapi.h>
+#include <mmdeviceapi.h>
+#include <propidl.h>
+#include <wrl/implements.h>
 
 #include <gtest/gtest.h>
 

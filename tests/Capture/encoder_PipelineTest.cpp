@@ -11,11 +11,12 @@
 #include "MediaProbe.h"
 #include "SessionTestSupport.h"
 #include "TempDirectory.h"
-#include "platform/mf/CodecApi.h"
-#include "platform/mf/ComClasses.h"
 #include "ring/Export.h"
 #include "ring/RingFile.h"
 #include "transform_TestSupport.h"
+#include <codecapi.h>
+#include <combaseapi.h>
+#include <wmcodecdsp.h>
 
 #include <gtest/gtest.h>
 

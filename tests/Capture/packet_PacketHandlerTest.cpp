@@ -3,7 +3,7 @@
 #include "Capture/PacketHandler.h"
 #include "Capture/SinkNodeHolder.h"
 #include "RingTestSupport.h"
-#include "platform/mf/Mfapi.h"
+#include <mfapi.h>
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "Media/MediaSessionEventHandler.h"
 #include "SessionTestSupport.h"
 #include "Util/ErrorSink.h"
-#include "platform/mf/MfError.h"
+#include <mferror.h>
 
 #include <gtest/gtest.h>
 

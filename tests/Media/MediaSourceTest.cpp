@@ -1,7 +1,7 @@
 // MediaSource: construction, the operation queue and its events, and shutdown.
 
 #include "SourceTestSupport.h"
-#include "platform/mf/MfError.h"
+#include <mferror.h>
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "SourceTestSupport.h"
 #include "StderrCapture.h"
 #include "Util/Logger.h"
-#include "platform/mf/MfError.h"
+#include <mferror.h>
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include "Media/TopologyBranch.h"
 #include "Util/ComException.h"
-#include "platform/mf/Topology.h"
+#include <mfidl.h>
 
 #include <algorithm>
 #include <thread>

@@ -6,9 +6,8 @@
 
 #include "Media/MediaSource.h"
 #include "TestTransforms.h"
-#include "platform/mf/MediaSession.h"
-#include "platform/mf/Mfapi.h"
-#include "platform/mf/Sinks.h"
+#include <mfapi.h>
+#include <mfidl.h>
 
 #include <chrono>
 #include <functional>

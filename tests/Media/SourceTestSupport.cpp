@@ -1,6 +1,6 @@
 #include "SourceTestSupport.h"
 
-#include "platform/mf/MfError.h"
+#include <mferror.h>
 
 #include <thread>
 

@@ -1,7 +1,7 @@
 #include "TestTransforms.h"
 
-#include "platform/mf/DxgiBuffers.h"
-#include "platform/mf/MfError.h"
+#include <mferror.h>
+#include <mfidl.h>
 
 #include <cstring>
 

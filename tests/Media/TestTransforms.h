@@ -3,9 +3,9 @@
 // session: one synchronous, one asynchronous that answers from its own thread as the hardware codec
 // transforms do. Both record their calls and notice calls that overlap or come from more than one thread.
 
-#include "platform/mf/EventQueue.h"
-#include "platform/mf/Transform.h"
-#include "platform/win/ComObject.h"
+#include <mfobjects.h>
+#include <mftransform.h>
+#include <wrl/implements.h>
 
 #include <atomic>
 #include <chrono>

@@ -1,5 +1,5 @@
 #include "app/ScreenshotKeeper.h"
-#include "platform/d3d/D3D11.h"
+#include <d3d11.h>
 
 #include <gtest/gtest.h>
 

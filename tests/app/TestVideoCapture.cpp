@@ -2,7 +2,7 @@
 
 #include "Capture/RTCapture.h"
 #include "TestMediaTypes.h"
-#include "platform/mf/Mfapi.h"
+#include <mfapi.h>
 
 #include <chrono>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "AudioCaptureClient.h"
 
-#include "platform/mf/NoThrow.h"
+#include <wrl/implements.h>
 
 #include <utility>
 

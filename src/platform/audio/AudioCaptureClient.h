@@ -1,10 +1,10 @@
 #pragma once
 // Reads an audio client's capture buffer packet by packet. Used from one thread; it keeps its client alive.
 
-#include "Audioclient.h"
 #include "CapturePacketQueue.h"
 #include "LoopbackSource.h"
-#include "platform/win/ComObject.h"
+#include <audioclient.h>
+#include <wrl/implements.h>
 
 class AudioCaptureClient final : public ComObject<IAudioCaptureClient> {
 public:

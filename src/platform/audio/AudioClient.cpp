@@ -4,8 +4,8 @@
 #include "MixFormat.h"
 #include "PulseLoopbackSource.h"
 #include "SilentLoopbackSource.h"
-#include "platform/mf/NoThrow.h"
-#include "platform/win/PropVariant.h"
+#include <propidl.h>
+#include <wrl/implements.h>
 
 #include <algorithm>
 #include <cstring>

@@ -3,11 +3,11 @@
 // Start and Stop run and pause it, GetService hands out the capture client that reads it. Start, Stop and
 // Reset may come from another thread than the one reading packets.
 
-#include "Audioclient.h"
 #include "CapturePacketQueue.h"
 #include "LoopbackSource.h"
 #include "platform/pulse/Connection.h"
-#include "platform/win/ComObject.h"
+#include <audioclient.h>
+#include <wrl/implements.h>
 
 #include <memory>
 #include <mutex>

@@ -1,8 +1,9 @@
 #include "AudioDeviceEnumerator.h"
 
 #include "AudioEndpoint.h"
-#include "platform/mf/ComClasses.h"
-#include "platform/mf/NoThrow.h"
+#include "platform/win/ClassRegistry.h"
+#include <combaseapi.h>
+#include <wrl/implements.h>
 
 #include <chrono>
 

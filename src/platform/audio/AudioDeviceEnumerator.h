@@ -1,8 +1,8 @@
 #pragma once
 // The device enumerator: the default render endpoint, looked up on the sound server at every request.
 
-#include "Mmdeviceapi.h"
-#include "platform/win/ComObject.h"
+#include <mmdeviceapi.h>
+#include <wrl/implements.h>
 
 class AudioDeviceEnumerator final : public ComObject<IMMDeviceEnumerator> {
 public:

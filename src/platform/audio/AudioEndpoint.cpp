@@ -1,7 +1,7 @@
 #include "AudioEndpoint.h"
 
 #include "AudioClient.h"
-#include "platform/mf/NoThrow.h"
+#include <wrl/implements.h>
 
 #include <utility>
 

@@ -2,9 +2,9 @@
 // The default render endpoint: the sound server's default sink over a connection of its own, or, without a
 // connection, the silent stand-in device.
 
-#include "Mmdeviceapi.h"
 #include "platform/pulse/Connection.h"
-#include "platform/win/ComObject.h"
+#include <mmdeviceapi.h>
+#include <wrl/implements.h>
 
 #include <memory>
 

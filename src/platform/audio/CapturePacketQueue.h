@@ -3,7 +3,7 @@
 // read as packets of one device period, with the capture client's semantics. Overflow drops the oldest
 // frames and marks the next packet as a discontinuity. Writers and the reader may be on different threads.
 
-#include "Audioclient.h"
+#include <audioclient.h>
 
 #include <deque>
 #include <mutex>

@@ -1,6 +1,6 @@
 #include "LoopbackSource.h"
 
-#include "platform/win/Time.h"
+#include <processthreadsapi.h>
 
 INT64 PerformanceCounterHundredNanoseconds() {
     LARGE_INTEGER count{};

@@ -2,7 +2,7 @@
 // What fills an audio client's capture buffer: the sound server's monitor of the default output, or silence
 // at real-time pace while no output is reachable.
 
-#include "platform/win/WinTypes.h"
+#include <minwindef.h>
 
 class LoopbackSource {
 public:

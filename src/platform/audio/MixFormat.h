@@ -2,8 +2,8 @@
 // The one conversion between the backend's description of the default output and the wave formats that
 // audio clients hand out and accept.
 
-#include "Audioclient.h"
 #include "platform/pulse/SinkFormat.h"
+#include <audioclient.h>
 
 // 32-bit float at the output's rate and channels, described as WAVEFORMATEXTENSIBLE.
 WAVEFORMATEXTENSIBLE MixFormatOf(const pulse::SinkFormat& format);

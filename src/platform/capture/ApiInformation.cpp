@@ -1,4 +1,4 @@
-#include "ApiInformation.h"
+#include <winrt/Windows.Foundation.Metadata.h>
 
 #include <array>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "Direct3D11CaptureFrame.h"
+#include <winrt/Windows.Graphics.Capture.h>
 
 #include "FramePoolState.h"
 

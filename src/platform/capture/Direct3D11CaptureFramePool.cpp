@@ -1,4 +1,4 @@
-#include "Direct3D11CaptureFramePool.h"
+#include <winrt/Windows.Graphics.Capture.h>
 
 #include "FramePoolState.h"
 

@@ -1,6 +1,6 @@
-#include "Direct3D11Interop.h"
+#include <windows.graphics.directx.direct3d11.interop.h>
 
-#include "platform/win/ComObject.h"
+#include <wrl/implements.h>
 
 #include <utility>
 

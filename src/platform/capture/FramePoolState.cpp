@@ -1,7 +1,7 @@
 #include "FramePoolState.h"
 
-#include "Direct3D11CaptureFramePool.h"
 #include "FrameProducer.h"
+#include <winrt/Windows.Graphics.Capture.h>
 
 #include <ctime>
 

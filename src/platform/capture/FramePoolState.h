@@ -2,12 +2,11 @@
 // The shared state of a frame pool: its textures with their states, the queue of finished frames, the
 // FrameArrived handlers and the thread that fills the textures from the X display.
 
-#include "CaptureTypes.h"
-#include "Direct3D11Interop.h"
-#include "GraphicsCaptureItem.h"
 #include "HandlerList.h"
 #include "platform/d3d/Texture2D.h"
 #include "platform/x11/FrameTarget.h"
+#include <windows.graphics.directx.direct3d11.interop.h>
+#include <winrt/Windows.Graphics.Capture.h>
 
 #include <atomic>
 #include <memory>

@@ -1,9 +1,9 @@
 #include "FrameProducer.h"
 
-#include "platform/d3d/DxgiTypes.h"
 #include "platform/x11/CaptureExtensions.h"
 #include "platform/x11/ScreenSource.h"
 #include "platform/x11/WindowSource.h"
+#include <dxgitype.h>
 
 #include <algorithm>
 #include <chrono>

@@ -2,9 +2,8 @@
 // The thread that fills a frame pool: it waits for changes of the window or monitor, grabs at most once per
 // display refresh into a texture the pool lends it, and announces the frame. Its first frame comes at once.
 
-#include "CaptureTypes.h"
-#include "GraphicsCaptureItem.h"
 #include "platform/x11/FrameTarget.h"
+#include <winrt/Windows.Graphics.Capture.h>
 
 #include <atomic>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "GraphicsCaptureAccess.h"
+#include <winrt/Windows.Graphics.Capture.h>
 
 #include "platform/x11/CaptureExtensions.h"
 

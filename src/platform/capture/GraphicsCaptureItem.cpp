@@ -1,8 +1,18 @@
-#include "GraphicsCaptureItem.h"
+#include <winrt/Windows.Graphics.Capture.h>
 
-#include "platform/win/Strings.h"
+#include "HandlerList.h"
 #include "platform/x11/Monitors.h"
 #include "platform/x11/WindowQueries.h"
+#include <stringapiset.h>
+
+struct GraphicsCaptureItem::State {
+    bool window = false;
+    std::uint32_t id = 0;
+    SizeInt32 size;
+    std::wstring name;
+    HandlerList<const GraphicsCaptureItem&> closedHandlers;
+    std::atomic<bool> closed{false};
+};
 
 SizeInt32 GraphicsCaptureItem::Size() const { return m_state ? m_state->size : SizeInt32{}; }
 

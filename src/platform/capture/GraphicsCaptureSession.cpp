@@ -1,4 +1,4 @@
-#include "GraphicsCaptureSession.h"
+#include <winrt/Windows.Graphics.Capture.h>
 
 #include "FramePoolState.h"
 #include "platform/x11/CaptureExtensions.h"

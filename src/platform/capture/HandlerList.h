@@ -1,7 +1,7 @@
 #pragma once
 // Registered event handlers, added and removed by token, called outside the lock.
 
-#include "CaptureTypes.h"
+#include <winrt/Windows.Graphics.Capture.h>
 
 #include <functional>
 #include <map>

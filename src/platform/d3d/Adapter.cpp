@@ -1,8 +1,8 @@
 #include "Adapter.h"
 
 #include "Output.h"
-#include "platform/win/Strings.h"
 #include "platform/x11/Monitors.h"
+#include <stringapiset.h>
 
 #include <algorithm>
 #include <utility>

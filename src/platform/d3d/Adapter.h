@@ -2,8 +2,8 @@
 // A DXGI adapter: one DRM device, or the CPU when the machine has none. The display adapter (the first one)
 // owns the outputs, which are the current RandR monitors.
 
-#include "Dxgi.h"
-#include "platform/win/ComObject.h"
+#include <dxgi.h>
+#include <wrl/implements.h>
 
 struct AdapterInfo {
     DXGI_ADAPTER_DESC1 desc{};

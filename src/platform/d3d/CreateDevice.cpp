@@ -1,6 +1,6 @@
-#include "D3D11.h"
 #include "Device.h"
 #include "platform/win/LargeBuffers.h"
+#include <d3d11.h>
 
 #include <algorithm>
 

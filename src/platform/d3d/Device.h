@@ -2,9 +2,9 @@
 // The Direct3D 11 device: creates CPU-memory textures, owns the immediate context and the recursive lock of
 // ID3D11Multithread, and answers as an IDXGIDevice of its adapter.
 
-#include "D3D11.h"
 #include "ImmediateContext.h"
-#include "platform/win/ComObject.h"
+#include <d3d11.h>
+#include <wrl/implements.h>
 
 #include <atomic>
 #include <mutex>

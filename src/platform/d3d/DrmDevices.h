@@ -1,7 +1,7 @@
 #pragma once
 // The GPUs of the machine as DRM render nodes in sysfs, with what DXGI reports of an adapter.
 
-#include "DxgiTypes.h"
+#include <dxgitype.h>
 
 #include <filesystem>
 #include <string>

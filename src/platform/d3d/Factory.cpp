@@ -1,7 +1,7 @@
 #include "Factory.h"
 
 #include "DrmDevices.h"
-#include "platform/win/Strings.h"
+#include <stringapiset.h>
 
 #include <algorithm>
 #include <cstdio>

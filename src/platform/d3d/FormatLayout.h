@@ -1,7 +1,7 @@
 #pragma once
 // How each texture format lies in memory: planes, bytes per pixel and the row divisor of chroma planes.
 
-#include "DxgiTypes.h"
+#include <dxgitype.h>
 
 struct PlaneLayout {
     UINT bytesPerPixel; // bytes per luma-column pixel in this plane's rows

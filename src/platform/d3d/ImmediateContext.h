@@ -2,7 +2,7 @@
 // The device's immediate context. It lives inside its device and counts references on it, so neither outlives
 // the other. With multithread protection on, each call holds the device lock.
 
-#include "D3D11.h"
+#include <d3d11.h>
 
 class Device;
 

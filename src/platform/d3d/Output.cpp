@@ -1,7 +1,7 @@
 #include "Output.h"
 
-#include "D3D11.h"
 #include "OutputDuplication.h"
+#include <d3d11.h>
 
 #include <utility>
 

@@ -1,8 +1,8 @@
 #pragma once
 // A DXGI output: one monitor as its adapter saw it when the output was enumerated.
 
-#include "Dxgi.h"
-#include "platform/win/ComObject.h"
+#include <dxgi.h>
+#include <wrl/implements.h>
 
 class Output final : public ComObject<IDXGIOutput1> {
 public:

@@ -2,9 +2,9 @@
 // Desktop duplication of one monitor: the monitor's area of the root window, grabbed into one desktop texture
 // that every acquired frame hands out again. Access is lost when the monitor's area changes.
 
-#include "D3D11.h"
 #include "Texture2D.h"
-#include "platform/win/ComObject.h"
+#include <d3d11.h>
+#include <wrl/implements.h>
 
 #include <memory>
 #include <mutex>

@@ -1,7 +1,7 @@
 #include "Texture2D.h"
 
 #include "platform/x11/PixelCopy.h"
-#include "platform/x11/ShmSegment.h"
+#include "platform/x11/SharedMemory.h"
 
 #include <algorithm>
 #include <condition_variable>

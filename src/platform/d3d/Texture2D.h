@@ -7,9 +7,9 @@
 // SubresourceData says so first: PrepareForWrite before overwriting them, PrepareBytes before reading or
 // changing them in place. Only a reader of the colour channels reads through to the source (BeginColourRead).
 
-#include "D3D11.h"
 #include "FormatLayout.h"
-#include "platform/win/ComObject.h"
+#include <d3d11.h>
+#include <wrl/implements.h>
 
 #include <atomic>
 #include <cstddef>

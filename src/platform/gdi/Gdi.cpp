@@ -1,6 +1,6 @@
-#include "Gdi.h"
+#include <wingdi.h>
 
-#include "platform/win/WinTypes.h"
+#include <minwindef.h>
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
-#include "Image.h"
+#include <atlimage.h>
 
 #include "platform/jpeg/JpegWriter.h"
-#include "platform/win/Strings.h"
+#include <stringapiset.h>
 
 #include <algorithm>
 #include <cwctype>

@@ -5,10 +5,10 @@
 // MF_TRANSFORM_ASYNC_UNLOCK. The attribute store is the inner transform's, so what the client sets there
 // (MF_LOW_LATENCY) reaches it; ICodecAPI is passed on when the inner transform has it.
 
-#include "CodecApi.h"
-#include "EventQueue.h"
-#include "Transform.h"
-#include "platform/win/ComObject.h"
+#include <codecapi.h>
+#include <mfobjects.h>
+#include <mftransform.h>
+#include <wrl/implements.h>
 
 #include <deque>
 #include <mutex>

@@ -1,6 +1,6 @@
 #include "AttributeStore.h"
 
-#include "MfError.h"
+#include <mferror.h>
 
 #include <cstring>
 #include <cwchar>

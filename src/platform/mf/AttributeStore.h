@@ -2,7 +2,7 @@
 // The value store behind every IMFAttributes object: items in insertion order, each a PROPVARIANT of one of
 // the attribute kinds. All members take the store's lock, which LockStore can hold across calls.
 
-#include "Attributes.h"
+#include <mfobjects.h>
 
 #include <mutex>
 #include <vector>

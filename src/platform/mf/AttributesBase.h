@@ -3,8 +3,7 @@
 // object's AttributeStore.
 
 #include "AttributeStore.h"
-#include "NoThrow.h"
-#include "platform/win/ComObject.h"
+#include <wrl/implements.h>
 
 template <class... Interfaces>
 class AttributesBase : public ComObject<Interfaces...> {

@@ -3,8 +3,8 @@
 #include "AudioTypes.h"
 #include "CodecResult.h"
 #include "EncodedOutput.h"
-#include "MfGuids.h"
 #include "SampleData.h"
+#include <mfapi.h>
 
 #include <array>
 #include <vector>

@@ -2,8 +2,8 @@
 
 #include "AudioTypes.h"
 #include "CodecResult.h"
-#include "MfGuids.h"
 #include "SampleData.h"
+#include <mfapi.h>
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "AudioTypes.h"
 
-#include "MfError.h"
-#include "MfGuids.h"
 #include "TransformBase.h"
+#include <mfapi.h>
+#include <mferror.h>
 
 namespace {
 

@@ -1,10 +1,10 @@
 #pragma once
 // Reading and building uncompressed audio types (16-bit PCM, 32-bit float) for the audio transforms.
 
-#include "MediaType.h"
 #include "SampleData.h"
 #include "platform/av/AudioResampler.h"
-#include "platform/win/ComPtr.h"
+#include <mfobjects.h>
+#include <wrl/client.h>
 
 // MF_E_INVALIDMEDIATYPE unless the type is 16-bit PCM or 32-bit float audio with 1 to 8 channels at a rate up
 // to 384 kHz, its block alignment (when given) matching.

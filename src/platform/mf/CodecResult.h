@@ -1,8 +1,8 @@
 #pragma once
 // The result code a transform returns for a backend's status.
 
-#include "MfError.h"
 #include "platform/av/CodecTypes.h"
+#include <mferror.h>
 
 inline HRESULT HResultFromCodecStatus(av::CodecStatus status) {
     switch (status) {

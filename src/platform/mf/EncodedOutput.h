@@ -1,9 +1,9 @@
 #pragma once
 // The samples an encoder transform has made from its backend's packets and not yet handed out.
 
-#include "Transform.h"
 #include "platform/av/CodecTypes.h"
-#include "platform/win/ComPtr.h"
+#include <mftransform.h>
+#include <wrl/client.h>
 
 #include <deque>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "EncoderProperties.h"
 
-#include "MfError.h"
+#include <mferror.h>
 
 namespace {
 

@@ -2,7 +2,7 @@
 // The ICodecAPI properties of the platform's video encoders and their values. Settings that shape the stream
 // can change only between streams; a forced key frame can be asked for at any time.
 
-#include "CodecApi.h"
+#include <codecapi.h>
 
 #include <optional>
 

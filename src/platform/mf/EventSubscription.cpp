@@ -1,7 +1,7 @@
 #include "EventSubscription.h"
 
-#include "MfError.h"
-#include "NoThrow.h"
+#include <mferror.h>
+#include <wrl/implements.h>
 
 HRESULT EventSubscription::Start(IMFMediaEventGenerator* generator, std::shared_ptr<SerialExecutor> executor,
                                  Handler handler, ComPtr<EventSubscription>& subscription) {

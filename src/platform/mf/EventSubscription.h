@@ -5,9 +5,9 @@
 // The subscription holds no reference on the generator: the session keeps the generator alive until it
 // detaches.
 
-#include "EventQueue.h"
 #include "SerialExecutor.h"
-#include "platform/win/ComObject.h"
+#include <mfobjects.h>
+#include <wrl/implements.h>
 
 #include <functional>
 #include <memory>

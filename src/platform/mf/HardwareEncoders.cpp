@@ -1,10 +1,10 @@
 #include "HardwareEncoders.h"
 
 #include "AsyncTransform.h"
-#include "MfGuids.h"
 #include "VideoEncoderTransform.h"
 #include "platform/av/VideoEncoder.h"
-#include "platform/win/Strings.h"
+#include <mfapi.h>
+#include <stringapiset.h>
 
 #include <cwchar>
 

@@ -1,7 +1,7 @@
 #include "MediaTypeFormat.h"
 
-#include "MfError.h"
-#include "MfGuids.h"
+#include <mfapi.h>
+#include <mferror.h>
 
 #include <array>
 #include <cstring>

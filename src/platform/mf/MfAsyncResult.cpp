@@ -1,6 +1,6 @@
 #include "MfAsyncResult.h"
 
-#include "NoThrow.h"
+#include <wrl/implements.h>
 
 namespace {
 

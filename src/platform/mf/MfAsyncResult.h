@@ -1,8 +1,8 @@
 #pragma once
 // The platform's IMFAsyncResult: the callback to invoke, the caller's state and an optional object.
 
-#include "Async.h"
-#include "platform/win/ComObject.h"
+#include <mfobjects.h>
+#include <wrl/implements.h>
 
 #include <atomic>
 

@@ -1,5 +1,5 @@
 #include "AttributesBase.h"
-#include "NoThrow.h"
+#include <wrl/implements.h>
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "DxgiBuffers.h"
-#include "MfError.h"
-#include "NoThrow.h"
-#include "platform/d3d/D3D11.h"
+#include <d3d11.h>
+#include <mferror.h>
+#include <mfidl.h>
+#include <wrl/implements.h>
 
 #include <atomic>
 #include <condition_variable>

@@ -1,7 +1,7 @@
 #include "MfDxgiSurfaceBuffer.h"
 
-#include "MfError.h"
-#include "NoThrow.h"
+#include <mferror.h>
+#include <wrl/implements.h>
 
 #include <cstring>
 

@@ -2,9 +2,9 @@
 // A media buffer over one subresource of a texture. Lock2D hands out the texture's own rows; Lock hands out a
 // packed copy that is written back on Unlock, as the Windows buffer does with its system-memory copy.
 
-#include "DxgiBuffers.h"
 #include "platform/d3d/Texture2D.h"
-#include "platform/win/ComObject.h"
+#include <mfidl.h>
+#include <wrl/implements.h>
 
 #include <mutex>
 #include <vector>

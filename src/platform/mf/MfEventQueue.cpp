@@ -1,6 +1,6 @@
-#include "EventQueue.h"
-#include "MfError.h"
-#include "NoThrow.h"
+#include <mferror.h>
+#include <mfobjects.h>
+#include <wrl/implements.h>
 
 #include <condition_variable>
 #include <deque>

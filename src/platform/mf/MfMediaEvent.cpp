@@ -1,6 +1,6 @@
 #include "AttributesBase.h"
-#include "MediaEvent.h"
-#include "NoThrow.h"
+#include <mfobjects.h>
+#include <wrl/implements.h>
 
 namespace {
 

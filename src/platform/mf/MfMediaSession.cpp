@@ -1,8 +1,8 @@
 #include "MfMediaSession.h"
 
-#include "MfError.h"
-#include "NoThrow.h"
 #include "SystemClock.h"
+#include <mferror.h>
+#include <wrl/implements.h>
 
 #include <algorithm>
 

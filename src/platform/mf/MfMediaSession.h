@@ -5,8 +5,8 @@
 // every branch.
 
 #include "EventSubscription.h"
-#include "MediaSession.h"
 #include "SessionBranch.h"
+#include <mfidl.h>
 
 #include <deque>
 #include <functional>

@@ -1,7 +1,7 @@
 #include "AttributesBase.h"
-#include "MediaType.h"
-#include "MfGuids.h"
-#include "NoThrow.h"
+#include <mfapi.h>
+#include <mfobjects.h>
+#include <wrl/implements.h>
 
 namespace {
 

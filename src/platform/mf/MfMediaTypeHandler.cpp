@@ -1,7 +1,7 @@
 #include "MfMediaTypeHandler.h"
 
-#include "MfError.h"
-#include "MfGuids.h"
+#include <mfapi.h>
+#include <mferror.h>
 
 bool MfMediaTypeHandler::IsOffered(IMFMediaType* type) const {
     for (const auto& offered : m_types) {

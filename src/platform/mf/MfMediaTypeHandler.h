@@ -2,8 +2,8 @@
 // The media type handler of a stream descriptor or a stream sink: a fixed list of offered types and the
 // current one.
 
-#include "Descriptors.h"
-#include "platform/win/ComObject.h"
+#include <mfidl.h>
+#include <wrl/implements.h>
 
 #include <mutex>
 #include <vector>

@@ -1,5 +1,5 @@
-#include "MediaBuffer.h"
-#include "NoThrow.h"
+#include <mfobjects.h>
+#include <wrl/implements.h>
 
 #include <algorithm>
 #include <atomic>

@@ -1,10 +1,10 @@
 // Platform start-up and the work-queue entry points.
 
 #include "MfAsyncResult.h"
-#include "Mfapi.h"
-#include "NoThrow.h"
 #include "WorkQueue.h"
 #include "platform/win/LargeBuffers.h"
+#include <mfapi.h>
+#include <wrl/implements.h>
 
 #include <memory>
 #include <mutex>

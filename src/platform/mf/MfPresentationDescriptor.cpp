@@ -1,6 +1,6 @@
 #include "AttributesBase.h"
-#include "Descriptors.h"
-#include "NoThrow.h"
+#include <mfidl.h>
+#include <wrl/implements.h>
 
 #include <mutex>
 #include <vector>

@@ -1,7 +1,7 @@
 #include "AttributesBase.h"
-#include "MfError.h"
-#include "NoThrow.h"
-#include "Sample.h"
+#include <mferror.h>
+#include <mfobjects.h>
+#include <wrl/implements.h>
 
 #include <cstring>
 #include <mutex>

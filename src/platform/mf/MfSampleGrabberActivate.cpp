@@ -1,7 +1,7 @@
 #include "AttributesBase.h"
-#include "MfError.h"
 #include "MfSampleGrabberSink.h"
-#include "NoThrow.h"
+#include <mferror.h>
+#include <wrl/implements.h>
 
 #include <mutex>
 

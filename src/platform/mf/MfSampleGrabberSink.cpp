@@ -1,9 +1,9 @@
 #include "MfSampleGrabberSink.h"
 
-#include "MfError.h"
 #include "MfMediaTypeHandler.h"
-#include "NoThrow.h"
 #include "SystemClock.h"
+#include <mferror.h>
+#include <wrl/implements.h>
 
 #include <chrono>
 

@@ -3,8 +3,8 @@
 // sink the session starts and stops it through. Each sample goes to the callback as one contiguous block,
 // after which the stream sink asks for the next one.
 
-#include "Sinks.h"
-#include "platform/win/ComObject.h"
+#include <mfidl.h>
+#include <wrl/implements.h>
 
 #include <condition_variable>
 #include <mutex>

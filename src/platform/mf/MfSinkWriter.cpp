@@ -1,10 +1,10 @@
 #include "MediaTypeFormat.h"
-#include "MfError.h"
-#include "MfGuids.h"
-#include "NoThrow.h"
-#include "SinkWriter.h"
 #include "platform/av/Mp4Muxer.h"
-#include "platform/win/Strings.h"
+#include <mfapi.h>
+#include <mferror.h>
+#include <mfreadwrite.h>
+#include <stringapiset.h>
+#include <wrl/implements.h>
 
 #include <algorithm>
 #include <cerrno>

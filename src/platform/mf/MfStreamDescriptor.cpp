@@ -1,7 +1,7 @@
 #include "AttributesBase.h"
-#include "Descriptors.h"
 #include "MfMediaTypeHandler.h"
-#include "NoThrow.h"
+#include <mfidl.h>
+#include <wrl/implements.h>
 
 namespace {
 

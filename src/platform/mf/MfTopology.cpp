@@ -1,7 +1,7 @@
 #include "AttributesBase.h"
-#include "MfError.h"
-#include "NoThrow.h"
-#include "Topology.h"
+#include <mferror.h>
+#include <mfidl.h>
+#include <wrl/implements.h>
 
 #include <algorithm>
 #include <atomic>

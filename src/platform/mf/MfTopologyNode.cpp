@@ -1,6 +1,6 @@
 #include "MfTopologyNode.h"
 
-#include "MfError.h"
+#include <mferror.h>
 
 #include <atomic>
 #include <mutex>

@@ -3,7 +3,7 @@
 // upstream one; a node that goes away disconnects itself from both sides, so no link ever dangles.
 
 #include "AttributesBase.h"
-#include "Topology.h"
+#include <mfidl.h>
 
 #include <vector>
 

@@ -1,8 +1,8 @@
 #include "MfTrackedSample.h"
 
-#include "MfError.h"
-#include "NoThrow.h"
-#include "platform/d3d/D3D11.h"
+#include <d3d11.h>
+#include <mferror.h>
+#include <wrl/implements.h>
 
 #include <cassert>
 

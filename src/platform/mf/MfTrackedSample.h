@@ -4,8 +4,8 @@
 // lives on in whatever reference the allocator keeps. The sample's own state is a platform sample it forwards
 // to.
 
-#include "DxgiBuffers.h"
-#include "platform/win/ComPtr.h"
+#include <mfidl.h>
+#include <wrl/client.h>
 
 #include <atomic>
 #include <mutex>

@@ -1,14 +1,15 @@
 // The platform's transforms and MFTEnumEx over them.
 
-#include "PlatformTransforms.h"
 #include "AudioEncoderTransform.h"
 #include "AudioResamplerTransform.h"
-#include "ComClasses.h"
 #include "HardwareEncoders.h"
-#include "MfGuids.h"
 #include "TransformRegistry.h"
 #include "VideoEncoderTransform.h"
 #include "VideoProcessorTransform.h"
+#include "platform/win/ClassRegistry.h"
+#include <combaseapi.h>
+#include <mfapi.h>
+#include <wmcodecdsp.h>
 
 namespace {
 
@@ -88,6 +89,15 @@ std::vector<TransformClass> PlatformClasses() {
 const TransformRegistry& TransformRegistry::Platform() {
     static const TransformRegistry registry(PlatformClasses());
     return registry;
+}
+
+bool RegisterPlatformTransformClasses() {
+    SetPlatformClassLookup([](REFCLSID clsid, REFIID riid, void** ppv) {
+        ComPtr<IMFTransform> transform;
+        const HRESULT hr = TransformRegistry::Platform().Create(clsid, &transform);
+        return SUCCEEDED(hr) ? transform->QueryInterface(riid, ppv) : hr;
+    });
+    return true;
 }
 
 HRESULT MFTEnumEx(GUID guidCategory, UINT32 Flags, const MFT_REGISTER_TYPE_INFO* pInputType,

@@ -1,8 +1,8 @@
 #pragma once
 // Small sample helpers the transforms share: samples made from bytes, and reading a sample's bytes.
 
-#include "Sample.h"
-#include "platform/win/ComPtr.h"
+#include <mfobjects.h>
+#include <wrl/client.h>
 
 #include <cstddef>
 #include <vector>

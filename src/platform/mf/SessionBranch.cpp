@@ -1,8 +1,8 @@
 #include "SessionBranch.h"
 
-#include "MfError.h"
-#include "NoThrow.h"
 #include "SystemClock.h"
+#include <mferror.h>
+#include <wrl/implements.h>
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "SessionTopology.h"
 
-#include "MfError.h"
-#include "NoThrow.h"
+#include <mferror.h>
+#include <wrl/implements.h>
 
 #include <algorithm>
 

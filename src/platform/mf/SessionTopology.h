@@ -1,11 +1,9 @@
 #pragma once
 // Reads a topology into the straight branches a media session runs: source stream → transforms → stream sink.
 
-#include "Sinks.h"
-#include "SourceInterfaces.h"
-#include "Topology.h"
-#include "Transform.h"
-#include "platform/win/ComPtr.h"
+#include <mfidl.h>
+#include <mftransform.h>
+#include <wrl/client.h>
 
 #include <vector>
 

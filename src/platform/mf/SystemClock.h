@@ -1,7 +1,7 @@
 #pragma once
 // The clock a media session starts its sinks with: the monotonic clock in 100-ns units.
 
-#include "Sinks.h"
+#include <mfidl.h>
 
 #include <chrono>
 

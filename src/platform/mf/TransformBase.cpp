@@ -1,6 +1,6 @@
 #include "TransformBase.h"
 
-#include "MfGuids.h"
+#include <mfapi.h>
 
 HRESULT CopyMediaType(IMFMediaType* source, ComPtr<IMFMediaType>& copy) {
     if (source == nullptr)

@@ -3,9 +3,9 @@
 // argument checks with the Windows result codes, current types kept as copies, the transform's attribute
 // store and one lock around every call. The transform itself supplies its types and its processing.
 
-#include "MfError.h"
-#include "NoThrow.h"
-#include "Transform.h"
+#include <mferror.h>
+#include <mftransform.h>
+#include <wrl/implements.h>
 
 #include <mutex>
 

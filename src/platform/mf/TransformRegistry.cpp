@@ -1,7 +1,7 @@
 #include "TransformRegistry.h"
 
-#include "ComClasses.h"
-#include "NoThrow.h"
+#include <combaseapi.h>
+#include <wrl/implements.h>
 
 namespace {
 

@@ -3,7 +3,7 @@
 // hardware), friendly name, declared input and output types, vendor (hardware only) and a factory. The
 // platform's own list holds its transforms; other lists (in tests) hold whatever they are given.
 
-#include "TransformEnum.h"
+#include <mftransform.h>
 
 #include <functional>
 #include <string>

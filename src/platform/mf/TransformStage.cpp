@@ -1,6 +1,6 @@
 #include "TransformStage.h"
 
-#include "MfError.h"
+#include <mferror.h>
 
 HRESULT TransformStage::Prepare() {
     ComPtr<IMFAttributes> attributes;

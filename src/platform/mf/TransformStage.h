@@ -4,8 +4,8 @@
 // METransformHaveOutput. Samples waiting to enter the transform queue here, and the branch asks its source
 // for more only once every such queue is empty, so a slow transform never builds a backlog.
 
-#include "Transform.h"
-#include "platform/win/ComPtr.h"
+#include <mftransform.h>
+#include <wrl/client.h>
 
 #include <deque>
 

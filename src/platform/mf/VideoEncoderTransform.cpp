@@ -2,9 +2,8 @@
 
 #include "CodecResult.h"
 #include "EncodedOutput.h"
-#include "MfGuids.h"
 #include "SampleData.h"
-#include "VideoFormatGuids.h"
+#include <mfapi.h>
 
 namespace {
 

@@ -6,12 +6,12 @@
 // Input pictures are read in place (texture-backed samples included) and carry their attributes, time and
 // duration to the access unit made from them.
 
-#include "CodecApi.h"
 #include "EncodedOutput.h"
 #include "EncoderProperties.h"
 #include "TransformBase.h"
 #include "VideoPicture.h"
 #include "platform/av/VideoEncoder.h"
+#include <codecapi.h>
 
 #include <deque>
 #include <memory>

@@ -2,10 +2,9 @@
 
 #include "MfDxgiSurfaceBuffer.h"
 
-#include "MfError.h"
-#include "MfGuids.h"
-#include "VideoFormatGuids.h"
-#include "platform/d3d/D3D11.h"
+#include <d3d11.h>
+#include <mfapi.h>
+#include <mferror.h>
 
 namespace {
 

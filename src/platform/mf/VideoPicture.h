@@ -2,9 +2,9 @@
 // The pixels of a video sample, locked in place: a texture-backed buffer through IMF2DBuffer (the texture's
 // own rows), a plain memory buffer with the type's stride. Nothing is copied.
 
-#include "DxgiBuffers.h"
-#include "MediaType.h"
-#include "platform/win/ComPtr.h"
+#include <mfidl.h>
+#include <mfobjects.h>
+#include <wrl/client.h>
 
 // What a transform expects a picture to be.
 struct PictureFormat {

@@ -1,8 +1,7 @@
 #include "VideoProcessorTransform.h"
 
-#include "MfGuids.h"
-#include "TransformEnum.h"
-#include "VideoFormatGuids.h"
+#include <mfapi.h>
+#include <mftransform.h>
 
 HRESULT VideoProcessorTransform::Create(IMFTransform** transform) {
     if (transform == nullptr)

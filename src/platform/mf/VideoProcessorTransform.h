@@ -7,9 +7,9 @@
 
 #include "TransformBase.h"
 #include "VideoPicture.h"
-#include "VideoProcessorControl.h"
 #include "VideoSamplePool.h"
 #include "platform/yuv/FrameConverter.h"
+#include <mfidl.h>
 
 class VideoProcessorTransform final : public TransformBase<IMFVideoProcessorControl> {
 public:

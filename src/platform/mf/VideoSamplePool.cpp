@@ -1,6 +1,6 @@
 #include "VideoSamplePool.h"
 
-#include "MfGuids.h"
+#include <mfapi.h>
 
 HRESULT VideoSamplePool::Allocate(ComPtr<IMFSample>& sample) {
     sample = nullptr;

@@ -2,10 +2,10 @@
 // Output samples of one picture format that come back when their last holder lets go, so steady streaming
 // allocates no pictures. With a device the samples wrap textures of it; without one, memory buffers.
 
-#include "Async.h"
 #include "VideoPicture.h"
-#include "platform/d3d/D3D11.h"
-#include "platform/win/ComObject.h"
+#include <d3d11.h>
+#include <mfobjects.h>
+#include <wrl/implements.h>
 
 #include <mutex>
 #include <vector>

@@ -1,7 +1,7 @@
 #include "WorkQueue.h"
 
-#include "MfError.h"
-#include "NoThrow.h"
+#include <mferror.h>
+#include <wrl/implements.h>
 
 #include <algorithm>
 #include <condition_variable>

@@ -2,8 +2,8 @@
 // The pool of worker threads behind the platform's standard work queues. Items start in the order they were
 // queued; several may run at once.
 
-#include "Async.h"
-#include "platform/win/ComPtr.h"
+#include <mfobjects.h>
+#include <wrl/client.h>
 
 #include <memory>
 

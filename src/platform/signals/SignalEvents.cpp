@@ -1,6 +1,6 @@
 #include "SignalEvents.h"
 
-#include "platform/win/Event.h"
+#include <synchapi.h>
 
 #include <cerrno>
 #include <csignal>

@@ -3,7 +3,7 @@
 // SIGTERM and SIGINT set the cancel event. Construct it before any other thread starts, so that every
 // thread inherits the blocked signal mask and the signals reach only its own watcher thread.
 
-#include "platform/win/Handle.h"
+#include <handleapi.h>
 
 #include <thread>
 

@@ -1,7 +1,7 @@
-#include "CommandLine.h"
+#include <shellapi.h>
 
 #include "CommandLineQuoting.h"
-#include "Strings.h"
+#include <stringapiset.h>
 
 #include <climits>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "Debug.h"
+#include <debugapi.h>
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "Event.h"
+#include <synchapi.h>
 
 #include "EventSignal.h"
 #include "HandleTable.h"

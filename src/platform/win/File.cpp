@@ -1,9 +1,9 @@
-#include "File.h"
+#include <fileapi.h>
 
 #include "HandleTable.h"
-#include "Strings.h"
 #include "SystemError.h"
 #include "ViewRegistry.h"
+#include <stringapiset.h>
 
 #include <cerrno>
 #include <fcntl.h>

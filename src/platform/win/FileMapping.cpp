@@ -1,4 +1,4 @@
-#include "File.h"
+#include <fileapi.h>
 
 #include "HandleTable.h"
 #include "SystemError.h"

@@ -1,4 +1,4 @@
-#include "Handle.h"
+#include <handleapi.h>
 
 #include "HandleTable.h"
 #include "SystemError.h"

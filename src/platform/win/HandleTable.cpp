@@ -1,7 +1,7 @@
 #include "HandleTable.h"
 
-#include "Handle.h"
 #include "SystemError.h"
+#include <handleapi.h>
 
 #include <cerrno>
 #include <fcntl.h>

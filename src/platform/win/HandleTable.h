@@ -2,7 +2,7 @@
 // What each descriptor handed out as a handle is, so that waiting, resetting and closing treat it right.
 // Descriptors missing from the table (inherited from the parent) are treated as manual-reset events.
 
-#include "WinTypes.h"
+#include <minwindef.h>
 
 #include <mutex>
 #include <optional>

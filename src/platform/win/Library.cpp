@@ -1,6 +1,6 @@
-#include "Library.h"
+#include <libloaderapi.h>
 
-#include "Strings.h"
+#include <stringapiset.h>
 
 #include <dlfcn.h>
 

@@ -1,4 +1,4 @@
-#include "Process.h"
+#include <processthreadsapi.h>
 
 #include "HandleTable.h"
 #include "SystemError.h"

@@ -1,4 +1,4 @@
-#include "PropVariant.h"
+#include <propidl.h>
 
 #include <cstdlib>
 #include <cstring>

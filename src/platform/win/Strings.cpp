@@ -1,4 +1,4 @@
-#include "Strings.h"
+#include <stringapiset.h>
 
 #include <cwchar>
 

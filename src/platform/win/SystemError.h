@@ -1,7 +1,7 @@
 #pragma once
 // Linux errno values as Win32 error codes.
 
-#include "WinTypes.h"
+#include <minwindef.h>
 
 DWORD Win32ErrorFromErrno(int error);
 void SetLastErrorFromErrno(int error);

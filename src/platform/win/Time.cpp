@@ -1,8 +1,8 @@
-#include "Time.h"
+#include <processthreadsapi.h>
 
-#include "Strings.h"
 #include "SystemError.h"
-#include "Wait.h"
+#include <stringapiset.h>
+#include <synchapi.h>
 
 #include <cerrno>
 #include <ctime>

@@ -1,8 +1,8 @@
-#include "User.h"
+#include <winuser.h>
 
-#include "Strings.h"
 #include "platform/x11/Monitors.h"
 #include "platform/x11/WindowQueries.h"
+#include <stringapiset.h>
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,7 @@
 #include "ShmSegment.h"
 
 #include "Connection.h"
+#include "SharedMemory.h"
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -17,19 +18,6 @@ void ShmSegment::Release() {
     shmdt(m_data);
     m_data = nullptr;
     m_size = 0;
-}
-
-std::byte* AttachNewSegment(std::size_t size, int& id) {
-    id = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
-    if (id < 0)
-        return nullptr;
-    void* data = shmat(id, nullptr, 0);
-    shmctl(id, IPC_RMID, nullptr);
-    if (data == reinterpret_cast<void*>(-1)) {
-        id = -1;
-        return nullptr;
-    }
-    return static_cast<std::byte*>(data);
 }
 
 bool ShmSegment::Reserve(std::size_t size) {

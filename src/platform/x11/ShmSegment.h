@@ -8,11 +8,6 @@
 
 namespace x11 {
 
-// A new private System V segment of `size` bytes attached here, already marked for removal so that it goes
-// with its last attachment, even if this process dies; null when the system refuses one. `id` names it to
-// the X server.
-std::byte* AttachNewSegment(std::size_t size, int& id);
-
 class ShmSegment {
 public:
     explicit ShmSegment(xcb_connection_t* connection) : m_connection(connection) {}

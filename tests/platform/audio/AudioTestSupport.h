@@ -1,10 +1,10 @@
 #pragma once
 // Opening the default loopback stream the way the recorder does, and reading its packets.
 
-#include "platform/audio/Audioclient.h"
-#include "platform/audio/Mmdeviceapi.h"
-#include "platform/mf/ComClasses.h"
-#include "platform/win/ComPtr.h"
+#include <audioclient.h>
+#include <combaseapi.h>
+#include <mmdeviceapi.h>
+#include <wrl/client.h>
 
 #include <chrono>
 #include <cstdlib>

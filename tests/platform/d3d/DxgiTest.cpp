@@ -1,8 +1,8 @@
 // DXGI adapters from DRM devices in sysfs, and the machine's factory.
 
-#include "platform/d3d/D3D11.h"
 #include "platform/d3d/DrmDevices.h"
-#include "platform/win/ComPtr.h"
+#include <d3d11.h>
+#include <wrl/client.h>
 
 #include <gtest/gtest.h>
 

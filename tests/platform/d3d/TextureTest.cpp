@@ -1,8 +1,8 @@
 // Textures, the immediate context and the multithread lock of the CPU-memory Direct3D 11 device.
 
-#include "platform/d3d/D3D11.h"
 #include "platform/d3d/Texture2D.h"
-#include "platform/win/ComPtr.h"
+#include <d3d11.h>
+#include <wrl/client.h>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "platform/gdi/Image.h"
-#include "platform/gdi/Gdi.h"
-#include "platform/win/Strings.h"
+#include <atlimage.h>
+#include <stringapiset.h>
+#include <wingdi.h>
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // IMFAttributes through MFCreateAttributes, and the interfaces built on the same store (media types).
 
-#include "platform/mf/Mfapi.h"
-#include "platform/win/ComObject.h"
+#include <mfapi.h>
+#include <wrl/implements.h>
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // IMFMediaBuffer (memory buffers) and IMFSample.
 
-#include "platform/mf/Mfapi.h"
-#include "platform/win/ComObject.h"
+#include <mfapi.h>
+#include <wrl/implements.h>
 
 #include <gtest/gtest.h>
 

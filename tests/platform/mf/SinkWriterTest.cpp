@@ -1,8 +1,8 @@
 // IMFSinkWriter writing MP4 files, checked with ffprobe.
 
 #include "platform/mf/MediaTypeFormat.h"
-#include "platform/mf/Mfapi.h"
 #include "ring/KeyFrameProbe.h"
+#include <mfapi.h>
 
 #include "MediaProbe.h"
 #include "TempDirectory.h"

@@ -1,8 +1,8 @@
 #pragma once
 // An IMFAsyncCallback that runs a function and can name the queue it wants.
 
-#include "platform/mf/Mfapi.h"
-#include "platform/win/ComObject.h"
+#include <mfapi.h>
+#include <wrl/implements.h>
 
 #include <functional>
 

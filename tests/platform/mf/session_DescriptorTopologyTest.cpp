@@ -1,10 +1,8 @@
 // Stream and presentation descriptors, topology nodes and topologies, and the topology checks of SetTopology.
 
 #include "TestCallback.h"
-#include "platform/mf/Descriptors.h"
-#include "platform/mf/MediaSession.h"
-#include "platform/mf/MfError.h"
-#include "platform/mf/SourceInterfaces.h"
+#include <mferror.h>
+#include <mfidl.h>
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,12 @@
 // The sample grabber sink, tracked samples, DXGI surface buffers and the DXGI device manager.
 
 #include "TestCallback.h"
-#include "platform/d3d/D3D11.h"
 #include "platform/d3d/Texture2D.h"
-#include "platform/mf/DxgiBuffers.h"
 #include "platform/mf/MfDxgiSurfaceBuffer.h"
-#include "platform/mf/MfError.h"
-#include "platform/mf/Sinks.h"
 #include "platform/mf/SystemClock.h"
+#include <d3d11.h>
+#include <mferror.h>
+#include <mfidl.h>
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The AAC and FLAC encoders: input type first, codec data on the output type, packet times, and decoding
 // back to the tone (FLAC exactly).
 
-#include "platform/mf/ComClasses.h"
-#include "platform/mf/PlatformTransforms.h"
 #include "transform_TestSupport.h"
+#include <combaseapi.h>
+#include <wmcodecdsp.h>
 
 #include <gtest/gtest.h>
 

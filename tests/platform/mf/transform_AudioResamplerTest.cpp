@@ -1,9 +1,10 @@
 // The audio resampler: float at any rate and channel count to 16-bit stereo at 48 kHz, the tone kept, the
 // clock of the input kept.
 
-#include "platform/mf/ComClasses.h"
-#include "platform/mf/TransformEnum.h"
 #include "transform_TestSupport.h"
+#include <combaseapi.h>
+#include <mftransform.h>
+#include <wmcodecdsp.h>
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,13 @@
 // MFTEnumEx over the platform's transforms and over a registry of stand-ins, the activation objects it hands
 // out, and CoCreateInstance.
 
-#include "platform/mf/ComClasses.h"
-#include "platform/mf/Mfapi.h"
-#include "platform/mf/PlatformTransforms.h"
 #include "platform/mf/TransformRegistry.h"
-#include "platform/mf/VideoProcessorControl.h"
 #include "platform/mf/VideoProcessorTransform.h"
+#include "platform/win/ClassRegistry.h"
+#include <combaseapi.h>
+#include <mfapi.h>
+#include <mfidl.h>
+#include <wmcodecdsp.h>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "transform_TestSupport.h"
 
-#include "platform/mf/DxgiBuffers.h"
+#include <mfidl.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>

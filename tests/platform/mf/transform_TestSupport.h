@@ -2,9 +2,9 @@
 // Helpers of the transform tests: types, samples, driving a synchronous transform, test pictures with an
 // independent BT.601 reference, and a libavcodec decoder for the encoders' output.
 
-#include "platform/mf/Mfapi.h"
-#include "platform/mf/Transform.h"
-#include "platform/win/ComPtr.h"
+#include <mfapi.h>
+#include <mftransform.h>
+#include <wrl/client.h>
 
 #include <cstdint>
 #include <memory>

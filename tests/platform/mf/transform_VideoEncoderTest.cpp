@@ -1,11 +1,11 @@
 // The H.264 and HEVC encoders: type order, key frames and clean points, parameter sets in every key frame
 // and on the output type, the ICodecAPI settings, and decoded quality.
 
-#include "platform/mf/CodecApi.h"
-#include "platform/mf/ComClasses.h"
-#include "platform/mf/PlatformTransforms.h"
 #include "platform/mf/VideoProcessorTransform.h"
 #include "transform_TestSupport.h"
+#include <codecapi.h>
+#include <combaseapi.h>
+#include <wmcodecdsp.h>
 
 #include <gtest/gtest.h>
 

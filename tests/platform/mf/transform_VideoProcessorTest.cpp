@@ -1,13 +1,13 @@
 // The video processor: type negotiation, BGRA to NV12 against an independent BT.601 reference, scaling with
 // the aspect kept, rotation, pass-through, and texture-backed samples read and written in place.
 
-#include "platform/d3d/D3D11.h"
-#include "platform/mf/ComClasses.h"
-#include "platform/mf/DxgiBuffers.h"
-#include "platform/mf/TransformEnum.h"
-#include "platform/mf/VideoFormatGuids.h"
-#include "platform/mf/VideoProcessorControl.h"
 #include "transform_TestSupport.h"
+#include <combaseapi.h>
+#include <d3d11.h>
+#include <mfapi.h>
+#include <mfidl.h>
+#include <mftransform.h>
+#include <wmcodecdsp.h>
 
 #include <gtest/gtest.h>
 

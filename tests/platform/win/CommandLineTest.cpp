@@ -1,6 +1,6 @@
-#include "platform/win/CommandLine.h"
 #include "platform/win/CommandLineQuoting.h"
-#include "platform/win/Strings.h"
+#include <shellapi.h>
+#include <stringapiset.h>
 
 #include <gtest/gtest.h>
 

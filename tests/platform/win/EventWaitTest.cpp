@@ -1,5 +1,4 @@
-#include "platform/win/Event.h"
-#include "platform/win/Wait.h"
+#include <synchapi.h>
 
 #include <gtest/gtest.h>
 

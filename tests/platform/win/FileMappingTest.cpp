@@ -1,5 +1,5 @@
 #include "TempFolder.h"
-#include "platform/win/File.h"
+#include <fileapi.h>
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "platform/win/File.h"
 #include "TempFolder.h"
+#include <fileapi.h>
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/win/Library.h"
+#include <libloaderapi.h>
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Prints this process's arguments as the command-line services see them, each followed by a zero byte.
 
-#include "platform/win/CommandLine.h"
-#include "platform/win/Strings.h"
+#include <shellapi.h>
+#include <stringapiset.h>
 
 #include <cstdio>
 

@@ -1,6 +1,5 @@
-#include "platform/win/Process.h"
-#include "platform/win/Event.h"
-#include "platform/win/Wait.h"
+#include <processthreadsapi.h>
+#include <synchapi.h>
 
 #include <gtest/gtest.h>
 

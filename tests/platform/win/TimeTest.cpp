@@ -1,4 +1,4 @@
-#include "platform/win/Time.h"
+#include <processthreadsapi.h>
 
 #include <gtest/gtest.h>
 

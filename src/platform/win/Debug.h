@@ -1,6 +1,0 @@
-#pragma once
-// The debugger output stream: one write() of the whole text to standard error.
-
-#include "WinTypes.h"
-
-void OutputDebugStringA(LPCSTR text);
