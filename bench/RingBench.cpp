@@ -35,7 +35,8 @@ public:
             m_video += FramePeriod;
             return header;
         }
-        const RingPacketHeader header{m_audio, AudioPeriod, AudioPacketSize, RingFlagAudio | RingStreamAudio};
+        const RingPacketHeader header{m_audio, AudioPeriod, AudioPacketSize,
+                                      RingPacketFlags(RingStreamKind::Audio, false)};
         m_audio += AudioPeriod;
         return header;
     }

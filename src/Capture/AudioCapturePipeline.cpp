@@ -6,15 +6,16 @@
 #include "Util/ComException.h"
 #include "Util/HResultCheck.h"
 #include "Util/Logger.h"
-#include "Util/MonotonicClock.h"
 #include <combaseapi.h>
 #include <mfobjects.h>
 #include <mmdeviceapi.h>
 #include <processthreadsapi.h>
 #include <propidl.h>
+#include <pyx/CaptureClock.h>
 #include <wmcodecdsp.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -23,6 +24,13 @@ constexpr std::int32_t ReinitializeDelayMs = 1000;
 constexpr UINT32 EncoderSampleRate = 48000;
 constexpr UINT32 EncoderChannels = 2;
 constexpr UINT32 EncoderBitsPerSample = 16;
+
+using Milliseconds = std::chrono::duration<double, std::milli>;
+
+// Truncated, as the client's buffer duration and the silence durations are.
+std::int64_t HundredNanosecondsIn(Milliseconds time) {
+    return std::chrono::duration_cast<pyx::HundredNanoseconds>(time).count();
+}
 
 // Copies into a locked buffer and never past its end.
 class BoundedWriter {
@@ -109,7 +117,7 @@ void AudioCapturePipeline::InitializeDevice() {
     m_deviceFormat.reset(mixFormat);
     ThrowIfFailed(hr, "m_audioClient->GetMixFormat( m_deviceFormat.FreeAndGetAddr() )");
 
-    const auto desiredDurationHns = static_cast<REFERENCE_TIME>(m_bufferDurationMs * 10000);
+    const REFERENCE_TIME desiredDurationHns = HundredNanosecondsIn(Milliseconds(m_bufferDurationMs));
     ThrowIfFailed(m_audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_LOOPBACK,
                                             desiredDurationHns, 0, m_deviceFormat.get(), nullptr),
                   "m_audioClient->Initialize( AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_LOOPBACK, "
@@ -121,10 +129,10 @@ void AudioCapturePipeline::InitializeDevice() {
                   "m_audioClient->GetBufferSize( &bufferFrameCount )");
 
     const WAVEFORMATEX& format = *m_deviceFormat;
-    const auto bufferDurationHns =
-        static_cast<std::int64_t>(std::uint64_t{bufferFrameCount} * 1000 * 10000 / format.nSamplesPerSec);
+    const pyx::HundredNanoseconds bufferDuration =
+        pyx::FramesDuration(bufferFrameCount, format.nSamplesPerSec);
     // Half the granted buffer, and never a busy loop.
-    m_pollIntervalMs = std::max(1, static_cast<std::int32_t>(double(bufferDurationHns) / 10000 * 0.5));
+    m_pollIntervalMs = std::max(1, static_cast<std::int32_t>(Milliseconds(bufferDuration).count() * 0.5));
     m_bytesPerFrame = std::uint32_t{format.wBitsPerSample} * format.nChannels / 8;
 
     // The stream's type is fixed once it is in the topology.
@@ -226,7 +234,7 @@ void AudioCapturePipeline::ReadPackets() {
     UINT32 packetSize = 0;
     ThrowIfFailed(m_audioCaptureClient->GetNextPacketSize(&packetSize),
                   "m_audioCaptureClient->GetNextPacketSize( &packetSize )");
-    const std::uint64_t now = static_cast<std::uint64_t>(MonotonicClock::HundredNanoseconds());
+    const std::uint64_t now = static_cast<std::uint64_t>(pyx::CaptureTime().count());
     if (packetSize == 0) {
         // Silence stands in only where no captured audio covers this moment: polls fall between packets
         // while sound plays, and filling those would make the track run ahead of the picture.
@@ -236,7 +244,8 @@ void AudioCapturePipeline::ReadPackets() {
                 static_cast<std::uint32_t>(double(m_pollIntervalMs) / 1000 * format.nAvgBytesPerSec);
             // Whole frames only: the resampler refuses a partial one.
             bytes -= bytes % std::max<std::uint32_t>(1, format.nBlockAlign);
-            const std::uint64_t duration = std::uint64_t(m_pollIntervalMs) * 10000;
+            const auto duration =
+                static_cast<std::uint64_t>(HundredNanosecondsIn(Milliseconds(m_pollIntervalMs)));
             m_dataCallback(nullptr, static_cast<std::int32_t>(bytes), now, duration,
                            AUDCLNT_BUFFERFLAGS_SILENT);
             m_coveredUntil = now + duration;
@@ -252,9 +261,9 @@ void AudioCapturePipeline::ReadPackets() {
             m_audioCaptureClient->GetBuffer(&data, &numFramesAvailable, &flags, nullptr, &timestamp),
             "m_audioCaptureClient->GetBuffer( &data, &numFramesAvailable, &flags, nullptr, "
             "&timestamp )");
-        const std::uint64_t time = static_cast<std::uint64_t>(MonotonicClock::HundredNanoseconds());
-        const auto duration = static_cast<std::uint64_t>(double(numFramesAvailable) /
-                                                         m_deviceFormat->nSamplesPerSec * 1000 * 10000);
+        const std::uint64_t time = static_cast<std::uint64_t>(pyx::CaptureTime().count());
+        const auto duration = static_cast<std::uint64_t>(
+            pyx::FramesDuration(numFramesAvailable, m_deviceFormat->nSamplesPerSec).count());
         m_dataCallback(data, static_cast<std::int32_t>(numFramesAvailable * m_bytesPerFrame), time, duration,
                        flags);
         m_coveredUntil = std::max(m_coveredUntil, time) + duration;

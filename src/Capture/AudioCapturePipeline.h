@@ -33,7 +33,7 @@ public:
     AudioCapturePipeline& operator=(const AudioCapturePipeline&) = delete;
 
     void AddToTopology(IMFTopology* topology, MediaSource* source);
-    // Sample times count from startTime (100-ns units of the monotonic clock).
+    // Sample times count from startTime (100-ns units of the capture clock).
     void Start(LONGLONG startTime);
     // Ends the capture thread; no sample is queued after it returns.
     void Stop();
@@ -66,7 +66,7 @@ private:
     std::unique_ptr<WAVEFORMATEX, TaskMemFree> m_deviceFormat;
     std::thread m_thread;
     std::int32_t m_pollIntervalMs = 0;
-    // End of the captured or silent audio delivered so far, in 100-ns units of the monotonic clock.
+    // End of the captured or silent audio delivered so far, in 100-ns units of the capture clock.
     std::uint64_t m_coveredUntil = 0;
     std::uint32_t m_bytesPerFrame = 0;
     std::atomic<bool> m_stop{false};

@@ -1,6 +1,7 @@
 #pragma once
 // The settings of one capture session, filled by VideoCapture and read by both pipelines.
 
+#include "CodecKinds.h"
 #include <winuser.h>
 
 #include <cstdint>
@@ -16,9 +17,9 @@ struct CaptureOptions {
     // The largest encoded size; the captured size is scaled down to fit it unless it is kept.
     std::uint32_t outputWidth = 3840;
     std::uint32_t outputHeight = 2160;
-    std::int32_t codec = 1; // 0 automatic, 1 H.264, 2 HEVC
+    VideoCodecChoice codec = VideoCodecChoice::H264;
     std::uint8_t includeCustomCodecs = 0;
-    std::int32_t audioCodec = 0; // 2 FLAC, other AAC
+    AudioCodecKind audioCodec = AudioCodecKind::Aac;
     std::int32_t sliceMode = 0;
     std::uint8_t keepCaptureSize = 0;
     std::uint8_t hideCursor = 0;

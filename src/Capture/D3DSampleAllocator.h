@@ -18,7 +18,7 @@ public:
     // the device's multithread lock.
     HRESULT Allocate(ID3D11Texture2D* sourceTexture, IMFSample** sample);
 
-    HRESULT STDMETHODCALLTYPE GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetParameters(DWORD*, DWORD*) override { return NotImplemented(); }
     // A tracked sample was released by its last holder: back into the pool.
     HRESULT STDMETHODCALLTYPE Invoke(IMFAsyncResult* pAsyncResult) override;
 

@@ -139,11 +139,11 @@ bool EncoderSelection::Describe(IMFActivate* activate, const EncoderQuery& query
 }
 
 std::vector<EncoderInfo> EncoderSelection::SearchVideo(const VideoCodecOptions& options,
-                                                       std::int32_t& codec) const {
+                                                       VideoCodecChoice& codec) const {
     EncoderQuery query;
     query.includeSoftware = 1;
     query.includeCustomCodecs = options.includeCustomCodecs;
-    query.codec = codec;
+    query.videoCodec = codec;
     query.device = options.device;
     query.deviceVendor = options.deviceVendor;
     query.category = MFT_CATEGORY_VIDEO_ENCODER;
@@ -153,22 +153,22 @@ std::vector<EncoderInfo> EncoderSelection::SearchVideo(const VideoCodecOptions& 
         return !info.hardware || vendor == 0 || info.vendorId == vendor;
     };
     switch (codec) {
-    case 0: {
+    case VideoCodecChoice::Automatic: {
         query.includeSoftware = 0;
         query.outputSubtype = MFVideoFormat_HEVC;
         std::vector<EncoderInfo> hevc = Search(query);
         if (!hevc.empty())
             return hevc;
-        codec = 1;
-        query.codec = 1;
+        codec = VideoCodecChoice::H264;
+        query.videoCodec = codec;
         query.includeSoftware = 1;
         query.outputSubtype = MFVideoFormat_H264;
         return Search(query);
     }
-    case 1:
+    case VideoCodecChoice::H264:
         query.outputSubtype = MFVideoFormat_H264;
         return Search(query);
-    case 2:
+    case VideoCodecChoice::Hevc:
         query.outputSubtype = MFVideoFormat_HEVC;
         return Search(query);
     default:
@@ -177,8 +177,8 @@ std::vector<EncoderInfo> EncoderSelection::SearchVideo(const VideoCodecOptions& 
 }
 
 EncoderInfo EncoderSelection::ChooseVideo(const VideoCodecOptions& options, GUID& input,
-                                          int& codecKind) const {
-    std::int32_t codec = options.codec;
+                                          VideoCodecKind& codecKind) const {
+    VideoCodecChoice codec = options.codec;
     const std::vector<EncoderInfo> encoders = SearchVideo(options, codec);
     static const GUID* const Candidates[] = {&MFVideoFormat_ARGB32, &MFVideoFormat_NV12};
     for (const EncoderInfo& encoder : encoders) {
@@ -194,14 +194,14 @@ EncoderInfo EncoderSelection::ChooseVideo(const VideoCodecOptions& options, GUID
             LogInfo("Selected video encoder: %ls [%ls->%ls]", encoder.name.c_str(), MediaTypeName(*candidate),
                     MediaTypeName(encoder.output));
             input = *candidate;
-            codecKind = encoder.output == MFVideoFormat_H264 ? 1 : 2;
+            codecKind = encoder.output == MFVideoFormat_H264 ? VideoCodecKind::H264 : VideoCodecKind::Hevc;
             return encoder;
         }
     }
     throw std::runtime_error("No suitable video encoder found");
 }
 
-ComPtr<IMFTransform> EncoderSelection::ChooseAudio(IMFMediaType* input, std::int32_t audioCodec) const {
+ComPtr<IMFTransform> EncoderSelection::ChooseAudio(IMFMediaType* input, AudioCodecKind audioCodec) const {
     GUID inputSubtype = GUID_NULL;
     UINT32 sampleRate = 0;
     UINT32 channels = 0;
@@ -212,7 +212,7 @@ ComPtr<IMFTransform> EncoderSelection::ChooseAudio(IMFMediaType* input, std::int
     ThrowIfFailed(input->GetUINT32(MF_MT_AUDIO_NUM_CHANNELS, &channels),
                   "input->GetUINT32( MF_MT_AUDIO_NUM_CHANNELS, &channels )");
 
-    const GUID& outputSubtype = audioCodec == 2 ? MFAudioFormat_FLAC : MFAudioFormat_AAC;
+    const GUID& outputSubtype = audioCodec == AudioCodecKind::Flac ? MFAudioFormat_FLAC : MFAudioFormat_AAC;
     ComPtr<IMFMediaType> output;
     ThrowIfFailed(MFCreateMediaType(&output), "MFCreateMediaType( &output )");
     ThrowIfFailed(output->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio),
@@ -232,7 +232,7 @@ ComPtr<IMFTransform> EncoderSelection::ChooseAudio(IMFMediaType* input, std::int
     query.audio = 1;
     query.includeSoftware = 1;
     query.includeCustomCodecs = 1;
-    query.codec = audioCodec;
+    query.audioCodec = audioCodec;
     query.category = MFT_CATEGORY_AUDIO_ENCODER;
     query.majorType = MFMediaType_Audio;
     query.outputSubtype = outputSubtype;

@@ -3,6 +3,7 @@
 // format (hardware first, then software), the video choice takes the first one that accepts ARGB32 or NV12,
 // the audio choice the first that accepts the captured PCM. Every step is logged.
 
+#include "CodecKinds.h"
 #include <d3d11.h>
 #include <mfapi.h>
 #include <mftransform.h>
@@ -30,9 +31,10 @@ struct EncoderInfo {
 struct EncoderQuery {
     std::uint8_t decoder = 0;
     std::uint8_t audio = 0;
-    std::uint8_t includeSoftware = 0;     // after hardware transforms, software ones too
-    std::uint8_t includeCustomCodecs = 0; // the system's own codec transforms first
-    std::int32_t codec = 0;               // video: 0 automatic, 1 H.264, 2 HEVC; audio: 2 FLAC, other AAC
+    std::uint8_t includeSoftware = 0;                          // after hardware transforms, software ones too
+    std::uint8_t includeCustomCodecs = 0;                      // the system's own codec transforms first
+    VideoCodecChoice videoCodec = VideoCodecChoice::Automatic; // of a video query
+    AudioCodecKind audioCodec = AudioCodecKind::Aac;           // of an audio query
     ID3D11Device* device = nullptr;
     UINT32 deviceVendor = 0; // vendor id of the device's adapter, 0 when unknown
     GUID category = GUID_NULL;
@@ -53,7 +55,7 @@ using CustomCodecEnumerator =
 
 // The codec settings of a video capture that the choice reads.
 struct VideoCodecOptions {
-    std::int32_t codec = 1;
+    VideoCodecChoice codec = VideoCodecChoice::H264;
     std::uint8_t includeCustomCodecs = 0;
     ID3D11Device* device = nullptr;
     UINT32 deviceVendor = 0;
@@ -66,15 +68,16 @@ public:
 
     // The transforms of the query in preference order.
     std::vector<EncoderInfo> Search(const EncoderQuery& query) const;
-    // The video encoders for the options; an automatic codec becomes 1 when no hardware HEVC encoder exists.
-    std::vector<EncoderInfo> SearchVideo(const VideoCodecOptions& options, std::int32_t& codec) const;
+    // The video encoders for the options; an automatic codec becomes H.264 when no hardware HEVC encoder
+    // exists.
+    std::vector<EncoderInfo> SearchVideo(const VideoCodecOptions& options, VideoCodecChoice& codec) const;
     // The first listed encoder that takes ARGB32 or NV12 (ARGB32 preferred per encoder). `input` receives the
-    // chosen input subtype and `codecKind` 1 for H.264, else 2. Throws std::runtime_error
+    // chosen input subtype and `codecKind` what the encoder makes. Throws std::runtime_error
     // "No suitable video encoder found".
-    EncoderInfo ChooseVideo(const VideoCodecOptions& options, GUID& input, int& codecKind) const;
+    EncoderInfo ChooseVideo(const VideoCodecOptions& options, GUID& input, VideoCodecKind& codecKind) const;
     // The first encoder that takes the PCM type, with its input and output types set. Throws
     // std::runtime_error "No audio encoders found", or ComException when a type cannot be built or set.
-    ComPtr<IMFTransform> ChooseAudio(IMFMediaType* input, std::int32_t audioCodec) const;
+    ComPtr<IMFTransform> ChooseAudio(IMFMediaType* input, AudioCodecKind audioCodec) const;
 
 private:
     void Pass(const EncoderQuery& query, UINT32 flags, bool hardware, std::vector<EncoderInfo>& found) const;

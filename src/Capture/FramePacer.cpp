@@ -1,6 +1,6 @@
 #include "FramePacer.h"
 
-#include "Util/MonotonicClock.h"
+#include <pyx/CaptureClock.h>
 
 #include <algorithm>
 
@@ -12,10 +12,9 @@ constexpr std::int32_t DefaultFrameRate = 60;
 } // namespace
 
 FramePacer::FramePacer(std::int32_t frameRate)
-    : m_period(
-          static_cast<std::int64_t>(1.0 / (frameRate > 0 ? frameRate : DefaultFrameRate) * 1000 * 10000)) {}
+    : m_period(pyx::FramesDuration(1, frameRate > 0 ? frameRate : DefaultFrameRate)) {}
 
-bool FramePacer::Tick() { return Tick(MonotonicClock::Nanoseconds()); }
+bool FramePacer::Tick() { return Tick(pyx::CaptureClock::now().time_since_epoch().count()); }
 
 bool FramePacer::Tick(std::int64_t nowNanoseconds) {
     if (m_first) {
@@ -23,12 +22,12 @@ bool FramePacer::Tick(std::int64_t nowNanoseconds) {
         m_last = nowNanoseconds;
         return true;
     }
-    if ((nowNanoseconds - m_last) / 100 < m_period)
+    const std::int64_t period = std::chrono::nanoseconds(m_period).count();
+    if (nowNanoseconds - m_last < period)
         return false;
     // The schedule keeps its phase: were each firing's lateness carried on, a source running at the frame
     // rate would drift behind it and lose a frame every time the lateness added up to a period. The schedule
     // lags the firings by at most half a period, so two firings are never closer than that.
-    const std::int64_t period = m_period * 100;
     m_last = std::max(m_last + period, nowNanoseconds - period / 2);
     return true;
 }

@@ -2,6 +2,8 @@
 // Bounds deliveries to a frame rate: the first tick fires, later ticks fire once a whole period has passed
 // since the last scheduled firing. A firing up to half a period late does not move the schedule.
 
+#include <pyx/HundredNanoseconds.h>
+
 #include <cstdint>
 
 class FramePacer {
@@ -9,17 +11,19 @@ public:
     explicit FramePacer(std::int32_t frameRate);
 
     // Period in 100-ns units: 166666 at 60 frames/s.
-    std::int64_t Period() const { return m_period; }
+    std::int64_t Period() const { return m_period.count(); }
 
-    // Monotonic nanoseconds from which the next tick fires; 0 before the first tick.
-    std::int64_t NextFiring() const { return m_first ? 0 : m_last + m_period * 100; }
+    // The capture clock's nanoseconds from which the next tick fires; 0 before the first tick.
+    std::int64_t NextFiring() const {
+        return m_first ? 0 : m_last + std::chrono::nanoseconds(m_period).count();
+    }
 
     bool Tick();
-    // With the time of the monotonic clock in nanoseconds.
+    // With the time of the capture clock in nanoseconds.
     bool Tick(std::int64_t nowNanoseconds);
 
 private:
-    std::int64_t m_period;
+    pyx::HundredNanoseconds m_period;
     bool m_first = true;
     std::int64_t m_last = 0;
 };

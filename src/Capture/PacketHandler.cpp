@@ -1,19 +1,10 @@
 #include "PacketHandler.h"
 
 #include "Util/Logger.h"
+#include "ring/RingTime.h"
 #include <mfapi.h>
 
 #include <algorithm>
-
-namespace {
-
-// 100-ns units to 90 kHz ticks: taken as unsigned, scaled in double precision, truncated to 32 bits.
-std::uint32_t ToTicks(LONGLONG hundredNanoseconds) {
-    return static_cast<std::uint32_t>(
-        static_cast<std::uint64_t>(double(std::uint64_t(hundredNanoseconds)) * 0.009));
-}
-
-} // namespace
 
 void PacketHandler::Start(RingFile* ring, std::uint32_t pendingBaseTime) {
     std::lock_guard lock(m_mutex);
@@ -38,15 +29,15 @@ std::uint32_t PacketHandler::Stop() {
     return m_latestEndTime;
 }
 
-GenericGrabberSinkCallback::Function PacketHandler::SinkFunction(std::uint32_t kind) {
+GenericGrabberSinkCallback::Function PacketHandler::SinkFunction(RingStreamKind kind) {
     return [this, kind](REFGUID, DWORD, LONGLONG time, LONGLONG duration, const BYTE* data, DWORD size,
                         IMFAttributes* attributes) {
         OnPacket(kind, time, duration, data, size, attributes);
     };
 }
 
-PacketHandler::Gate PacketHandler::PassesGate(std::uint32_t kind, bool keyFrame) {
-    if (kind == AudioKind) {
+PacketHandler::Gate PacketHandler::PassesGate(RingStreamKind kind, bool keyFrame) {
+    if (kind == RingStreamKind::Audio) {
         m_audioSeen = true;
         return m_videoStarted ? Gate::Pass : Gate::Hold;
     }
@@ -58,16 +49,15 @@ PacketHandler::Gate PacketHandler::PassesGate(std::uint32_t kind, bool keyFrame)
     return Gate::Pass;
 }
 
-void PacketHandler::OnPacket(std::uint32_t kind, LONGLONG time, LONGLONG duration, const BYTE* data,
+void PacketHandler::OnPacket(RingStreamKind kind, LONGLONG time, LONGLONG duration, const BYTE* data,
                              DWORD size, IMFAttributes* attributes) {
     UINT32 cleanPoint = 0;
     const bool keyFrame = attributes != nullptr &&
                           SUCCEEDED(attributes->GetUINT32(MFSampleExtension_CleanPoint, &cleanPoint)) &&
                           cleanPoint != 0;
-    std::uint32_t time90 = ToTicks(time);
-    const std::uint32_t duration90 = ToTicks(duration);
-    const std::uint32_t flags = (kind & RingStreamKindMask) | (kind == AudioKind ? RingFlagAudio : 0) |
-                                (keyFrame ? RingFlagKeyFrame : 0);
+    std::uint32_t time90 = HnsToRingTicks(std::uint64_t(time));
+    const std::uint32_t duration90 = HnsToRingTicks(std::uint64_t(duration));
+    const std::uint32_t flags = RingPacketFlags(kind, keyFrame);
 
     std::unique_lock lock(m_mutex);
     // A packet that arrives after the recording stopped has nowhere to go.

@@ -14,28 +14,25 @@
 
 class PacketHandler {
 public:
-    static constexpr std::uint32_t VideoKind = 0;
-    static constexpr std::uint32_t AudioKind = 1;
-
     // Writes to `ring` from now on; `pendingBaseTime` (90 kHz ticks, 0 for none) is where the first written
     // packet goes.
     void Start(RingFile* ring, std::uint32_t pendingBaseTime);
     // Forgets the ring, so packets still arriving are discarded; returns the latest packet end time.
     std::uint32_t Stop();
 
-    void OnPacket(std::uint32_t kind, LONGLONG time, LONGLONG duration, const BYTE* data, DWORD size,
+    void OnPacket(RingStreamKind kind, LONGLONG time, LONGLONG duration, const BYTE* data, DWORD size,
                   IMFAttributes* attributes);
     // Called (outside the lock) when the start gate passes over a delta frame, to have the next one be a key
     // frame.
     void SetKeyFrameRequest(std::function<void()> request);
 
     // The sink function of the stream of `kind`.
-    GenericGrabberSinkCallback::Function SinkFunction(std::uint32_t kind);
+    GenericGrabberSinkCallback::Function SinkFunction(RingStreamKind kind);
 
 private:
     enum class Gate { Pass, Hold, HoldForKeyFrame };
     // Called under the lock: whether the start gate lets the packet through.
-    Gate PassesGate(std::uint32_t kind, bool keyFrame);
+    Gate PassesGate(RingStreamKind kind, bool keyFrame);
 
     std::mutex m_mutex;
     RingFile* m_ring = nullptr;

@@ -3,10 +3,10 @@
 #include "Util/ComException.h"
 #include "Util/HResultCheck.h"
 #include "Util/Logger.h"
-#include "Util/MonotonicClock.h"
 #include <mfapi.h>
 #include <processthreadsapi.h>
 #include <propidl.h>
+#include <pyx/CaptureClock.h>
 
 namespace {
 
@@ -52,9 +52,9 @@ void VideoCapture::CreatePipelines() {
     for (int attempt = 1;; ++attempt) {
         try {
             m_videoPipeline = std::make_unique<VideoCapturePipeline>(
-                m_options, m_packetHandler.SinkFunction(PacketHandler::VideoKind), 0, 1.0f);
+                m_options, m_packetHandler.SinkFunction(RingStreamKind::Video), 0, 1.0f);
             m_audioPipeline = std::make_unique<AudioCapturePipeline>(
-                m_options, m_packetHandler.SinkFunction(PacketHandler::AudioKind), 1);
+                m_options, m_packetHandler.SinkFunction(RingStreamKind::Audio), 1);
             return;
         } catch (const std::exception& e) {
             m_audioPipeline.reset();
@@ -92,7 +92,7 @@ void VideoCapture::Start(RingFile* ring, std::uint32_t baseTime) {
     PROPVARIANT var;
     PropVariantInit(&var);
     ThrowIfFailed(m_session->Start(&GUID_NULL, &var), "m_session->Start(&GUID_NULL, &var)");
-    const LONGLONG startTime = MonotonicClock::HundredNanoseconds();
+    const LONGLONG startTime = pyx::CaptureTime().count();
     m_videoPipeline->Start(startTime);
     m_audioPipeline->Start(startTime);
 }

@@ -109,7 +109,7 @@ VideoCapturePipeline::VideoCapturePipeline(const CaptureOptions& options,
     ThrowIfFailed(processorType->CopyAllItems(output.Get()), "input->CopyAllItems( output.Get() )");
     ThrowIfFailed(output->SetGUID(MF_MT_SUBTYPE, encoder.output),
                   "output->SetGUID( MF_MT_SUBTYPE, encoderInfo.output )");
-    if (m_codecKind == 2)
+    if (m_codecKind == VideoCodecKind::Hevc)
         ThrowIfFailed(output->SetUINT32(MF_MT_VIDEO_PROFILE, eAVEncH265VProfile_Main_420_8),
                       "output->SetUINT32( MF_MT_VIDEO_PROFILE, eAVEncH265VProfile_Main_420_8 )");
     else
@@ -245,12 +245,13 @@ void VideoCapturePipeline::ApplyEncoderSettings(const EncoderInfo& encoder, cons
     ThrowIfFailed(SetCodecValue(CODECAPI_AVLowLatencyMode, VT_BOOL, 1),
                   "m_codecAPI->SetValue( &CODECAPI_AVLowLatencyMode, &var )");
     const UINT32 frameRate = options.EffectiveFrameRate();
-    const UINT32 gopSize = m_codecKind != 2 && options.sliceMode != 0 ? 0xFFFFFFFF : 2 * frameRate;
+    const UINT32 gopSize =
+        m_codecKind != VideoCodecKind::Hevc && options.sliceMode != 0 ? 0xFFFFFFFF : 2 * frameRate;
     ThrowIfFailed(SetCodecValue(CODECAPI_AVEncMPVGOPSize, VT_UI4, gopSize),
                   "m_codecAPI->SetValue( &CODECAPI_AVEncMPVGOPSize, &var )");
     ThrowIfFailed(SetCodecValue(CODECAPI_AVEncCommonRateControlMode, VT_UI4, eAVEncCommonRateControlMode_CBR),
                   "m_codecAPI->SetValue( &CODECAPI_AVEncCommonRateControlMode, &var )");
-    if (m_codecKind == 1)
+    if (m_codecKind == VideoCodecKind::H264)
         ThrowIfFailed(SetCodecValue(CODECAPI_AVEncH264CABACEnable, VT_BOOL, 0),
                       "m_codecAPI->SetValue( &CODECAPI_AVEncH264CABACEnable, &var )");
     if (options.sliceMode == 2) {

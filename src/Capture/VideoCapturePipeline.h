@@ -36,7 +36,7 @@ public:
     VideoCapturePipeline& operator=(const VideoCapturePipeline&) = delete;
 
     void AddToTopology(IMFTopology* topology, MediaSource* source);
-    // Sample times count from startTime (100-ns units of the monotonic clock).
+    // Sample times count from startTime (100-ns units of the capture clock).
     void Start(LONGLONG startTime);
     // Joins the capture thread: no frame is handled after it returns.
     void Stop();
@@ -74,7 +74,7 @@ private:
     FrameObserver m_frameObserver;
     LONGLONG m_startTime = 0;
     UINT32 m_frame = 0;
-    int m_codecKind = 1;
+    VideoCodecKind m_codecKind = VideoCodecKind::H264;
     DWORD m_streamIndex;
     float m_bitrateShare;
 };

@@ -50,7 +50,7 @@ public:
         dropped.swap(m_ops);
     }
 
-    HRESULT STDMETHODCALLTYPE GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetParameters(DWORD*, DWORD*) override { return NotImplemented(); }
 
     HRESULT STDMETHODCALLTYPE Invoke(IMFAsyncResult*) override {
         std::lock_guard lock(*m_lock);

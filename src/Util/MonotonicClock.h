@@ -1,20 +1,18 @@
 #pragma once
-// The clock of every capture time: the performance counter converted exactly to nanoseconds.
+// The capture clock's readings in the units the capture code counts in.
 
-#include <processthreadsapi.h>
+#include <pyx/CaptureClock.h>
 
+#include <chrono>
 #include <cstdint>
 
 class MonotonicClock {
 public:
-    static std::int64_t Nanoseconds() {
-        LARGE_INTEGER count{};
-        LARGE_INTEGER frequency{};
-        QueryPerformanceCounter(&count);
-        QueryPerformanceFrequency(&frequency);
-        const std::int64_t f = frequency.QuadPart;
-        return count.QuadPart / f * 1000000000 + count.QuadPart % f * 1000000000 / f;
+    static std::int64_t Nanoseconds() { return pyx::CaptureClock::now().time_since_epoch().count(); }
+    static std::int64_t HundredNanoseconds() { return pyx::CaptureTime().count(); }
+    static std::int64_t Milliseconds() {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   pyx::CaptureClock::now().time_since_epoch())
+            .count();
     }
-    static std::int64_t HundredNanoseconds() { return Nanoseconds() / 100; }
-    static std::int64_t Milliseconds() { return Nanoseconds() / 1000000; }
 };

@@ -273,7 +273,7 @@ bool Recorder::SaveRecording() {
 // A failed save keeps a ring that holds packets, so the recording can still be recovered from it.
 void Recorder::KeepOrRemoveRingFiles(bool saveFailed) {
     std::uintmax_t ringBytes = 0;
-    for (unsigned segment = 0; segment < 2; ++segment) {
+    for (unsigned segment = 0; segment < RingSegmentCount; ++segment) {
         std::error_code error;
         const std::uintmax_t size = fs::file_size(RingDataPath(m_fileName, segment), error);
         ringBytes += error ? 0 : size;
@@ -285,7 +285,7 @@ void Recorder::KeepOrRemoveRingFiles(bool saveFailed) {
 }
 
 void Recorder::LogKeptRingFiles() const {
-    for (unsigned segment = 0; segment < 2; ++segment)
+    for (unsigned segment = 0; segment < RingSegmentCount; ++segment)
         for (const fs::path& path : {RingDataPath(m_fileName, segment), RingIndexPath(m_fileName, segment)})
             if (fs::exists(path))
                 LogError("ring file kept for recovery: filename(%s)", path.c_str());

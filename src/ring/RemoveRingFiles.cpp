@@ -2,8 +2,8 @@
 
 #include "RingPaths.h"
 
-#include <array>
 #include <system_error>
+#include <vector>
 
 namespace {
 
@@ -27,8 +27,11 @@ bool Exists(const std::filesystem::path& path) {
 } // namespace
 
 bool RemoveRingFiles(const std::wstring& name) {
-    const std::array<std::filesystem::path, 4> paths = {RingDataPath(name, 0), RingIndexPath(name, 0),
-                                                        RingDataPath(name, 1), RingIndexPath(name, 1)};
+    std::vector<std::filesystem::path> paths;
+    for (unsigned segment = 0; segment < RingSegmentCount; ++segment) {
+        paths.push_back(RingDataPath(name, segment));
+        paths.push_back(RingIndexPath(name, segment));
+    }
     bool allGone = true;
     for (const std::filesystem::path& path : paths) {
         if (!Exists(path)) {

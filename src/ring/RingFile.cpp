@@ -59,11 +59,11 @@ bool IsRecordAt(const RingMapping& data, uint64_t offset, const RingPacketHeader
 bool RingFile::OpenForWrite(const std::wstring& name, uint32_t duration) {
     m_name = name;
     m_duration = duration;
-    m_segmentCounter = 0;
+    m_currentSegment = 0;
     m_bytesWritten = 0;
     m_indexBytesWritten = 0;
     m_segmentStart = 0;
-    for (unsigned i = 0; i < 2; ++i) {
+    for (unsigned i = 0; i < RingSegmentCount; ++i) {
         CloseFile(m_dataHandles[i]);
         m_dataHandles[i] = CreateRingFile(RingDataPath(name, i));
         if (m_dataHandles[i] == nullptr) {
@@ -92,7 +92,7 @@ int RingFile::Write(const RingPacketHeader& header, const void* payload, uint32_
         if (elapsed > uint64_t{m_duration} * RingTicksPerSecond && !SwitchSegment(header.timestamp)) {
             result = 1;
         }
-        HANDLE index = m_indexHandles[CurrentSegment()];
+        HANDLE index = m_indexHandles[m_currentSegment];
         if (!WriteAll(index, &m_bytesWritten, sizeof m_bytesWritten) ||
             !WriteAll(index, &header, sizeof header)) {
             Truncate(index, m_indexBytesWritten);
@@ -100,12 +100,12 @@ int RingFile::Write(const RingPacketHeader& header, const void* payload, uint32_
         }
         indexed = true;
     }
-    HANDLE data = m_dataHandles[CurrentSegment()];
+    HANDLE data = m_dataHandles[m_currentSegment];
     if (!WriteAll(data, &header, sizeof header) || (size != 0 && !WriteAll(data, payload, size))) {
         // Cut the partial record, and the index entry that points at it, so later records stay reachable.
         Truncate(data, m_bytesWritten);
         if (indexed) {
-            Truncate(m_indexHandles[CurrentSegment()], m_indexBytesWritten);
+            Truncate(m_indexHandles[m_currentSegment], m_indexBytesWritten);
         }
         return 1;
     }
@@ -119,11 +119,11 @@ int RingFile::Write(const RingPacketHeader& header, const void* payload, uint32_
 // Empties the other segment and makes it current. When it cannot be emptied the current segment stays in
 // use (and keeps growing) rather than appending after stale records; the next key frame tries again.
 bool RingFile::SwitchSegment(uint32_t timestamp) {
-    const unsigned next = (m_segmentCounter + 1) & 1;
+    const unsigned next = (m_currentSegment + 1) % RingSegmentCount;
     if (!Truncate(m_dataHandles[next], 0) || !Truncate(m_indexHandles[next], 0)) {
         return false;
     }
-    m_segmentCounter += 1;
+    m_currentSegment = next;
     m_bytesWritten = 0;
     m_indexBytesWritten = 0;
     m_segmentStart = timestamp;
@@ -131,7 +131,7 @@ bool RingFile::SwitchSegment(uint32_t timestamp) {
 }
 
 void RingFile::CloseWriteHandles() {
-    for (unsigned i = 0; i < 2; ++i) {
+    for (unsigned i = 0; i < RingSegmentCount; ++i) {
         CloseFile(m_dataHandles[i]);
         CloseFile(m_indexHandles[i]);
     }
@@ -151,9 +151,10 @@ void RingFile::Close() {
 bool RingFile::OpenForRead(const std::wstring& name) {
     Close();
     m_name = name;
-    for (unsigned i = 0; i < 2; ++i) {
+    for (unsigned i = 0; i < RingSegmentCount; ++i) {
         const bool dataOpened = m_mappings[i].Open(RingPathToWide(RingDataPath(name, i)));
-        const bool indexOpened = m_mappings[2 + i].Open(RingPathToWide(RingIndexPath(name, i)));
+        const bool indexOpened =
+            m_mappings[RingSegmentCount + i].Open(RingPathToWide(RingIndexPath(name, i)));
         if (!dataOpened || !indexOpened) {
             Close();
             return true;
@@ -172,7 +173,7 @@ bool RingFile::OpenForRead(const std::wstring& name) {
 // Entries go into the map in file order; an equal timestamp replaces the earlier entry, so segment 1 wins
 // over segment 0 and later entries over earlier ones. A trailing partial entry is ignored.
 void RingFile::LoadIndex(unsigned segment) {
-    const RingMapping& index = m_mappings[2 + segment];
+    const RingMapping& index = m_mappings[RingSegmentCount + segment];
     const RingMapping& data = m_mappings[segment];
     const uint64_t count = index.Size() / sizeof(RingIndexEntry);
     uint64_t ignored = 0;
@@ -212,8 +213,10 @@ bool RingFile::ReadNext(RingPacketHeader& header, const uint8_t*& payload, uint3
     payload = data.Data() + payloadOffset;
     size = record.size;
     m_readOffset = payloadOffset + record.size;
-    if (m_readOffset == dataSize && m_readSegment == StartSegment()) {
-        m_readSegment ^= 1;
+    // Playback goes on through the later segments and ends before coming round to the first.
+    const unsigned next = (m_readSegment + 1) % RingSegmentCount;
+    if (m_readOffset == dataSize && next != StartSegment()) {
+        m_readSegment = next;
         m_readOffset = 0;
     }
     return false;

@@ -7,6 +7,7 @@
 #include "RingIndexEntry.h"
 #include "RingMapping.h"
 #include "RingPacketHeader.h"
+#include "RingPaths.h"
 
 #include <handleapi.h>
 
@@ -48,7 +49,6 @@ private:
         RingIndexEntry entry;
     };
 
-    unsigned CurrentSegment() const { return m_segmentCounter & 1; }
     bool SwitchSegment(uint32_t timestamp);
     void CloseWriteHandles();
     void LoadIndex(unsigned segment);
@@ -56,15 +56,15 @@ private:
 
     std::wstring m_name;
     uint32_t m_duration = 10;
-    uint32_t m_segmentCounter = 0;
+    unsigned m_currentSegment = 0;
     uint64_t m_bytesWritten = 0;
     uint64_t m_indexBytesWritten = 0;
     uint32_t m_segmentStart = 0;
-    std::array<HANDLE, 2> m_dataHandles{};
-    std::array<HANDLE, 2> m_indexHandles{};
+    std::array<HANDLE, RingSegmentCount> m_dataHandles{};
+    std::array<HANDLE, RingSegmentCount> m_indexHandles{};
 
-    // Data 0, data 1, index 0, index 1.
-    std::array<RingMapping, 4> m_mappings;
+    // The data files, then the index files, in segment order.
+    std::array<RingMapping, 2 * RingSegmentCount> m_mappings;
     std::map<uint32_t, KeyFrame> m_keyFrames;
     unsigned m_readSegment = 0;
     uint64_t m_readOffset = 0;

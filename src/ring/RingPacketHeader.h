@@ -17,11 +17,18 @@ static_assert(sizeof(RingPacketHeader) == 16);
 static_assert(std::is_trivially_copyable_v<RingPacketHeader>);
 static_assert(std::endian::native == std::endian::little);
 
+// The stream a record belongs to, held in the low bits of its flags (RingStreamKindMask).
+enum class RingStreamKind : uint32_t { Video = 0, Audio = 1 };
+
 constexpr uint32_t RingStreamKindMask = 0x07;
-constexpr uint32_t RingStreamVideo = 0;
-constexpr uint32_t RingStreamAudio = 1;
 constexpr uint32_t RingFlagAudio = 0x08;
 constexpr uint32_t RingFlagKeyFrame = 0x10;
+
+// The flags of a record: its stream's kind, the audio flag on audio records, and the key-frame flag.
+constexpr uint32_t RingPacketFlags(RingStreamKind kind, bool keyFrame) {
+    return static_cast<uint32_t>(kind) | (kind == RingStreamKind::Audio ? RingFlagAudio : 0) |
+           (keyFrame ? RingFlagKeyFrame : 0);
+}
 
 constexpr uint32_t RingTicksPerSecond = 90000;
 

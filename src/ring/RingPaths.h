@@ -1,9 +1,12 @@
 #pragma once
-// Where the two segments of the ring named NAME live: parent(NAME) / (stem(NAME) + i) + extension(NAME) for
-// the data file of segment i, and the same with ".idx" for its index file.
+// Where the segments of the ring named NAME live: parent(NAME) / (stem(NAME) + i) + extension(NAME) for the
+// data file of segment i, and the same with ".idx" for its index file.
 
 #include <filesystem>
 #include <string>
+
+// The ring's segments, numbered from 0: the writer fills one while the other keeps the history before it.
+constexpr unsigned RingSegmentCount = 2;
 
 std::filesystem::path RingDataPath(const std::wstring& name, unsigned segment);
 std::filesystem::path RingIndexPath(const std::wstring& name, unsigned segment);

@@ -5,7 +5,7 @@
 #include "ProcessRunner.h"
 #include "TempDirectory.h"
 #include "TestWindowProcess.h"
-#include "transform_TestSupport.h"
+#include "TransformTestSupport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -86,7 +86,7 @@ void TestVideoCapture::Encode() {
     for (bool primed = false; !primed; audioTime += audioPeriod) {
         const std::vector<EncodedPacket> packets = m_audioEncoder.EncodeNext();
         primed = !packets.empty();
-        Write(PacketHandler::AudioKind, packets);
+        Write(RingStreamKind::Audio, packets);
     }
     while (!m_stop) {
         const std::int64_t now =
@@ -95,16 +95,16 @@ void TestVideoCapture::Encode() {
             100;
         // Audio first at equal times: the start gate opens on audio.
         while (audioTime <= now) {
-            Write(PacketHandler::AudioKind, m_audioEncoder.EncodeNext());
+            Write(RingStreamKind::Audio, m_audioEncoder.EncodeNext());
             audioTime += audioPeriod;
         }
         while (frame * framePeriod <= now)
-            Write(PacketHandler::VideoKind, m_videoEncoder.Encode(frame++));
+            Write(RingStreamKind::Video, m_videoEncoder.Encode(frame++));
         std::this_thread::sleep_for(std::chrono::milliseconds(4));
     }
 }
 
-void TestVideoCapture::Write(std::uint32_t kind, const std::vector<EncodedPacket>& packets) {
+void TestVideoCapture::Write(RingStreamKind kind, const std::vector<EncodedPacket>& packets) {
     for (const EncodedPacket& packet : packets) {
         ComPtr<IMFAttributes> attributes;
         MFCreateAttributes(&attributes, 1);

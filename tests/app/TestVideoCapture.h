@@ -28,7 +28,7 @@ public:
 
 private:
     void Encode();
-    void Write(std::uint32_t kind, const std::vector<EncodedPacket>& packets);
+    void Write(RingStreamKind kind, const std::vector<EncodedPacket>& packets);
 
     VideoSettings m_videoSettings;
     AudioSettings m_audioSettings;

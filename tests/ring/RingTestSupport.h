@@ -99,7 +99,7 @@ inline void ExpectSameRecords(const std::vector<Record>& actual, const std::vect
 
 constexpr uint32_t VideoKey = RingFlagKeyFrame;
 constexpr uint32_t VideoDelta = 0;
-constexpr uint32_t Audio = RingFlagAudio | RingStreamAudio;
+constexpr uint32_t Audio = RingPacketFlags(RingStreamKind::Audio, false);
 
 // Builds files byte by byte, independent of the writer: four little-endian u32, then the payload.
 inline void AppendLe(Bytes& bytes, uint64_t value, unsigned width) {

@@ -10,9 +10,9 @@ RingPacketHeader CaptureRecordHeader(const EncodedPacket& packet) {
     header.timestamp = HnsToRingTicks(std::uint64_t(packet.time));
     header.duration = HnsToRingTicks(std::uint64_t(packet.duration));
     header.size = static_cast<std::uint32_t>(packet.data.size());
-    const std::uint32_t kind = packet.kind == EncodedPacket::Audio ? RingStreamAudio : RingStreamVideo;
     header.flags =
-        kind | (kind == RingStreamAudio ? RingFlagAudio : 0) | (packet.cleanPoint ? RingFlagKeyFrame : 0);
+        RingPacketFlags(packet.kind == EncodedPacket::Audio ? RingStreamKind::Audio : RingStreamKind::Video,
+                        packet.cleanPoint);
     return header;
 }
 

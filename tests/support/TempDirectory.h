@@ -9,7 +9,7 @@
 class TempDirectory {
 public:
     TempDirectory() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "pyx-media-XXXXXX").string();
+        std::string pattern = (std::filesystem::temp_directory_path() / "pyx-test-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr)
             throw std::runtime_error("mkdtemp failed");
         m_path = pattern;
@@ -21,6 +21,7 @@ public:
     TempDirectory(const TempDirectory&) = delete;
     TempDirectory& operator=(const TempDirectory&) = delete;
 
+    const std::filesystem::path& Root() const { return m_path; }
     std::filesystem::path Path(const std::string& name) const { return m_path / name; }
     std::wstring Wide(const std::string& name) const { return Path(name).wstring(); }
 

@@ -5,6 +5,7 @@
 #include "PulseLoopbackSource.h"
 #include "SilentLoopbackSource.h"
 #include <propidl.h>
+#include <pyx/HundredNanoseconds.h>
 #include <wrl/implements.h>
 
 #include <algorithm>
@@ -13,13 +14,12 @@
 
 namespace {
 
-constexpr UINT64 HundredNanosecondsPerSecond = 10'000'000;
 // Packets are one device period of 10 ms.
 constexpr UINT32 PeriodsPerSecond = 100;
 // The server hands frames over in fragments of about a period and may bunch several: the buffer holds at
 // least this many periods whatever was asked for.
 constexpr UINT64 MinimumBufferPeriods = 3;
-constexpr REFERENCE_TIME MaximumBufferDuration = 2 * HundredNanosecondsPerSecond;
+constexpr REFERENCE_TIME MaximumBufferDuration = 2 * pyx::HundredNanosecondsPerSecond;
 
 UINT32 PeriodFrames(UINT32 samplesPerSecond) {
     return std::max<UINT32>(1, samplesPerSecond / PeriodsPerSecond);
@@ -27,14 +27,14 @@ UINT32 PeriodFrames(UINT32 samplesPerSecond) {
 
 } // namespace
 
-AudioClient::AudioClient(std::shared_ptr<pulse::Connection> connection, const pulse::SinkFormat& format)
-    : m_connection(std::move(connection)), m_format(format), m_mixFormat(MixFormatOf(format)),
+AudioClient::AudioClient(std::shared_ptr<pulse::SoundServer> server, const pulse::SinkFormat& format)
+    : m_server(std::move(server)), m_format(format), m_mixFormat(MixFormatOf(format)),
       m_periodFrames(PeriodFrames(format.samplesPerSecond)) {}
 
 AudioClient::~AudioClient() = default;
 
 HRESULT AudioClient::StateError(bool needsInitialize) const {
-    if (m_source ? m_source->IsInvalidated() : m_connection && m_connection->IsFailed())
+    if (m_source ? m_source->IsInvalidated() : m_server && m_server->IsFailed())
         return AUDCLNT_E_DEVICE_INVALIDATED;
     if (needsInitialize && !m_source)
         return AUDCLNT_E_NOT_INITIALIZED;
@@ -58,22 +58,20 @@ HRESULT AudioClient::Initialize(AUDCLNT_SHAREMODE ShareMode, DWORD StreamFlags,
             return E_INVALIDARG;
         // Render streams and event-driven capture are not offered.
         if (StreamFlags != AUDCLNT_STREAMFLAGS_LOOPBACK)
-            return E_NOTIMPL;
+            return NotImplemented();
         if (hnsBufferDuration > MaximumBufferDuration)
             return AUDCLNT_E_BUFFER_SIZE_ERROR;
         if (const HRESULT hr = CheckStreamFormat(*pFormat, m_mixFormat); FAILED(hr))
             return hr;
 
-        const UINT64 rate = m_format.samplesPerSecond;
-        const UINT64 requested =
-            (static_cast<UINT64>(hnsBufferDuration) * rate + HundredNanosecondsPerSecond - 1) /
-            HundredNanosecondsPerSecond;
+        const auto requested = static_cast<UINT64>(
+            pyx::FramesCovering(pyx::HundredNanoseconds(hnsBufferDuration), m_format.samplesPerSecond));
         const auto capacity = static_cast<UINT32>(std::max(requested, MinimumBufferPeriods * m_periodFrames));
         auto queue = std::make_unique<CapturePacketQueue>(
             capacity, m_periodFrames, m_mixFormat.Format.nBlockAlign, m_format.samplesPerSecond);
         std::unique_ptr<LoopbackSource> source;
-        if (m_connection) {
-            source = PulseLoopbackSource::Open(m_connection, m_format, *queue);
+        if (m_server) {
+            source = PulseLoopbackSource::Open(*m_server, m_format, *queue);
             if (!source)
                 return AUDCLNT_E_DEVICE_INVALIDATED;
         } else {
@@ -118,10 +116,8 @@ HRESULT AudioClient::GetDevicePeriod(REFERENCE_TIME* phnsDefaultDevicePeriod,
     std::lock_guard lock(m_mutex);
     const HRESULT hr = StateError(false);
     // Packets always span one period, so it is the shortest one as well.
-    const auto period = SUCCEEDED(hr)
-                            ? static_cast<REFERENCE_TIME>(m_periodFrames * HundredNanosecondsPerSecond /
-                                                          m_format.samplesPerSecond)
-                            : 0;
+    const auto period =
+        SUCCEEDED(hr) ? pyx::FramesDuration(m_periodFrames, m_format.samplesPerSecond).count() : 0;
     if (phnsDefaultDevicePeriod != nullptr)
         *phnsDefaultDevicePeriod = period;
     if (phnsMinimumDevicePeriod != nullptr)

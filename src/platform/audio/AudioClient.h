@@ -5,7 +5,7 @@
 
 #include "CapturePacketQueue.h"
 #include "LoopbackSource.h"
-#include "platform/pulse/Connection.h"
+#include "platform/pulse/SoundServer.h"
 #include <audioclient.h>
 #include <wrl/implements.h>
 
@@ -14,8 +14,8 @@
 
 class AudioClient final : public ComObject<IAudioClient> {
 public:
-    // Without a connection the client belongs to the silent stand-in device.
-    AudioClient(std::shared_ptr<pulse::Connection> connection, const pulse::SinkFormat& format);
+    // Without a server the client belongs to the silent stand-in device.
+    AudioClient(std::shared_ptr<pulse::SoundServer> server, const pulse::SinkFormat& format);
     ~AudioClient() override;
 
     HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE ShareMode, DWORD StreamFlags,
@@ -34,7 +34,7 @@ private:
     // With m_mutex held: the result every method gives before its own checks, S_OK when there is none.
     HRESULT StateError(bool needsInitialize) const;
 
-    std::shared_ptr<pulse::Connection> m_connection;
+    std::shared_ptr<pulse::SoundServer> m_server;
     const pulse::SinkFormat m_format;
     const WAVEFORMATEXTENSIBLE m_mixFormat;
     const UINT32 m_periodFrames;

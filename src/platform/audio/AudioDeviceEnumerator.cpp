@@ -1,6 +1,7 @@
 #include "AudioDeviceEnumerator.h"
 
 #include "AudioEndpoint.h"
+#include "platform/pulse/Connection.h"
 #include "platform/win/ClassRegistry.h"
 #include <combaseapi.h>
 #include <wrl/implements.h>
@@ -22,7 +23,7 @@ HRESULT AudioDeviceEnumerator::GetDefaultAudioEndpoint(EDataFlow dataFlow, ERole
     if (dataFlow < eRender || dataFlow >= eAll || role < eConsole || role >= ERole_enum_count)
         return E_INVALIDARG;
     if (dataFlow == eCapture)
-        return E_NOTIMPL;
+        return NotImplemented();
     return NoThrow([&] {
         auto connection = pulse::Connection::Open(ServerTimeout);
         const auto sink = connection ? connection->DefaultSink(ServerTimeout) : std::nullopt;

@@ -17,8 +17,8 @@ pulse::SinkFormat StandInFormat() {
 
 } // namespace
 
-AudioEndpoint::AudioEndpoint(std::shared_ptr<pulse::Connection> connection, const pulse::SinkFormat& format)
-    : m_connection(std::move(connection)), m_format(format) {}
+AudioEndpoint::AudioEndpoint(std::shared_ptr<pulse::SoundServer> server, const pulse::SinkFormat& format)
+    : m_server(std::move(server)), m_format(format) {}
 
 AudioEndpoint::AudioEndpoint() : m_format(StandInFormat()) {}
 
@@ -28,9 +28,9 @@ HRESULT AudioEndpoint::Activate(REFIID iid, DWORD, PROPVARIANT*, void** ppInterf
     *ppInterface = nullptr;
     if (iid != __uuidof(IAudioClient))
         return E_NOINTERFACE;
-    if (m_connection && m_connection->IsFailed())
+    if (m_server && m_server->IsFailed())
         return AUDCLNT_E_DEVICE_INVALIDATED;
-    return CreateObject<AudioClient>(reinterpret_cast<IAudioClient**>(ppInterface), m_connection, m_format);
+    return CreateObject<AudioClient>(reinterpret_cast<IAudioClient**>(ppInterface), m_server, m_format);
 }
 
 bool IsNullAudioEndpoint(IMMDevice* device) {

@@ -1,8 +1,8 @@
 #pragma once
 // The default render endpoint: the sound server's default sink over a connection of its own, or, without a
-// connection, the silent stand-in device.
+// server, the silent stand-in device.
 
-#include "platform/pulse/Connection.h"
+#include "platform/pulse/SoundServer.h"
 #include <mmdeviceapi.h>
 #include <wrl/implements.h>
 
@@ -10,7 +10,7 @@
 
 class AudioEndpoint final : public ComObject<IMMDevice> {
 public:
-    AudioEndpoint(std::shared_ptr<pulse::Connection> connection, const pulse::SinkFormat& format);
+    AudioEndpoint(std::shared_ptr<pulse::SoundServer> server, const pulse::SinkFormat& format);
     // The stand-in device: 48 kHz stereo.
     AudioEndpoint();
 
@@ -18,9 +18,9 @@ public:
     HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD dwClsCtx, PROPVARIANT* pActivationParams,
                                        void** ppInterface) override;
 
-    bool IsNull() const { return !m_connection; }
+    bool IsNull() const { return !m_server; }
 
 private:
-    std::shared_ptr<pulse::Connection> m_connection;
+    std::shared_ptr<pulse::SoundServer> m_server;
     pulse::SinkFormat m_format;
 };

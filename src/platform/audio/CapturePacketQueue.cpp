@@ -1,13 +1,9 @@
 #include "CapturePacketQueue.h"
 
+#include <pyx/HundredNanoseconds.h>
+
 #include <algorithm>
 #include <cstring>
-
-namespace {
-
-constexpr INT64 HundredNanosecondsPerSecond = 10'000'000;
-
-} // namespace
 
 CapturePacketQueue::CapturePacketQueue(UINT32 capacityFrames, UINT32 packetFrames, UINT32 frameBytes,
                                        UINT32 samplesPerSecond)
@@ -16,7 +12,7 @@ CapturePacketQueue::CapturePacketQueue(UINT32 capacityFrames, UINT32 packetFrame
       m_packet(std::size_t{packetFrames} * frameBytes) {}
 
 INT64 CapturePacketQueue::Duration(UINT64 frames) const {
-    return static_cast<INT64>(frames * HundredNanosecondsPerSecond / m_samplesPerSecond);
+    return pyx::FramesDuration(static_cast<INT64>(frames), m_samplesPerSecond).count();
 }
 
 void CapturePacketQueue::Write(const BYTE* data, UINT64 frames, INT64 endTime) {

@@ -2,8 +2,6 @@
 // What fills an audio client's capture buffer: the sound server's monitor of the default output, or silence
 // at real-time pace while no output is reachable.
 
-#include <minwindef.h>
-
 class LoopbackSource {
 public:
     virtual ~LoopbackSource() = default;
@@ -16,6 +14,3 @@ public:
     // True once the client must report AUDCLNT_E_DEVICE_INVALIDATED.
     virtual bool IsInvalidated() const = 0;
 };
-
-// The performance counter in 100-ns units: the clock of every capture time.
-INT64 PerformanceCounterHundredNanoseconds();

@@ -1,7 +1,8 @@
 #include "PulseLoopbackSource.h"
 
+#include <pyx/CaptureClock.h>
+
 #include <chrono>
-#include <utility>
 
 namespace {
 
@@ -15,13 +16,13 @@ PulseLoopbackSource::PulseLoopbackSource(CapturePacketQueue& queue) : m_queue(qu
 
 PulseLoopbackSource::~PulseLoopbackSource() = default;
 
-std::unique_ptr<PulseLoopbackSource> PulseLoopbackSource::Open(std::shared_ptr<pulse::Connection> connection,
+std::unique_ptr<PulseLoopbackSource> PulseLoopbackSource::Open(pulse::SoundServer& server,
                                                                const pulse::SinkFormat& format,
                                                                CapturePacketQueue& queue) {
     std::unique_ptr<PulseLoopbackSource> source(new PulseLoopbackSource(queue));
     PulseLoopbackSource* target = source.get();
-    source->m_stream = pulse::MonitorStream::Open(
-        std::move(connection), format, FragmentLatency,
+    source->m_stream = server.OpenMonitor(
+        format, FragmentLatency,
         [target](const void* frames, std::size_t frameCount) { target->OnFrames(frames, frameCount); },
         OpenTimeout);
     if (!source->m_stream)
@@ -47,5 +48,5 @@ void PulseLoopbackSource::OnFrames(const void* frames, std::size_t frameCount) {
         return;
     if (frames == nullptr)
         m_queue.MarkDiscontinuity();
-    m_queue.Write(static_cast<const BYTE*>(frames), frameCount, PerformanceCounterHundredNanoseconds());
+    m_queue.Write(static_cast<const BYTE*>(frames), frameCount, pyx::CaptureTime().count());
 }

@@ -4,8 +4,7 @@
 
 #include "CapturePacketQueue.h"
 #include "LoopbackSource.h"
-#include "platform/pulse/Connection.h"
-#include "platform/pulse/MonitorStream.h"
+#include "platform/pulse/SoundServer.h"
 
 #include <atomic>
 #include <memory>
@@ -13,9 +12,8 @@
 class PulseLoopbackSource final : public LoopbackSource {
 public:
     // Null when the stream cannot be opened (the server or its sink went away).
-    static std::unique_ptr<PulseLoopbackSource> Open(std::shared_ptr<pulse::Connection> connection,
-                                                     const pulse::SinkFormat& format,
-                                                     CapturePacketQueue& queue);
+    static std::unique_ptr<PulseLoopbackSource>
+    Open(pulse::SoundServer& server, const pulse::SinkFormat& format, CapturePacketQueue& queue);
     ~PulseLoopbackSource() override;
 
     bool Start() override;
@@ -28,5 +26,5 @@ private:
 
     CapturePacketQueue& m_queue;
     std::atomic<bool> m_running{false};
-    std::unique_ptr<pulse::MonitorStream> m_stream;
+    std::unique_ptr<pulse::FrameStream> m_stream;
 };

@@ -1,19 +1,8 @@
 #include "FramePoolState.h"
 
 #include "FrameProducer.h"
+#include <pyx/CaptureClock.h>
 #include <winrt/Windows.Graphics.Capture.h>
-
-#include <ctime>
-
-namespace {
-
-std::int64_t MonotonicHundredNanoseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
-}
-
-} // namespace
 
 FramePoolOwner::~FramePoolOwner() { state->Close(); }
 
@@ -104,7 +93,7 @@ void FramePoolState::EndWrite(int index, x11::GrabResult result, SizeInt32 conte
         buffer.state = BufferState::Ready;
         buffer.serial = ++m_lastSerial;
         buffer.contentSize = contentSize;
-        buffer.time = MonotonicHundredNanoseconds();
+        buffer.time = pyx::CaptureTime().count();
     }
     FireArrived();
 }
@@ -117,7 +106,8 @@ void FramePoolState::FireArrived() {
 }
 
 HRESULT FramePoolState::StartProducing(const GraphicsCaptureItem& item,
-                                       std::shared_ptr<std::atomic<bool>> cursorEnabled) {
+                                       std::shared_ptr<std::atomic<bool>> cursorEnabled,
+                                       std::unique_ptr<x11::FrameSource> source) {
     if (Closed())
         return RO_E_CLOSED;
     std::lock_guard lock(m_producerMutex);
@@ -138,7 +128,13 @@ HRESULT FramePoolState::StartProducing(const GraphicsCaptureItem& item,
     callbacks.endWrite = [self](int index, x11::GrabResult result, SizeInt32 contentSize) {
         self->EndWrite(index, result, contentSize);
     };
-    return FrameProducer::Start(item, std::move(cursorEnabled), std::move(callbacks), m_producer);
+    callbacks.closed = [item] {
+        item.NotifyClosed();
+    };
+    if (!source)
+        return FrameProducer::Start(item, std::move(cursorEnabled), std::move(callbacks), m_producer);
+    m_producer = FrameProducer::Start(std::move(source), std::move(cursorEnabled), std::move(callbacks));
+    return S_OK;
 }
 
 void FramePoolState::StopProducing() {

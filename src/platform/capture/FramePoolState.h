@@ -4,7 +4,7 @@
 
 #include "HandlerList.h"
 #include "platform/d3d/Texture2D.h"
-#include "platform/x11/FrameTarget.h"
+#include "platform/x11/FrameSource.h"
 #include <windows.graphics.directx.direct3d11.interop.h>
 #include <winrt/Windows.Graphics.Capture.h>
 
@@ -28,7 +28,7 @@ struct FrameSlot {
     int index = -1;
     ComPtr<IDirect3DSurface> surface;
     SizeInt32 contentSize;
-    std::int64_t time = 0; // 100-ns units of the monotonic clock
+    std::int64_t time = 0; // 100-ns units of the capture clock
 };
 
 class FramePoolState : public std::enable_shared_from_this<FramePoolState> {
@@ -45,8 +45,10 @@ public:
     HRESULT TakeFrame(FrameSlot& slot);
     void ReturnFrame(int index);
 
-    // Starts filling the textures from the item; the flag is read at every grab.
-    HRESULT StartProducing(const GraphicsCaptureItem& item, std::shared_ptr<std::atomic<bool>> cursorEnabled);
+    // Starts filling the textures from `source`, or without one from the item's window or monitor; the flag
+    // is read at every grab.
+    HRESULT StartProducing(const GraphicsCaptureItem& item, std::shared_ptr<std::atomic<bool>> cursorEnabled,
+                           std::unique_ptr<x11::FrameSource> source = nullptr);
     void StopProducing();
     void Close();
     bool Closed() const;

@@ -18,31 +18,12 @@ constexpr auto RefreshInterval = std::chrono::nanoseconds(1000000000 / 60);
 // Waits are bounded so that a stop is never missed for long, even without a wake-up.
 constexpr int IdleWaitMs = 250;
 
-// One window or one monitor, behind one face.
-struct Source {
-    std::unique_ptr<x11::WindowSource> window;
-    std::unique_ptr<x11::ScreenSource> screen;
-
-    x11::SourceEvent Wait(int timeoutMs) {
-        return window ? window->Wait(timeoutMs) : screen->Wait(timeoutMs);
-    }
-    void Wake() { window ? window->Wake() : screen->Wake(); }
-    x11::GrabResult Grab(const x11::FrameTarget& target, bool cursor) {
-        return window ? window->Grab(target, cursor) : screen->Grab(target);
-    }
-    SizeInt32 Size() const {
-        return window ? SizeInt32{std::int32_t(window->Width()), std::int32_t(window->Height())}
-                      : SizeInt32{std::int32_t(screen->Width()), std::int32_t(screen->Height())};
-    }
-};
-
 } // namespace
 
 struct FrameProducer::Work {
-    GraphicsCaptureItem item;
+    std::unique_ptr<x11::FrameSource> source;
     std::shared_ptr<std::atomic<bool>> cursorEnabled;
     Callbacks callbacks;
-    Source source;
     std::atomic<bool> stop{false};
     std::thread thread;
 
@@ -63,14 +44,15 @@ struct FrameProducer::Work {
                         static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(next - now).count());
                 }
             }
-            switch (source.Wait(timeoutMs)) {
+            switch (source->Wait(timeoutMs)) {
             case x11::SourceEvent::Changed:
                 pending = true;
                 break;
+            // A source that closed says so at every wait from then on; nothing more can come of it.
             case x11::SourceEvent::Closed:
-                item.NotifyClosed();
-                pending = false;
-                break;
+            case x11::SourceEvent::LayoutChanged:
+                callbacks.closed();
+                return;
             case x11::SourceEvent::Broken:
                 return;
             default:
@@ -85,11 +67,10 @@ struct FrameProducer::Work {
         const int index = callbacks.beginWrite(target);
         if (index < 0)
             return false;
-        const x11::GrabResult result = source.Grab(target, cursorEnabled->load());
-        const SizeInt32 size = source.Size();
+        const x11::GrabResult result = source->Grab(target, cursorEnabled->load());
         callbacks.endWrite(index, result,
-                           SizeInt32{std::min<std::int32_t>(size.Width, std::int32_t(target.width)),
-                                     std::min<std::int32_t>(size.Height, std::int32_t(target.height))});
+                           SizeInt32{static_cast<std::int32_t>(std::min(source->Width(), target.width)),
+                                     static_cast<std::int32_t>(std::min(source->Height(), target.height))});
         return true;
     }
 };
@@ -98,19 +79,26 @@ HRESULT FrameProducer::Start(const GraphicsCaptureItem& item,
                              std::shared_ptr<std::atomic<bool>> cursorEnabled, Callbacks callbacks,
                              std::unique_ptr<FrameProducer>& producer) {
     producer.reset();
-    auto work = std::make_shared<Work>();
+    std::unique_ptr<x11::FrameSource> source;
     if (item.IsWindow())
-        work->source.window = x11::WindowSource::Open(item.TargetId());
+        source = x11::WindowSource::Open(item.TargetId());
     else
-        work->source.screen = x11::ScreenSource::Open(item.TargetId());
-    if (!work->source.window && !work->source.screen)
+        source = x11::ScreenSource::Open(item.TargetId());
+    if (!source)
         return x11::QueryCaptureExtensions().AllPresent() ? E_INVALIDARG : DXGI_ERROR_UNSUPPORTED;
-    work->item = item;
+    producer = Start(std::move(source), std::move(cursorEnabled), std::move(callbacks));
+    return S_OK;
+}
+
+std::unique_ptr<FrameProducer> FrameProducer::Start(std::unique_ptr<x11::FrameSource> source,
+                                                    std::shared_ptr<std::atomic<bool>> cursorEnabled,
+                                                    Callbacks callbacks) {
+    auto work = std::make_shared<Work>();
+    work->source = std::move(source);
     work->cursorEnabled = std::move(cursorEnabled);
     work->callbacks = std::move(callbacks);
     work->thread = std::thread([work] { work->Run(); });
-    producer.reset(new FrameProducer(std::move(work)));
-    return S_OK;
+    return std::unique_ptr<FrameProducer>(new FrameProducer(std::move(work)));
 }
 
 FrameProducer::FrameProducer(std::shared_ptr<Work> work) : m_work(std::move(work)) {}
@@ -119,7 +107,7 @@ FrameProducer::~FrameProducer() { Stop(); }
 
 void FrameProducer::Stop() {
     m_work->stop.store(true);
-    m_work->source.Wake();
+    m_work->source->Wake();
     if (!m_work->thread.joinable())
         return;
     // From its own callback the thread cannot be joined; it ends by itself, keeping its work alive.
@@ -129,4 +117,4 @@ void FrameProducer::Stop() {
         m_work->thread.join();
 }
 
-void FrameProducer::Wake() { m_work->source.Wake(); }
+void FrameProducer::Wake() { m_work->source->Wake(); }

@@ -2,19 +2,10 @@
 
 #include "platform/x11/ScreenSource.h"
 
+#include <pyx/CaptureClock.h>
+
 #include <chrono>
-#include <ctime>
 #include <utility>
-
-namespace {
-
-LONGLONG PerformanceCounterNow() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<LONGLONG>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-}
-
-} // namespace
 
 HRESULT OutputDuplication::Create(ID3D11Device* device, ComPtr<IDXGIOutput> output,
                                   const DXGI_OUTPUT_DESC& desc, ComPtr<IDXGIOutputDuplication>& duplication) {
@@ -102,8 +93,10 @@ HRESULT OutputDuplication::AcquireNextFrame(UINT timeoutInMilliseconds, DXGI_OUT
         return hr;
     const D3D11_TEXTURE2D_DESC& desc = m_image->Desc();
     m_image->PrepareForWrite();
-    const x11::GrabResult grabbed = m_source->Grab(x11::FrameTarget{
-        m_image->Storage(), m_image->RowPitch(), desc.Width, desc.Height, m_image->SharedMemoryId()});
+    const x11::GrabResult grabbed =
+        m_source->Grab(x11::FrameTarget{m_image->Storage(), m_image->RowPitch(), desc.Width, desc.Height,
+                                        m_image->SharedMemoryId()},
+                       false);
     if (grabbed == x11::GrabResult::Failed) {
         m_accessLost = true;
         return DXGI_ERROR_ACCESS_LOST;
@@ -111,7 +104,8 @@ HRESULT OutputDuplication::AcquireNextFrame(UINT timeoutInMilliseconds, DXGI_OUT
     m_image->OweOpaqueAlpha(grabbed == x11::GrabResult::WrittenWithoutAlpha);
     m_firstImageGiven = true;
     m_frameAcquired = true;
-    frameInfo->LastPresentTime.QuadPart = PerformanceCounterNow();
+    // In performance-counter units, which are the capture clock's.
+    frameInfo->LastPresentTime.QuadPart = pyx::CaptureClock::now().time_since_epoch().count();
     frameInfo->AccumulatedFrames = 1;
     *desktopResource = static_cast<IDXGIResource*>(m_image.Get());
     (*desktopResource)->AddRef();

@@ -70,7 +70,7 @@ HRESULT Texture2D::Validate(const D3D11_TEXTURE2D_DESC& desc, const D3D11_SUBRES
         return E_INVALIDARG;
     }
     if (desc.MipLevels != 1 || desc.SampleDesc.Count != 1)
-        return E_NOTIMPL;
+        return NotImplemented();
     if (initialData != nullptr)
         for (UINT i = 0; i < desc.ArraySize; ++i)
             if (initialData[i].pSysMem == nullptr)

@@ -1,5 +1,6 @@
 #pragma once
-// The kernel and user services of the platform layer.
+// The kernel, user and GDI services of the platform layer, as one header (COM smart pointers and object
+// bases are in <wrl/client.h> and <wrl/implements.h>, as on Windows).
 
 #include <debugapi.h>
 #include <fileapi.h>
@@ -8,9 +9,8 @@
 #include <libloaderapi.h>
 #include <minwindef.h>
 #include <processthreadsapi.h>
-#include <shellapi.h>
 #include <stringapiset.h>
 #include <synchapi.h>
 #include <unknwn.h>
-#include <wrl/client.h>
-#include <wrl/implements.h>
+#include <wingdi.h>
+#include <winuser.h>

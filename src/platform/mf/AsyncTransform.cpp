@@ -200,7 +200,7 @@ template <class Call>
 HRESULT WithCodecApi(IMFTransform* inner, Call call) {
     ComPtr<ICodecAPI> api;
     if (FAILED(inner->QueryInterface(&api)))
-        return E_NOTIMPL;
+        return NotImplemented();
     return call(api.Get());
 }
 

@@ -5,13 +5,13 @@
 #include "EncodedOutput.h"
 #include "SampleData.h"
 #include <mfapi.h>
+#include <pyx/HundredNanoseconds.h>
 
 #include <array>
 #include <vector>
 
 namespace {
 
-constexpr LONGLONG HundredNanosecondsPerSecond = 10'000'000;
 // HEAACWAVEINFO after WAVEFORMATEX: payload type, profile level, structure type, two reserved fields.
 constexpr std::size_t HeAacInfoSize = 12;
 // AAC profile level indication for AAC-LC at up to 48 kHz stereo.
@@ -209,12 +209,12 @@ HRESULT AudioEncoderTransform::Encode(const std::int16_t* samples, std::int64_t 
 // Packet times count samples, so audio that never arrived would pull every later packet early: a gap in the
 // input times is filled with silence, and one too long for that starts the count again at the input's time.
 HRESULT AudioEncoderTransform::FillGap(LONGLONG time) {
-    const LONGLONG expected = m_baseTime + m_encodedFrames * HundredNanosecondsPerSecond / m_in.sampleRate;
-    const std::int64_t missing = (time - expected) * m_in.sampleRate / HundredNanosecondsPerSecond;
+    const LONGLONG expected = m_baseTime + pyx::FramesDuration(m_encodedFrames, m_in.sampleRate).count();
+    const std::int64_t missing = pyx::FramesWithin(pyx::HundredNanoseconds(time - expected), m_in.sampleRate);
     if (missing <= std::int64_t(m_in.sampleRate) / GapToleranceDivisor)
         return S_OK;
     if (missing > std::int64_t(m_in.sampleRate) * MaxSilenceSeconds) {
-        m_baseTime = time - m_encodedFrames * HundredNanosecondsPerSecond / m_in.sampleRate;
+        m_baseTime = time - pyx::FramesDuration(m_encodedFrames, m_in.sampleRate).count();
         return S_OK;
     }
     const std::vector<std::int16_t> silence(static_cast<std::size_t>(missing) * m_in.channels, 0);
@@ -228,8 +228,8 @@ HRESULT AudioEncoderTransform::Collect() {
                               if (SUCCEEDED(hr))
                                   hr = SetSampleTiming(
                                       output.Get(),
-                                      m_baseTime + packet.pts * HundredNanosecondsPerSecond / m_in.sampleRate,
-                                      packet.duration * HundredNanosecondsPerSecond / m_in.sampleRate);
+                                      m_baseTime + pyx::FramesDuration(packet.pts, m_in.sampleRate).count(),
+                                      pyx::FramesDuration(packet.duration, m_in.sampleRate).count());
                               if (SUCCEEDED(hr) && packet.keyFrame)
                                   hr = output->SetUINT32(MFSampleExtension_CleanPoint, TRUE);
                               return hr;

@@ -4,12 +4,7 @@
 #include "CodecResult.h"
 #include "SampleData.h"
 #include <mfapi.h>
-
-namespace {
-
-constexpr LONGLONG HundredNanosecondsPerSecond = 10'000'000;
-
-} // namespace
+#include <pyx/HundredNanoseconds.h>
 
 HRESULT AudioResamplerTransform::Create(IMFTransform** transform) {
     if (transform == nullptr)
@@ -75,7 +70,7 @@ HRESULT AudioResamplerTransform::Open() {
 }
 
 LONGLONG AudioResamplerTransform::Duration(std::int64_t frames) const {
-    return frames * HundredNanosecondsPerSecond / m_out.sampleRate;
+    return pyx::FramesDuration(frames, m_out.sampleRate).count();
 }
 
 HRESULT AudioResamplerTransform::TakeInput(IMFSample* sample) {

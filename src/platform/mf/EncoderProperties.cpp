@@ -1,6 +1,7 @@
 #include "EncoderProperties.h"
 
 #include <mferror.h>
+#include <pyx/PlatformTrace.h>
 
 namespace {
 
@@ -71,7 +72,7 @@ HRESULT EncoderProperties::Get(const GUID& api, VARIANT& value) const {
     case Key::Unknown:
         break;
     }
-    return E_NOTIMPL;
+    return NotImplemented();
 }
 
 HRESULT EncoderProperties::GetDefault(const GUID& api, VARIANT& value) const {
@@ -82,7 +83,7 @@ HRESULT EncoderProperties::GetDefault(const GUID& api, VARIANT& value) const {
 HRESULT EncoderProperties::Set(const GUID& api, const VARIANT& value, bool streaming) {
     const Key key = KeyOf(api);
     if (key == Key::Unknown)
-        return E_NOTIMPL;
+        return NotImplemented();
     const bool boolean = key == Key::LowLatency || key == Key::Cabac;
     if (value.vt != (boolean ? VT_BOOL : VT_UI4))
         return E_INVALIDARG;
@@ -118,7 +119,7 @@ HRESULT EncoderProperties::Set(const GUID& api, const VARIANT& value, bool strea
     case Key::Unknown:
         break;
     }
-    return E_NOTIMPL;
+    return NotImplemented();
 }
 
 void EncoderProperties::SetDefaults() { *this = EncoderProperties(m_h264); }

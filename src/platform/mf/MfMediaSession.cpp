@@ -1,7 +1,7 @@
 #include "MfMediaSession.h"
 
-#include "SystemClock.h"
 #include <mferror.h>
+#include <pyx/CaptureClock.h>
 #include <wrl/implements.h>
 
 #include <algorithm>
@@ -170,7 +170,7 @@ void MfMediaSession::BeginStart(const PROPVARIANT& startPosition) {
 
 void MfMediaSession::FinishStart() {
     m_waitingFor = Waiting::Nothing;
-    const MFTIME now = SystemClockNow();
+    const MFTIME now = pyx::CaptureTime().count();
     for (const auto& branch : m_branches) {
         const HRESULT hr = branch->Start(now, m_startOffset);
         if (FAILED(hr)) {

@@ -1,11 +1,9 @@
 #include "MfSampleGrabberSink.h"
 
 #include "MfMediaTypeHandler.h"
-#include "SystemClock.h"
 #include <mferror.h>
+#include <pyx/CaptureClock.h>
 #include <wrl/implements.h>
-
-#include <chrono>
 
 namespace {
 
@@ -162,7 +160,7 @@ HRESULT MfSampleGrabberSink::GetMediaTypeHandler(IMFMediaTypeHandler** ppHandler
 bool MfSampleGrabberSink::WaitForPresentationTime(LONGLONG sampleTime) {
     std::unique_lock lock(m_mutex);
     const MFTIME due = m_clockStartTime + (sampleTime - m_clockStartOffset);
-    const auto wait = std::chrono::duration<LONGLONG, std::ratio<1, 10000000>>(due - SystemClockNow());
+    const pyx::HundredNanoseconds wait(due - pyx::CaptureTime().count());
     m_stateChanged.wait_for(lock, wait, [&] { return m_state != State::Started; });
     return m_state == State::Started;
 }

@@ -1,7 +1,7 @@
 #include "SessionBranch.h"
 
-#include "SystemClock.h"
 #include <mferror.h>
+#include <pyx/CaptureClock.h>
 #include <wrl/implements.h>
 
 namespace {
@@ -122,7 +122,7 @@ HRESULT SessionBranch::Stop() {
         }
         m_sinkInput.clear();
         m_sinkRequests = 0;
-        const HRESULT stopped = m_sinkClock->OnClockStop(SystemClockNow());
+        const HRESULT stopped = m_sinkClock->OnClockStop(pyx::CaptureTime().count());
         if (SUCCEEDED(hr))
             hr = stopped;
     });

@@ -37,7 +37,7 @@ public:
     }
 
     // Fixed streams numbered from 0 need no ids.
-    HRESULT STDMETHODCALLTYPE GetStreamIDs(DWORD, DWORD*, DWORD, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetStreamIDs(DWORD, DWORD*, DWORD, DWORD*) override { return NotImplemented(); }
 
     HRESULT STDMETHODCALLTYPE GetInputStreamInfo(DWORD stream, MFT_INPUT_STREAM_INFO* info) override {
         return StreamInfo(stream, info, [this](MFT_INPUT_STREAM_INFO& filled) { DescribeInput(filled); });
@@ -54,13 +54,13 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE GetInputStreamAttributes(DWORD, IMFAttributes** attributes) override {
-        return Refuse(attributes, E_NOTIMPL);
+        return Refuse(attributes, NotImplemented());
     }
     HRESULT STDMETHODCALLTYPE GetOutputStreamAttributes(DWORD, IMFAttributes** attributes) override {
-        return Refuse(attributes, E_NOTIMPL);
+        return Refuse(attributes, NotImplemented());
     }
-    HRESULT STDMETHODCALLTYPE DeleteInputStream(DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AddInputStreams(DWORD, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DeleteInputStream(DWORD) override { return NotImplemented(); }
+    HRESULT STDMETHODCALLTYPE AddInputStreams(DWORD, DWORD*) override { return NotImplemented(); }
 
     HRESULT STDMETHODCALLTYPE GetInputAvailableType(DWORD stream, DWORD index, IMFMediaType** type) override {
         return AvailableType(stream, index, type, true);
@@ -106,8 +106,8 @@ public:
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE SetOutputBounds(LONGLONG, LONGLONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE ProcessEvent(DWORD, IMFMediaEvent*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetOutputBounds(LONGLONG, LONGLONG) override { return NotImplemented(); }
+    HRESULT STDMETHODCALLTYPE ProcessEvent(DWORD, IMFMediaEvent*) override { return NotImplemented(); }
 
     HRESULT STDMETHODCALLTYPE ProcessMessage(MFT_MESSAGE_TYPE message, ULONG_PTR parameter) override {
         std::lock_guard lock(m_mutex);
@@ -127,7 +127,7 @@ public:
                 return S_OK;
             default:
                 // Markers belong to asynchronous transforms.
-                return E_NOTIMPL;
+                return NotImplemented();
             }
         });
     }
@@ -201,7 +201,7 @@ protected:
     virtual HRESULT Drain() = 0;
     virtual HRESULT BeginStreaming() { return S_OK; }
     // Only transforms that use a device take a device manager.
-    virtual HRESULT SetD3DManager(IUnknown*) { return E_NOTIMPL; }
+    virtual HRESULT SetD3DManager(IUnknown*) { return NotImplemented(); }
 
     std::mutex m_mutex;
     ComPtr<IMFAttributes> m_attributes;

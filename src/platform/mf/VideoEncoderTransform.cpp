@@ -42,7 +42,7 @@ HRESULT VideoEncoderTransform::IsSupported(const GUID* api) {
     if (api == nullptr)
         return E_POINTER;
     std::lock_guard lock(m_mutex);
-    return m_properties.Supports(*api) ? S_OK : E_NOTIMPL;
+    return m_properties.Supports(*api) ? S_OK : NotImplemented();
 }
 
 HRESULT VideoEncoderTransform::IsModifiable(const GUID* api) {
@@ -50,7 +50,7 @@ HRESULT VideoEncoderTransform::IsModifiable(const GUID* api) {
         return E_POINTER;
     std::lock_guard lock(m_mutex);
     if (!m_properties.Supports(*api))
-        return E_NOTIMPL;
+        return NotImplemented();
     return m_properties.Modifiable(*api, m_streaming) ? S_OK : S_FALSE;
 }
 

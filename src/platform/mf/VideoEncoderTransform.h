@@ -29,25 +29,25 @@ public:
     HRESULT STDMETHODCALLTYPE IsSupported(const GUID* api) override;
     HRESULT STDMETHODCALLTYPE IsModifiable(const GUID* api) override;
     HRESULT STDMETHODCALLTYPE GetParameterRange(const GUID*, VARIANT*, VARIANT*, VARIANT*) override {
-        return E_NOTIMPL;
+        return NotImplemented();
     }
     HRESULT STDMETHODCALLTYPE GetParameterValues(const GUID*, VARIANT**, ULONG*) override {
-        return E_NOTIMPL;
+        return NotImplemented();
     }
     HRESULT STDMETHODCALLTYPE GetDefaultValue(const GUID* api, VARIANT* value) override;
     HRESULT STDMETHODCALLTYPE GetValue(const GUID* api, VARIANT* value) override;
     HRESULT STDMETHODCALLTYPE SetValue(const GUID* api, VARIANT* value) override;
-    HRESULT STDMETHODCALLTYPE RegisterForEvent(const GUID*, LONG_PTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE UnregisterForEvent(const GUID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RegisterForEvent(const GUID*, LONG_PTR) override { return NotImplemented(); }
+    HRESULT STDMETHODCALLTYPE UnregisterForEvent(const GUID*) override { return NotImplemented(); }
     HRESULT STDMETHODCALLTYPE SetAllDefaults() override;
     HRESULT STDMETHODCALLTYPE SetValueWithNotify(const GUID*, VARIANT*, GUID**, ULONG*) override {
-        return E_NOTIMPL;
+        return NotImplemented();
     }
-    HRESULT STDMETHODCALLTYPE SetAllDefaultsWithNotify(GUID**, ULONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetAllSettings(IStream*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetAllSettings(IStream*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetAllDefaultsWithNotify(GUID**, ULONG*) override { return NotImplemented(); }
+    HRESULT STDMETHODCALLTYPE GetAllSettings(IStream*) override { return NotImplemented(); }
+    HRESULT STDMETHODCALLTYPE SetAllSettings(IStream*) override { return NotImplemented(); }
     HRESULT STDMETHODCALLTYPE SetAllSettingsWithNotify(IStream*, GUID**, ULONG*) override {
-        return E_NOTIMPL;
+        return NotImplemented();
     }
 
 protected:

@@ -16,12 +16,12 @@ public:
     static HRESULT Create(IMFTransform** transform);
 
     // IMFVideoProcessorControl: only the rotation is offered.
-    HRESULT STDMETHODCALLTYPE SetBorderColor(MFARGB*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetSourceRectangle(RECT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetDestinationRectangle(RECT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetMirror(MF_VIDEO_PROCESSOR_MIRROR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetBorderColor(MFARGB*) override { return NotImplemented(); }
+    HRESULT STDMETHODCALLTYPE SetSourceRectangle(RECT*) override { return NotImplemented(); }
+    HRESULT STDMETHODCALLTYPE SetDestinationRectangle(RECT*) override { return NotImplemented(); }
+    HRESULT STDMETHODCALLTYPE SetMirror(MF_VIDEO_PROCESSOR_MIRROR) override { return NotImplemented(); }
     HRESULT STDMETHODCALLTYPE SetRotation(MF_VIDEO_PROCESSOR_ROTATION rotation) override;
-    HRESULT STDMETHODCALLTYPE SetConstrictionSize(SIZE*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetConstrictionSize(SIZE*) override { return NotImplemented(); }
 
 protected:
     void DescribeInput(MFT_INPUT_STREAM_INFO& info) override;

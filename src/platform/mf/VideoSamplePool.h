@@ -21,7 +21,7 @@ public:
     void Close();
 
     // IMFAsyncCallback: a sample came back.
-    HRESULT STDMETHODCALLTYPE GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetParameters(DWORD*, DWORD*) override { return NotImplemented(); }
     HRESULT STDMETHODCALLTYPE Invoke(IMFAsyncResult* result) override;
 
 private:

@@ -1,6 +1,7 @@
 #include "Connection.h"
 
 #include "ConnectionState.h"
+#include "MonitorStream.h"
 #include "WaveChannelMap.h"
 
 #include <pulse/rtclock.h>
@@ -115,6 +116,13 @@ Connection::~Connection() = default;
 bool Connection::IsFailed() const {
     MainLoopLock lock(m_state->mainloop);
     return pa_context_get_state(m_state->context) != PA_CONTEXT_READY;
+}
+
+std::unique_ptr<FrameStream> Connection::OpenMonitor(const SinkFormat& format,
+                                                     std::chrono::milliseconds latency,
+                                                     FrameStream::FrameHandler handler,
+                                                     std::chrono::milliseconds timeout) {
+    return MonitorStream::Open(shared_from_this(), format, latency, std::move(handler), timeout);
 }
 
 std::optional<SinkFormat> Connection::DefaultSink(std::chrono::milliseconds timeout) {

@@ -1,7 +1,7 @@
 #pragma once
 // A connection to the sound server, served by its own event thread. Usable from any thread.
 
-#include "SinkFormat.h"
+#include "SoundServer.h"
 
 #include <chrono>
 #include <memory>
@@ -9,18 +9,20 @@
 
 namespace pulse {
 
-class Connection {
+class Connection final : public SoundServer, public std::enable_shared_from_this<Connection> {
 public:
     // Null when no server answers within the timeout. Never starts a server.
     static std::shared_ptr<Connection> Open(std::chrono::milliseconds timeout);
-    ~Connection();
+    ~Connection() override;
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
     // The server's default sink; nullopt when it has none, or the query fails or times out.
     std::optional<SinkFormat> DefaultSink(std::chrono::milliseconds timeout);
-    // True once the server went away; a failed connection never recovers.
-    bool IsFailed() const;
+    bool IsFailed() const override;
+    std::unique_ptr<FrameStream> OpenMonitor(const SinkFormat& format, std::chrono::milliseconds latency,
+                                             FrameStream::FrameHandler handler,
+                                             std::chrono::milliseconds timeout) override;
 
     struct State;
     State& Internal() { return *m_state; }

@@ -3,12 +3,12 @@
 // Starts paused. Frames arrive on the connection's event thread, in fragments of about one latency.
 
 #include "Connection.h"
+#include "FrameStream.h"
 #include "SinkFormat.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -16,23 +16,18 @@ struct pa_stream;
 
 namespace pulse {
 
-class MonitorStream {
+class MonitorStream final : public FrameStream {
 public:
-    // Whole frames; a null pointer stands for frames the server could not deliver (a gap).
-    using FrameHandler = std::function<void(const void* frames, std::size_t frameCount)>;
-
     // Null when the stream cannot be set up within the timeout.
     static std::unique_ptr<MonitorStream> Open(std::shared_ptr<Connection> connection,
                                                const SinkFormat& format, std::chrono::milliseconds latency,
                                                FrameHandler handler, std::chrono::milliseconds timeout);
-    ~MonitorStream();
+    ~MonitorStream() override;
     MonitorStream(const MonitorStream&) = delete;
     MonitorStream& operator=(const MonitorStream&) = delete;
 
-    // Resumes or pauses delivery; false when the request cannot be sent (the stream has failed).
-    bool SetRunning(bool running);
-    // True once the stream or its server went away.
-    bool IsFailed() const { return m_failed.load(std::memory_order_acquire); }
+    bool SetRunning(bool running) override;
+    bool IsFailed() const override { return m_failed.load(std::memory_order_acquire); }
 
 private:
     MonitorStream(std::shared_ptr<Connection> connection, std::size_t frameBytes, FrameHandler handler);

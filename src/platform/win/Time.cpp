@@ -1,6 +1,7 @@
 #include <processthreadsapi.h>
 
 #include "SystemError.h"
+#include <pyx/CaptureClock.h>
 #include <stringapiset.h>
 #include <synchapi.h>
 
@@ -36,9 +37,7 @@ BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    count->QuadPart = static_cast<LONGLONG>(now.tv_sec) * NanosecondsPerSecond + now.tv_nsec;
+    count->QuadPart = pyx::CaptureClock::now().time_since_epoch().count();
     return TRUE;
 }
 
@@ -47,7 +46,7 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    frequency->QuadPart = NanosecondsPerSecond;
+    frequency->QuadPart = pyx::CaptureClock::period::den;
     return TRUE;
 }
 

@@ -113,7 +113,7 @@ SourceEvent ScreenSource::Wait(int timeoutMs) {
     return changed ? SourceEvent::Changed : SourceEvent::Timeout;
 }
 
-GrabResult ScreenSource::Grab(const FrameTarget& target) {
+GrabResult ScreenSource::Grab(const FrameTarget& target, bool) {
     const MonitorInfo& monitor = m_state->monitor;
     return m_state->connection->Grab(m_state->connection->Root(), static_cast<std::int16_t>(monitor.x),
                                      static_cast<std::int16_t>(monitor.y),

@@ -16,8 +16,12 @@ ComPtr<IMMDevice> DefaultEndpoint() {
 }
 
 LoopbackStream OpenLoopback(REFERENCE_TIME bufferDuration) {
+    return OpenLoopback(DefaultEndpoint(), bufferDuration);
+}
+
+LoopbackStream OpenLoopback(ComPtr<IMMDevice> device, REFERENCE_TIME bufferDuration) {
     LoopbackStream stream;
-    stream.device = DefaultEndpoint();
+    stream.device = std::move(device);
     EXPECT_TRUE(stream.device);
     if (!stream.device)
         return stream;

@@ -24,7 +24,9 @@ struct LoopbackStream {
 
 // The default render endpoint from a new enumerator created by class id; null on any failure.
 ComPtr<IMMDevice> DefaultEndpoint();
-// Opens and initialises (not starts) the default endpoint's loopback stream; reports failures to the test.
+// Opens and initialises (not starts) the endpoint's loopback stream; reports failures to the test.
+LoopbackStream OpenLoopback(ComPtr<IMMDevice> device, REFERENCE_TIME bufferDuration = RecorderBufferDuration);
+// The same on the default endpoint.
 LoopbackStream OpenLoopback(REFERENCE_TIME bufferDuration = RecorderBufferDuration);
 
 struct CapturedPacket {

@@ -54,31 +54,12 @@ void ExpectOrderlyPackets(const std::vector<CapturedPacket>& packets, UINT32 rat
     }
 }
 
-TEST(LoopbackCaptureTest, NothingPlayingGivesSilentPackets) {
-    LoopbackStream stream = OpenLoopback();
-    ASSERT_TRUE(stream.capture);
-    EXPECT_FALSE(IsNullAudioEndpoint(stream.device.Get()));
-    ASSERT_EQ(stream.client->Start(), S_OK);
-    ASSERT_TRUE(WaitForFirstPacket(stream.capture.Get()));
-    std::vector<CapturedPacket> packets;
-    ASSERT_EQ(ReadPackets(stream.capture.Get(), stream.format.Format.nChannels,
-                          std::chrono::milliseconds(250), packets),
-              S_OK);
-    EXPECT_EQ(stream.client->Stop(), S_OK);
-    ASSERT_GE(packets.size(), 5u);
-    for (const CapturedPacket& packet : packets) {
-        EXPECT_NE(packet.flags & AUDCLNT_BUFFERFLAGS_SILENT, 0u);
-        EXPECT_TRUE(
-            std::all_of(packet.samples.begin(), packet.samples.end(), [](float s) { return s == 0.0f; }));
-    }
-    ExpectOrderlyPackets(packets, stream.format.Format.nSamplesPerSec);
-}
-
 TEST(LoopbackCaptureTest, APlayedToneComesBackInTheSinksFormatAndChannelOrder) {
     const SinkSpec sink = WrapperSink();
     ASSERT_GE(sink.channels, 2u);
     LoopbackStream stream = OpenLoopback();
     ASSERT_TRUE(stream.capture);
+    EXPECT_FALSE(IsNullAudioEndpoint(stream.device.Get()));
     EXPECT_EQ(stream.format.Format.nSamplesPerSec, sink.rate);
     EXPECT_EQ(stream.format.Format.nChannels, sink.channels);
     EXPECT_EQ(stream.format.SubFormat, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT);

@@ -31,16 +31,6 @@ TEST(ServerLifecycleTest, AServerThatGoesAwayInvalidatesTheClientAndANewClientWo
     server.Kill();
     ASSERT_TRUE(
         Eventually([&] { return NextPacketSize(stream.capture.Get()) == AUDCLNT_E_DEVICE_INVALIDATED; }));
-    BYTE* data = nullptr;
-    UINT32 frames = 0;
-    DWORD flags = 0;
-    EXPECT_EQ(stream.capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr),
-              AUDCLNT_E_DEVICE_INVALIDATED);
-    EXPECT_EQ(stream.client->Stop(), AUDCLNT_E_DEVICE_INVALIDATED);
-    EXPECT_EQ(stream.client->Start(), AUDCLNT_E_DEVICE_INVALIDATED);
-    WAVEFORMATEX* mix = nullptr;
-    EXPECT_EQ(stream.client->GetMixFormat(&mix), AUDCLNT_E_DEVICE_INVALIDATED);
-    EXPECT_EQ(mix, nullptr);
     ComPtr<IAudioClient> another;
     EXPECT_EQ(stream.device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, &another),
               AUDCLNT_E_DEVICE_INVALIDATED);

@@ -4,6 +4,8 @@
 #include <d3d11.h>
 #include <wrl/client.h>
 
+#include "TempDirectory.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -23,7 +25,6 @@ void WriteFile(const fs::path& path, const std::string& text) {
 class FakeSysfs : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_root = fs::temp_directory_path() / ("pyx-sysfs-" + std::to_string(::getpid()));
         const fs::path devices = m_root / "devices";
         AddNode("renderD129", devices / "0000:01:00.0", "0x10de", "0x2330", "0x1467", "0x10de", "0xa1",
                 "nvidia", "0", "226:129");
@@ -32,7 +33,6 @@ protected:
         WriteFile(m_root / "module" / "nvidia" / "version", "550.54.14");
         fs::create_directories(m_root / "class" / "drm" / "card0");
     }
-    void TearDown() override { fs::remove_all(m_root); }
 
     void AddNode(const std::string& node, const fs::path& device, const std::string& vendor,
                  const std::string& id, const std::string& subDevice, const std::string& subVendor,
@@ -51,7 +51,8 @@ protected:
         fs::create_directory_symlink(device, entry / "device");
     }
 
-    fs::path m_root;
+    TempDirectory m_temp;
+    const fs::path m_root = m_temp.Root();
 };
 
 TEST_F(FakeSysfs, RenderNodesBecomeAdaptersBootDeviceFirst) {

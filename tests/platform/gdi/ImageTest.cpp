@@ -2,6 +2,8 @@
 #include <stringapiset.h>
 #include <wingdi.h>
 
+#include "TempDirectory.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -51,11 +53,6 @@ Decoded DecodeJpeg(const fs::path& path) {
 
 class ImageTest : public ::testing::Test {
 protected:
-    ImageTest() : m_dir(fs::temp_directory_path() / ("pyx-image-" + std::to_string(::getpid()))) {
-        fs::create_directories(m_dir);
-    }
-    ~ImageTest() override { fs::remove_all(m_dir); }
-
     // Left half blue, right half red, in BGRX byte order.
     HBITMAP MakeBitmap(int width, int height) {
         HDC dc = GetDC(nullptr);
@@ -73,7 +70,8 @@ protected:
         return bitmap;
     }
 
-    fs::path m_dir;
+    TempDirectory m_temp;
+    const fs::path m_dir = m_temp.Root();
 };
 
 TEST_F(ImageTest, BitmapsCopyTheirBitsAndRefuseUnknownHandles) {

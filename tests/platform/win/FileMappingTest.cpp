@@ -1,4 +1,4 @@
-#include "TempFolder.h"
+#include "TempDirectory.h"
 #include <fileapi.h>
 
 #include <gtest/gtest.h>
@@ -14,13 +14,13 @@ class FileMappingTest : public ::testing::Test {
 protected:
     HANDLE OpenWith(const std::string& text, DWORD access = GENERIC_READ) {
         std::ofstream(m_folder.Path("m"), std::ios::binary) << text;
-        const HANDLE file = CreateFileW(m_folder.WidePath("m").c_str(), access, FILE_SHARE_READ, nullptr,
+        const HANDLE file = CreateFileW(m_folder.Wide("m").c_str(), access, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         EXPECT_NE(file, INVALID_HANDLE_VALUE);
         return file;
     }
 
-    TempFolder m_folder;
+    TempDirectory m_folder;
 };
 
 TEST_F(FileMappingTest, WholeFileViewReadsTheContents) {

@@ -1,4 +1,4 @@
-#include "TempFolder.h"
+#include "TempDirectory.h"
 #include <fileapi.h>
 
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@ namespace {
 class FileTest : public ::testing::Test {
 protected:
     HANDLE Open(const std::string& name, DWORD access, DWORD disposition) {
-        return CreateFileW(m_folder.WidePath(name).c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+        return CreateFileW(m_folder.Wide(name).c_str(), access, FILE_SHARE_READ, nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     }
     void WriteText(const std::string& name, const std::string& text) {
@@ -31,7 +31,7 @@ protected:
         return ok && written == text.size();
     }
 
-    TempFolder m_folder;
+    TempDirectory m_folder;
 };
 
 TEST_F(FileTest, CreateNewMakesPrivateFileAndRefusesExistingOne) {
@@ -107,7 +107,7 @@ TEST_F(FileTest, BadArgumentsAreRefused) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     EXPECT_FALSE(std::filesystem::exists(m_folder.Path("x")));
     // A folder is not a file even though Linux opens it for reading.
-    EXPECT_EQ(CreateFileW(m_folder.WidePath("").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+    EXPECT_EQ(CreateFileW(m_folder.Wide("").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 }
@@ -131,8 +131,8 @@ TEST_F(FileTest, SymbolicLinkAtFinalComponentIsNeverFollowed) {
 }
 
 TEST_F(FileTest, UnicodeNameIsStoredAsUtf8) {
-    const HANDLE file = CreateFileW((m_folder.WidePath("") + L"/\u00e9t\u00e9-\u65e5.bin").c_str(),
-                                    GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    const HANDLE file = CreateFileW((m_folder.Wide("") + L"/\u00e9t\u00e9-\u65e5.bin").c_str(), GENERIC_WRITE,
+                                    0, nullptr, CREATE_NEW, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     CloseHandle(file);
     EXPECT_TRUE(std::filesystem::exists(m_folder.Path("\xc3\xa9t\xc3\xa9-\xe6\x97\xa5.bin")));

@@ -1,4 +1,5 @@
 #include <processthreadsapi.h>
+#include <pyx/CaptureClock.h>
 
 #include <gtest/gtest.h>
 
@@ -26,6 +27,37 @@ TEST(TimeTest, PerformanceCounterCountsNanoseconds) {
     EXPECT_GE(after.QuadPart - before.QuadPart, 20'000'000);
     EXPECT_FALSE(QueryPerformanceCounter(nullptr));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+TEST(TimeTest, CaptureTimeIsThePerformanceCounterInHundredNanosecondUnits) {
+    LARGE_INTEGER before{}, after{};
+    ASSERT_TRUE(QueryPerformanceCounter(&before));
+    const pyx::HundredNanoseconds now = pyx::CaptureTime();
+    ASSERT_TRUE(QueryPerformanceCounter(&after));
+    EXPECT_GE(now.count(), before.QuadPart / 100);
+    EXPECT_LE(now.count(), after.QuadPart / 100);
+}
+
+TEST(TimeTest, FrameConversionsTruncateTowardZeroAndCoveringRoundsUp) {
+    using pyx::HundredNanoseconds;
+    EXPECT_EQ(pyx::FramesDuration(480, 48000), HundredNanoseconds(100'000));
+    EXPECT_EQ(pyx::FramesDuration(1, 60), HundredNanoseconds(166'666));
+    EXPECT_EQ(pyx::FramesDuration(1001, 8000), HundredNanoseconds(1'251'250));
+    EXPECT_EQ(pyx::FramesDuration(-1, 3), HundredNanoseconds(-3'333'333));
+    // A thousand years of 48 kHz frames: frames × 10^7 would not fit in 64 bits.
+    constexpr std::int64_t Seconds = 1000LL * 365 * 86400;
+    EXPECT_EQ(pyx::FramesDuration(Seconds * 48000 + 1, 48000),
+              HundredNanoseconds(Seconds * 10'000'000 + 208));
+
+    EXPECT_EQ(pyx::FramesWithin(HundredNanoseconds(100'000), 48000), 480);
+    EXPECT_EQ(pyx::FramesWithin(HundredNanoseconds(99'999), 48000), 479);
+    EXPECT_EQ(pyx::FramesWithin(HundredNanoseconds(-99'999), 48000), -479);
+    EXPECT_EQ(pyx::FramesWithin(HundredNanoseconds(Seconds * 10'000'000 + 209), 48000), Seconds * 48000 + 1);
+
+    EXPECT_EQ(pyx::FramesCovering(HundredNanoseconds(0), 48000), 0);
+    EXPECT_EQ(pyx::FramesCovering(HundredNanoseconds(99'999), 48000), 480);
+    EXPECT_EQ(pyx::FramesCovering(HundredNanoseconds(100'000), 48000), 480);
+    EXPECT_EQ(pyx::FramesCovering(HundredNanoseconds(100'001), 48000), 481);
 }
 
 TEST(TimeTest, ThreadDescriptionNamesOnlyTheCurrentThread) {

@@ -41,7 +41,8 @@ public:
 
     SizeInt32 Size() const;
     std::wstring DisplayName() const;
-    // Called once, on a capture thread, when the window is destroyed while a capture of it runs.
+    // Called once, on a capture thread, when the window is destroyed, or the monitor changes or goes away,
+    // while a capture of it runs.
     EventToken Closed(std::function<void(const GraphicsCaptureItem& sender)> handler) const;
     void Closed(EventToken token) const;
 
@@ -78,7 +79,7 @@ public:
 
     ComPtr<IDirect3DSurface> Surface() const;
     SizeInt32 ContentSize() const;
-    // When the frame was captured, in 100-ns units of the monotonic clock.
+    // When the frame was captured, in 100-ns units of the capture clock.
     std::int64_t SystemRelativeTime() const;
     // Gives the texture back to the pool; later calls do nothing.
     void Close() const;

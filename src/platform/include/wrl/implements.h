@@ -2,10 +2,12 @@
 // Reference-counted implementation base for platform objects: AddRef/Release with interlocked counting and a
 // QueryInterface that answers every listed interface and the interfaces each one derives from.
 
+#include <pyx/PlatformTrace.h>
 #include <wrl/client.h>
 
 #include <atomic>
 #include <cassert>
+#include <exception>
 #include <new>
 #include <tuple>
 #include <utility>
@@ -37,8 +39,10 @@ public:
             *ppvObject = static_cast<IUnknown*>(static_cast<FirstInterface*>(this));
         } else if (!(FindInterface<Interfaces>(riid, ppvObject) || ...)) {
             *ppvObject = QueryExtraInterface(riid);
-            if (*ppvObject == nullptr)
+            if (*ppvObject == nullptr) {
+                TraceUnknownInterface(typeid(*this), riid);
                 return E_NOINTERFACE;
+            }
         }
         AddRef();
         return S_OK;
@@ -84,15 +88,24 @@ ComPtr<T> MakeComObject(Args&&... args) {
     return object;
 }
 
-// Keeps exceptions from crossing a COM method, and hands new platform objects out through out-pointers.
+// Keeps exceptions from crossing a COM method (each is traced with the method that stopped it), and hands new
+// platform objects out through out-pointers.
 
 template <class Body>
-HRESULT NoThrow(Body&& body) noexcept {
+HRESULT NoThrow(Body&& body, const std::source_location& where = std::source_location::current()) noexcept {
     try {
-        return body();
+        const HRESULT hr = body();
+        if (FAILED(hr))
+            TraceFailure(where, hr);
+        return hr;
     } catch (const std::bad_alloc&) {
+        TraceException(where, "out of memory");
         return E_OUTOFMEMORY;
+    } catch (const std::exception& error) {
+        TraceException(where, error.what());
+        return E_UNEXPECTED;
     } catch (...) {
+        TraceException(where, "an exception of unknown type");
         return E_UNEXPECTED;
     }
 }

@@ -1,7 +1,7 @@
 // Target-window listing against real X11 clients under a window manager.
 
-#include "TestWindowProcess.h"
 #include "app/TargetWindows.h"
+#include "TestWindowProcess.h"
 
 #include <gtest/gtest.h>
 

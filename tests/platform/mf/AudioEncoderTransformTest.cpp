@@ -1,7 +1,7 @@
 // The AAC and FLAC encoders: input type first, codec data on the output type, packet times, and decoding
 // back to the tone (FLAC exactly).
 
-#include "transform_TestSupport.h"
+#include "TransformTestSupport.h"
 #include <combaseapi.h>
 #include <wmcodecdsp.h>
 

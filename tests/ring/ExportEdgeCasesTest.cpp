@@ -4,11 +4,11 @@
 #include "ring/Export.h"
 #include "ring/RingReplay.h"
 
+#include "ExportTestRing.h"
 #include "LogCapture.h"
 #include "MediaProbe.h"
 #include "TempDirectory.h"
 #include "TestMediaTypes.h"
-#include "export_TestRing.h"
 
 #include <gtest/gtest.h>
 

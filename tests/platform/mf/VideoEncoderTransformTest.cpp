@@ -1,8 +1,8 @@
 // The H.264 and HEVC encoders: type order, key frames and clean points, parameter sets in every key frame
 // and on the output type, the ICodecAPI settings, and decoded quality.
 
+#include "TransformTestSupport.h"
 #include "platform/mf/VideoProcessorTransform.h"
-#include "transform_TestSupport.h"
 #include <codecapi.h>
 #include <combaseapi.h>
 #include <wmcodecdsp.h>

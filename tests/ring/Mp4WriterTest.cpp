@@ -5,11 +5,11 @@
 
 #include "Util/ComException.h"
 
+#include "ExportTestRing.h"
 #include "LogCapture.h"
 #include "MediaProbe.h"
 #include "TempDirectory.h"
 #include "TestMediaTypes.h"
-#include "export_TestRing.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The audio resampler: float at any rate and channel count to 16-bit stereo at 48 kHz, the tone kept, the
 // clock of the input kept.
 
-#include "transform_TestSupport.h"
+#include "TransformTestSupport.h"
 #include <combaseapi.h>
 #include <mftransform.h>
 #include <wmcodecdsp.h>

@@ -3,10 +3,10 @@
 #include "TestCallback.h"
 #include "platform/d3d/Texture2D.h"
 #include "platform/mf/MfDxgiSurfaceBuffer.h"
-#include "platform/mf/SystemClock.h"
 #include <d3d11.h>
 #include <mferror.h>
 #include <mfidl.h>
+#include <pyx/CaptureClock.h>
 
 #include <gtest/gtest.h>
 
@@ -169,7 +169,7 @@ TEST_F(GrabberSinkTest, ACallbackWithoutTheExtendedInterfaceGetsPlainSamples) {
 
 TEST_F(GrabberSinkTest, OnTheClockASampleWaitsForItsTimeAndAStopDropsIt) {
     Activate(true, false);
-    m_clock->OnClockStart(SystemClockNow(), 0);
+    m_clock->OnClockStart(pyx::CaptureTime().count(), 0);
     // Due an hour after the clock started.
     auto processed = std::async(std::launch::async,
                                 [&] { return m_stream->ProcessSample(SampleOf(2, 36000000000).Get()); });
@@ -178,7 +178,7 @@ TEST_F(GrabberSinkTest, OnTheClockASampleWaitsForItsTimeAndAStopDropsIt) {
     EXPECT_EQ(processed.get(), S_OK);
     EXPECT_EQ(m_callback->Calls(), (std::vector<std::string>{"start 0", "stop"}));
     // A sample already due goes at once.
-    m_clock->OnClockStart(SystemClockNow(), 0);
+    m_clock->OnClockStart(pyx::CaptureTime().count(), 0);
     EXPECT_EQ(m_stream->ProcessSample(SampleOf(2, 0).Get()), S_OK);
     EXPECT_EQ(m_callback->Calls().back(), "extended 0 2");
     m_sink->Shutdown();

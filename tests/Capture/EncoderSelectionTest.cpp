@@ -50,7 +50,7 @@ EncoderSelection Over(const TransformRegistry& registry) {
     });
 }
 
-VideoCodecOptions Options(std::int32_t codec, UINT32 vendor = 0) {
+VideoCodecOptions Options(VideoCodecChoice codec, UINT32 vendor = 0) {
     VideoCodecOptions options;
     options.codec = codec;
     options.deviceVendor = vendor;
@@ -80,8 +80,9 @@ TEST(EncoderSearch, KeepsHardwareOfTheCaptureVendorAndEverySoftwareEncoder) {
                      true),
         VideoEncoder(L"Software Encoder", MFT_ENUM_FLAG_SYNCMFT, L"", {Nv12}),
     });
-    std::int32_t codec = 1;
-    const std::vector<EncoderInfo> found = Over(registry).SearchVideo(Options(1, 0x10DE), codec);
+    VideoCodecChoice codec = VideoCodecChoice::H264;
+    const std::vector<EncoderInfo> found =
+        Over(registry).SearchVideo(Options(VideoCodecChoice::H264, 0x10DE), codec);
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].name, L"Nvidia Encoder");
     EXPECT_EQ(found[0].vendorId, 0x10DEu);
@@ -110,8 +111,8 @@ TEST(EncoderSearch, AnUnknownCaptureVendorKeepsEveryHardwareEncoder) {
     LogCapture log;
     const TransformRegistry registry(
         {VideoEncoder(L"Intel Encoder", MFT_ENUM_FLAG_HARDWARE, L"VEN_8086", {Nv12})});
-    std::int32_t codec = 1;
-    EXPECT_EQ(Over(registry).SearchVideo(Options(1, 0), codec).size(), 1u);
+    VideoCodecChoice codec = VideoCodecChoice::H264;
+    EXPECT_EQ(Over(registry).SearchVideo(Options(VideoCodecChoice::H264, 0), codec).size(), 1u);
 }
 
 TEST(EncoderSearch, SkipsTransformsThatFailToActivate) {
@@ -123,8 +124,8 @@ TEST(EncoderSearch, SkipsTransformsThatFailToActivate) {
     };
     const TransformRegistry registry(
         {broken, VideoEncoder(L"Good Encoder", MFT_ENUM_FLAG_SYNCMFT, L"", {Nv12})});
-    std::int32_t codec = 1;
-    const std::vector<EncoderInfo> found = Over(registry).SearchVideo(Options(1), codec);
+    VideoCodecChoice codec = VideoCodecChoice::H264;
+    const std::vector<EncoderInfo> found = Over(registry).SearchVideo(Options(VideoCodecChoice::H264), codec);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].name, L"Good Encoder");
     EXPECT_TRUE(log.Contains("WARN   Broken Encoder - failed to activate: 0x80004005"));
@@ -148,8 +149,8 @@ TEST(EncoderSearch, TheSystemsOwnCodecsComeFirstWhenAskedFor) {
             own.hardware = true;
             callback(std::move(own));
         });
-    VideoCodecOptions options = Options(1);
-    std::int32_t codec = 1;
+    VideoCodecOptions options = Options(VideoCodecChoice::H264);
+    VideoCodecChoice codec = VideoCodecChoice::H264;
     EXPECT_EQ(selection.SearchVideo(options, codec).size(), 1u);
     EXPECT_EQ(offered, 0);
     options.includeCustomCodecs = 1;
@@ -166,15 +167,16 @@ TEST(VideoEncoderChoice, PrefersBgraPerEncoderButTheListOrderFirst) {
         VideoEncoder(L"Second Encoder", MFT_ENUM_FLAG_SYNCMFT, L"", {Argb, Nv12}),
     });
     GUID input = GUID_NULL;
-    int kind = 0;
-    EXPECT_EQ(Over(nv12First).ChooseVideo(Options(1), input, kind).name, L"First Encoder");
+    VideoCodecKind kind = VideoCodecKind::Hevc;
+    EXPECT_EQ(Over(nv12First).ChooseVideo(Options(VideoCodecChoice::H264), input, kind).name,
+              L"First Encoder");
     EXPECT_EQ(input, MFVideoFormat_NV12);
-    EXPECT_EQ(kind, 1);
+    EXPECT_EQ(kind, VideoCodecKind::H264);
     EXPECT_TRUE(
         log.Contains("INFO Selected video encoder: First Encoder [MFVideoFormat_NV12->MFVideoFormat_H264]"));
 
     const TransformRegistry both({VideoEncoder(L"Both Encoder", MFT_ENUM_FLAG_SYNCMFT, L"", {Nv12, Argb})});
-    EXPECT_EQ(Over(both).ChooseVideo(Options(1), input, kind).name, L"Both Encoder");
+    EXPECT_EQ(Over(both).ChooseVideo(Options(VideoCodecChoice::H264), input, kind).name, L"Both Encoder");
     EXPECT_EQ(input, MFVideoFormat_ARGB32);
 }
 
@@ -183,11 +185,12 @@ TEST(VideoEncoderChoice, AnAmdHevcEncoderIsGivenNv12) {
     const TransformRegistry registry({VideoEncoder(L"AMD HEVC Encoder", MFT_ENUM_FLAG_HARDWARE, L"VEN_1002",
                                                    {Argb, Nv12}, MFVideoFormat_HEVC, true)});
     GUID input = GUID_NULL;
-    int kind = 0;
-    const EncoderInfo chosen = Over(registry).ChooseVideo(Options(2, 0x1002), input, kind);
+    VideoCodecKind kind = VideoCodecKind::H264;
+    const EncoderInfo chosen =
+        Over(registry).ChooseVideo(Options(VideoCodecChoice::Hevc, 0x1002), input, kind);
     EXPECT_EQ(chosen.name, L"AMD HEVC Encoder");
     EXPECT_EQ(input, MFVideoFormat_NV12);
-    EXPECT_EQ(kind, 2);
+    EXPECT_EQ(kind, VideoCodecKind::Hevc);
     EXPECT_TRUE(
         log.Contains("INFO MF doesn't perform ARGB->HEVC encode on AMD hardware with current parameters; "
                      "falling back to using NV12 instead."));
@@ -202,18 +205,20 @@ TEST(VideoEncoderChoice, AutomaticFallsBackToH264WithoutHardwareHevc) {
         VideoEncoder(L"Software H.264", MFT_ENUM_FLAG_SYNCMFT, L"", {Nv12}),
     });
     GUID input = GUID_NULL;
-    int kind = 0;
-    EXPECT_EQ(Over(registry).ChooseVideo(Options(0), input, kind).name, L"Software H.264");
-    EXPECT_EQ(kind, 1);
+    VideoCodecKind kind = VideoCodecKind::Hevc;
+    EXPECT_EQ(Over(registry).ChooseVideo(Options(VideoCodecChoice::Automatic), input, kind).name,
+              L"Software H.264");
+    EXPECT_EQ(kind, VideoCodecKind::H264);
 }
 
 TEST(VideoEncoderChoice, FailsWhenNothingFits) {
     LogCapture log;
     const TransformRegistry registry({VideoEncoder(L"Software Encoder", MFT_ENUM_FLAG_SYNCMFT, L"", {Nv12})});
     GUID input = GUID_NULL;
-    int kind = 0;
+    VideoCodecKind kind = VideoCodecKind::Hevc;
     try {
-        Over(registry).ChooseVideo(Options(3), input, kind);
+        // A value outside the choices.
+        Over(registry).ChooseVideo(Options(static_cast<VideoCodecChoice>(3)), input, kind);
         FAIL() << "codec 3 chose an encoder";
     } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), "No suitable video encoder found");
@@ -221,13 +226,14 @@ TEST(VideoEncoderChoice, FailsWhenNothingFits) {
     // An encoder that takes neither BGRA nor NV12 does not fit either.
     const TransformRegistry i420Only({VideoEncoder(L"Planar Encoder", MFT_ENUM_FLAG_SYNCMFT, L"",
                                                    {{MFMediaType_Video, MFVideoFormat_H265}})});
-    EXPECT_THROW(Over(i420Only).ChooseVideo(Options(1), input, kind), std::runtime_error);
+    EXPECT_THROW(Over(i420Only).ChooseVideo(Options(VideoCodecChoice::H264), input, kind),
+                 std::runtime_error);
 }
 
 TEST(AudioEncoderChoice, SetsBothTypesOnThePlatformsAacEncoder) {
     LogCapture log;
     const EncoderSelection selection;
-    ComPtr<IMFTransform> encoder = selection.ChooseAudio(Pcm().Get(), 0);
+    ComPtr<IMFTransform> encoder = selection.ChooseAudio(Pcm().Get(), AudioCodecKind::Aac);
     ASSERT_NE(encoder, nullptr);
     ComPtr<IMFMediaType> output;
     ASSERT_EQ(encoder->GetOutputCurrentType(0, &output), S_OK);
@@ -238,7 +244,7 @@ TEST(AudioEncoderChoice, SetsBothTypesOnThePlatformsAacEncoder) {
     EXPECT_TRUE(
         log.Contains("INFO Selected audio encoder: AAC Encoder [MFAudioFormat_PCM->MFAudioFormat_AAC]"));
 
-    ComPtr<IMFTransform> flac = selection.ChooseAudio(Pcm().Get(), 2);
+    ComPtr<IMFTransform> flac = selection.ChooseAudio(Pcm().Get(), AudioCodecKind::Flac);
     ASSERT_EQ(flac->GetOutputCurrentType(0, &output), S_OK);
     output->GetGUID(MF_MT_SUBTYPE, &subtype);
     EXPECT_EQ(subtype, MFAudioFormat_FLAC);
@@ -250,7 +256,7 @@ TEST(AudioEncoderChoice, FailsWithoutAnEncoderForTheInputAndOnUnusableTypes) {
     ComPtr<IMFMediaType> floating = Pcm();
     floating->SetGUID(MF_MT_SUBTYPE, MFAudioFormat_Float);
     try {
-        EncoderSelection().ChooseAudio(floating.Get(), 0);
+        EncoderSelection().ChooseAudio(floating.Get(), AudioCodecKind::Aac);
         FAIL() << "an encoder was chosen for float input";
     } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), "No audio encoders found");
@@ -261,14 +267,14 @@ TEST(AudioEncoderChoice, FailsWithoutAnEncoderForTheInputAndOnUnusableTypes) {
     MFCreateMediaType(&noRate);
     noRate->SetGUID(MF_MT_SUBTYPE, MFAudioFormat_PCM);
     try {
-        EncoderSelection().ChooseAudio(noRate.Get(), 0);
+        EncoderSelection().ChooseAudio(noRate.Get(), AudioCodecKind::Aac);
         FAIL() << "a type without a rate was taken";
     } catch (const ComException& error) {
         EXPECT_STREQ(error.what(), "input->GetUINT32( MF_MT_AUDIO_SAMPLES_PER_SECOND, &sampleRate ) failed");
         EXPECT_EQ(error.Error(), MF_E_ATTRIBUTENOTFOUND);
     }
     // A rate the encoder does not take ends in the failure of setting its input type.
-    EXPECT_THROW(EncoderSelection().ChooseAudio(Pcm(47000).Get(), 0), ComException);
+    EXPECT_THROW(EncoderSelection().ChooseAudio(Pcm(47000).Get(), AudioCodecKind::Aac), ComException);
 }
 
 TEST(MediaTypeNames, NamesTheSymbolsTheLogUses) {

@@ -1,7 +1,7 @@
 // The video processor: type negotiation, BGRA to NV12 against an independent BT.601 reference, scaling with
 // the aspect kept, rotation, pass-through, and texture-backed samples read and written in place.
 
-#include "transform_TestSupport.h"
+#include "TransformTestSupport.h"
 #include <combaseapi.h>
 #include <d3d11.h>
 #include <mfapi.h>

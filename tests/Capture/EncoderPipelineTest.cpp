@@ -11,9 +11,9 @@
 #include "MediaProbe.h"
 #include "SessionTestSupport.h"
 #include "TempDirectory.h"
+#include "TransformTestSupport.h"
 #include "ring/Export.h"
 #include "ring/RingFile.h"
-#include "transform_TestSupport.h"
 #include <codecapi.h>
 #include <combaseapi.h>
 #include <wmcodecdsp.h>
@@ -101,7 +101,7 @@ void SetCodecValue(ICodecAPI* api, const GUID& key, VARTYPE kind, UINT32 value) 
 // What a capture builds: the two branches, the session over them and the packet handler behind both sinks.
 class CaptureTopology {
 public:
-    CaptureTopology(std::int32_t codec, RingFile& ring) {
+    CaptureTopology(VideoCodecChoice codec, RingFile& ring) {
         const D3D_FEATURE_LEVEL level = D3D_FEATURE_LEVEL_11_0;
         Check(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT,
                                 &level, 1, D3D11_SDK_VERSION, &m_device, nullptr, &m_context),
@@ -133,8 +133,8 @@ public:
         Check(m_session->SetTopology(0, topology.Get()), "SetTopology");
 
         m_packets.Start(&ring, 0);
-        m_videoSink->SetSinkFunction(Counting(PacketHandler::VideoKind, m_videoPackets));
-        m_audioSink->SetSinkFunction(Counting(PacketHandler::AudioKind, m_audioPackets));
+        m_videoSink->SetSinkFunction(Counting(RingStreamKind::Video, m_videoPackets));
+        m_audioSink->SetSinkFunction(Counting(RingStreamKind::Audio, m_audioPackets));
     }
 
     ~CaptureTopology() {
@@ -172,13 +172,13 @@ public:
     int QueuedFrames() const { return m_queuedFrames; }
 
 private:
-    void BuildVideo(std::int32_t codec) {
+    void BuildVideo(VideoCodecChoice codec) {
         m_sourceVideoType = SourceVideoType();
         VideoCodecOptions options;
         options.codec = codec;
         options.device = m_device.Get();
         GUID input = GUID_NULL;
-        int kind = 0;
+        VideoCodecKind kind = VideoCodecKind::H264;
         EncoderInfo encoder = EncoderSelection().ChooseVideo(options, input, kind);
         if (input != MFVideoFormat_NV12)
             throw std::runtime_error("the platform's encoders take NV12");
@@ -205,13 +205,14 @@ private:
         SetCodecValue(api.Get(), CODECAPI_AVEncMPVGOPSize, VT_UI4, Gop);
         SetCodecValue(api.Get(), CODECAPI_AVEncCommonRateControlMode, VT_UI4,
                       eAVEncCommonRateControlMode_CBR);
-        if (kind == 1)
+        if (kind == VideoCodecKind::H264)
             SetCodecValue(api.Get(), CODECAPI_AVEncH264CABACEnable, VT_BOOL, 0);
         ComPtr<IMFMediaType> output;
         Check(CopyType(processed.Get(), output), "copy");
         output->SetGUID(MF_MT_SUBTYPE, encoder.output);
-        output->SetUINT32(MF_MT_MPEG2_PROFILE, kind == 2 ? UINT32(eAVEncH265VProfile_Main_420_8)
-                                                         : UINT32(eAVEncH264VProfile_High));
+        output->SetUINT32(MF_MT_MPEG2_PROFILE, kind == VideoCodecKind::Hevc
+                                                   ? UINT32(eAVEncH265VProfile_Main_420_8)
+                                                   : UINT32(eAVEncH264VProfile_High));
         output->DeleteItem(MF_MT_FIXED_SIZE_SAMPLES);
         output->DeleteItem(MF_MT_ALL_SAMPLES_INDEPENDENT);
         Check(m_videoEncoder->SetOutputType(0, output.Get(), 0), "encoder output");
@@ -228,7 +229,7 @@ private:
         ComPtr<IMFMediaType> pcm = MakeAudioType(MFAudioFormat_PCM, 16, 48000, 2);
         Check(m_resampler->SetInputType(0, m_sourceAudioType.Get(), 0), "resampler input");
         Check(m_resampler->SetOutputType(0, pcm.Get(), 0), "resampler output");
-        m_audioEncoder = EncoderSelection().ChooseAudio(pcm.Get(), 0);
+        m_audioEncoder = EncoderSelection().ChooseAudio(pcm.Get(), AudioCodecKind::Aac);
         Check(m_audioEncoder->GetOutputCurrentType(0, &m_audioType), "audio output type");
         m_audioSink = std::make_unique<SinkNodeHolder>(m_audioType.Get(), true);
     }
@@ -238,7 +239,7 @@ private:
         return SUCCEEDED(hr) ? source->CopyAllItems(copy.Get()) : hr;
     }
 
-    GenericGrabberSinkCallback::Function Counting(std::uint32_t kind, std::atomic<int>& count) {
+    GenericGrabberSinkCallback::Function Counting(RingStreamKind kind, std::atomic<int>& count) {
         return [this, &count, next = m_packets.SinkFunction(kind)](REFGUID major, DWORD flags, LONGLONG time,
                                                                    LONGLONG duration, const BYTE* data,
                                                                    DWORD size, IMFAttributes* attributes) {
@@ -323,7 +324,7 @@ std::vector<float> DecodeAudioMono(const std::filesystem::path& file) {
     return samples;
 }
 
-class CapturePipelineTest : public ::testing::TestWithParam<std::int32_t> {};
+class CapturePipelineTest : public ::testing::TestWithParam<VideoCodecChoice> {};
 
 } // namespace
 
@@ -376,5 +377,8 @@ TEST_P(CapturePipelineTest, RecordsEveryDeliveredFrameWithKeyFramesAtTheGopAndTh
     EXPECT_NEAR(ToneFrequency(audio, 48000), Tone, 3.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Codecs, CapturePipelineTest, ::testing::Values(1, 2),
-                         [](const auto& info) { return std::string(info.param == 1 ? "H264" : "Hevc"); });
+INSTANTIATE_TEST_SUITE_P(Codecs, CapturePipelineTest,
+                         ::testing::Values(VideoCodecChoice::H264, VideoCodecChoice::Hevc),
+                         [](const auto& info) {
+                             return std::string(info.param == VideoCodecChoice::H264 ? "H264" : "Hevc");
+                         });

@@ -9,15 +9,15 @@
 
 namespace {
 
-constexpr std::uint32_t Video = PacketHandler::VideoKind;
-constexpr std::uint32_t Sound = PacketHandler::AudioKind;
+constexpr RingStreamKind Video = RingStreamKind::Video;
+constexpr RingStreamKind Sound = RingStreamKind::Audio;
 
 class PacketHandlerTest : public ::testing::Test {
 protected:
     PacketHandlerTest() { EXPECT_TRUE(m_ring.OpenForWrite(m_folder.Wide("ring"), 3600)); }
 
     // One packet of `size` bytes whose first byte is `tag`; times in 100-ns units.
-    void Packet(std::uint32_t kind, LONGLONG time, LONGLONG duration, bool cleanPoint, BYTE tag = 0) {
+    void Packet(RingStreamKind kind, LONGLONG time, LONGLONG duration, bool cleanPoint, BYTE tag = 0) {
         ComPtr<IMFAttributes> attributes;
         MFCreateAttributes(&attributes, 1);
         if (cleanPoint)

@@ -3,9 +3,9 @@
 // that ends with METransformDrainComplete; and how render nodes become hardware encoder classes.
 
 #include "platform/mf/AsyncTransform.h"
+#include "TransformTestSupport.h"
 #include "platform/mf/HardwareEncoders.h"
 #include "platform/mf/VideoEncoderTransform.h"
-#include "transform_TestSupport.h"
 
 #include <gtest/gtest.h>
 

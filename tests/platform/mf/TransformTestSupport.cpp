@@ -1,4 +1,4 @@
-#include "transform_TestSupport.h"
+#include "TransformTestSupport.h"
 
 #include <mfidl.h>
 
