@@ -7,6 +7,8 @@
 
 #include "TestEncoders.h"
 
+#include <mfapi.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
