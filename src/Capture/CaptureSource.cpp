@@ -1,13 +1,32 @@
 #include "CaptureSource.h"
 
 #include "D3DUtil.h"
+#include "Util/Assert.h"
 #include "Util/HResultCheck.h"
+#include <pyx/CaptureClock.h>
 
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
 constexpr std::int32_t DefaultFrameRate = 60;
+
+// The source whose capture thread or frame callback the current thread is in.
+thread_local const CaptureSource* t_callingSource = nullptr;
+
+// Marks the current thread as inside `source` for a scope.
+class CallingSourceScope {
+public:
+    explicit CallingSourceScope(const CaptureSource* source)
+        : m_previous(std::exchange(t_callingSource, source)) {}
+    ~CallingSourceScope() { t_callingSource = m_previous; }
+    CallingSourceScope(const CallingSourceScope&) = delete;
+    CallingSourceScope& operator=(const CallingSourceScope&) = delete;
+
+private:
+    const CaptureSource* m_previous;
+};
 
 } // namespace
 
@@ -31,19 +50,30 @@ CaptureSource::~CaptureSource() {
 void CaptureSource::Start() {
     if (m_started.exchange(true))
         throw std::logic_error("capture source already started");
-    m_thread = std::thread([this] { Run(); });
+    std::lock_guard lock(m_threadMutex);
+    m_thread = std::thread([this] {
+        const CallingSourceScope scope(this);
+        Run();
+    });
 }
 
 void CaptureSource::Stop() {
     m_stop.exchange(true);
-    JoinCaptureThread();
+    if (!InOwnCallback())
+        JoinCaptureThread();
 }
 
 void CaptureSource::JoinCaptureThread() {
-    if (!m_thread.joinable())
-        return;
-    if (m_thread.get_id() == std::this_thread::get_id())
-        m_thread.detach();
-    else
+    PYX_ASSERT(!InOwnCallback());
+    std::lock_guard lock(m_threadMutex);
+    if (m_thread.joinable())
         m_thread.join();
+}
+
+bool CaptureSource::InOwnCallback() const { return t_callingSource == this; }
+
+void CaptureSource::DeliverFrame(ID3D11Texture2D* texture) {
+    const CallingSourceScope scope(this);
+    const DeviceLock lock(m_multithread.Get());
+    m_frameCallback(texture, pyx::CaptureTime().count(), m_pacer.Period());
 }

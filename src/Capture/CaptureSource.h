@@ -7,6 +7,7 @@
 #include <wrl/client.h>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 class CaptureSource {
@@ -17,7 +18,9 @@ public:
     CaptureSource(const CaptureSource&) = delete;
     CaptureSource& operator=(const CaptureSource&) = delete;
 
-    // Sets the stop flag and joins the capture thread (detaches it when called on that thread).
+    // Sets the stop flag and joins the capture thread. From the source's own callbacks (or its capture
+    // thread) it only sets the flag: such a thread cannot wait for the capture thread, which the owner's next
+    // Stop or the destructor joins instead.
     virtual void Stop();
 
     // Launches the capture thread; once per source (std::logic_error on a second call).
@@ -32,8 +35,27 @@ protected:
     // The capture thread's body.
     virtual void Run() = 0;
 
-    // Joins the thread; derived destructors call it before their members go.
+    // Joins the thread; derived destructors call it before their members go. A source destroyed from its own
+    // callbacks would return into freed memory, so that ends the process.
     void JoinCaptureThread();
+    // True on the capture thread and inside this source's frame callback, wherever it runs.
+    bool InOwnCallback() const;
+    // Hands a frame to the owner under the device's multithread lock.
+    void DeliverFrame(ID3D11Texture2D* texture);
+
+    // Holds the device's multithread lock for a scope, however the scope ends.
+    class DeviceLock {
+    public:
+        explicit DeviceLock(ID3D11Multithread* multithread) : m_multithread(multithread) {
+            m_multithread->Enter();
+        }
+        ~DeviceLock() { m_multithread->Leave(); }
+        DeviceLock(const DeviceLock&) = delete;
+        DeviceLock& operator=(const DeviceLock&) = delete;
+
+    private:
+        ID3D11Multithread* m_multithread;
+    };
 
     FrameCallback m_frameCallback;
     SizeChangeCallback m_sizeChangeCallback;
@@ -49,9 +71,11 @@ protected:
     DXGI_MODE_ROTATION m_rotation = DXGI_MODE_ROTATION_IDENTITY;
     std::int32_t m_width = 0;
     std::int32_t m_height = 0;
-    std::thread m_thread;
     std::atomic<bool> m_stop{false};
 
 private:
     std::atomic<bool> m_started{false};
+    // Start, Stop and the destructor may come from different threads.
+    std::mutex m_threadMutex;
+    std::thread m_thread;
 };

@@ -4,7 +4,6 @@
 #include "Util/ErrorSink.h"
 #include "Util/HResultCheck.h"
 #include "Util/Logger.h"
-#include "Util/MonotonicClock.h"
 #include <processthreadsapi.h>
 
 #include <stdexcept>
@@ -84,9 +83,10 @@ void DDCapture::CopyToCache(const ComPtr<IDXGIResource>& desktopResource) {
         ThrowIfFailed(m_device->CreateTexture2D(&desc, nullptr, &m_cachedTexture),
                       "m_device->CreateTexture2D( &desc, nullptr, &m_cachedTexture )");
     }
-    m_multithread->Enter();
-    m_context->CopyResource(m_cachedTexture.Get(), texture.Get());
-    m_multithread->Leave();
+    {
+        const DeviceLock lock(m_multithread.Get());
+        m_context->CopyResource(m_cachedTexture.Get(), texture.Get());
+    }
     m_outputDuplication->ReleaseFrame();
 }
 
@@ -103,17 +103,8 @@ void DDCapture::CaptureFrame() {
     } else if (hr != DXGI_ERROR_WAIT_TIMEOUT) {
         throw ComException("hr failed", hr);
     }
-    if (m_cachedTexture && m_pacer.Tick()) {
-        m_multithread->Enter();
-        // The lock is left even when the owner's callback throws.
-        try {
-            m_frameCallback(m_cachedTexture.Get(), MonotonicClock::HundredNanoseconds(), m_pacer.Period());
-        } catch (...) {
-            m_multithread->Leave();
-            throw;
-        }
-        m_multithread->Leave();
-    }
+    if (m_cachedTexture && m_pacer.Tick())
+        DeliverFrame(m_cachedTexture.Get());
 }
 
 void DDCapture::Reinitialize() {

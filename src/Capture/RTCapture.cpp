@@ -4,7 +4,7 @@
 #include "Util/ErrorSink.h"
 #include "Util/HResultCheck.h"
 #include "Util/Logger.h"
-#include "Util/MonotonicClock.h"
+#include <pyx/CaptureClock.h>
 #include <winrt/Windows.Foundation.Metadata.h>
 
 #include <algorithm>
@@ -15,6 +15,8 @@ namespace {
 
 constexpr wchar_t SessionType[] = L"Windows.Graphics.Capture.GraphicsCaptureSession";
 constexpr std::int32_t PoolBuffers = 2;
+
+std::int64_t NowNanoseconds() { return pyx::CaptureClock::now().time_since_epoch().count(); }
 
 } // namespace
 
@@ -45,11 +47,15 @@ RTCapture::RTCapture(const CaptureSettings& settings) : CaptureSource(settings) 
     m_item.Closed([](const GraphicsCaptureItem&) { LogInfo("RTCapture item closed"); });
 }
 
-RTCapture::~RTCapture() { RTCapture::Stop(); }
+RTCapture::~RTCapture() {
+    RequestStop();
+    JoinCaptureThread();
+}
 
 void RTCapture::Stop() {
     RequestStop();
-    JoinCaptureThread();
+    if (!InOwnCallback())
+        JoinCaptureThread();
 }
 
 void RTCapture::RequestStop() {
@@ -92,25 +98,21 @@ void RTCapture::RunCapture() {
 }
 
 void RTCapture::WaitForStop() {
-    std::unique_lock lock(m_mutex);
+    // The two locks are never held together here: the pool's thread takes the stop lock under the delivery
+    // lock when the owner's callback stops the source.
     while (!m_stop.load()) {
         std::int64_t waitNs;
         {
             std::lock_guard delivery(m_deliveryMutex);
-            waitNs = NextDelivery() - MonotonicClock::Nanoseconds();
+            waitNs = NextDelivery() - NowNanoseconds();
         }
-        if (waitNs > 0 &&
-            m_wake.wait_for(lock, std::chrono::nanoseconds(waitNs), [this] { return m_stop.load(); }))
-            break;
-        lock.unlock();
-        try {
-            std::lock_guard delivery(m_deliveryMutex);
-            DeliverLatest();
-        } catch (...) {
-            lock.lock();
-            throw;
+        if (waitNs > 0) {
+            std::unique_lock lock(m_mutex);
+            if (m_wake.wait_for(lock, std::chrono::nanoseconds(waitNs), [this] { return m_stop.load(); }))
+                break;
         }
-        lock.lock();
+        std::lock_guard delivery(m_deliveryMutex);
+        DeliverLatest();
     }
 }
 
@@ -155,7 +157,7 @@ void RTCapture::TakeFrame(const Direct3D11CaptureFramePool& sender) {
     m_latestFrame = frame;
     m_latestTexture = texture;
     m_latestDelivered = false;
-    m_latestArrival = MonotonicClock::Nanoseconds();
+    m_latestArrival = NowNanoseconds();
     DeliverLatest();
 }
 
@@ -163,22 +165,15 @@ std::int64_t RTCapture::NextDelivery() const {
     const std::int64_t period = m_pacer.Period() * 100;
     const std::int64_t firing = m_pacer.NextFiring();
     if (!m_latestTexture)
-        return MonotonicClock::Nanoseconds() + period;
+        return NowNanoseconds() + period;
     if (!m_latestDelivered)
         return firing; // 0 before the first delivery: at once
     return std::max(firing, m_latestArrival + period * 3 / 2);
 }
 
 void RTCapture::DeliverLatest() {
-    if (!m_latestTexture || MonotonicClock::Nanoseconds() < NextDelivery() || !m_pacer.Tick())
+    if (!m_latestTexture || NowNanoseconds() < NextDelivery() || !m_pacer.Tick())
         return;
     m_latestDelivered = true;
-    m_multithread->Enter();
-    try {
-        m_frameCallback(m_latestTexture.Get(), MonotonicClock::HundredNanoseconds(), m_pacer.Period());
-    } catch (...) {
-        m_multithread->Leave();
-        throw;
-    }
-    m_multithread->Leave();
+    DeliverFrame(m_latestTexture.Get());
 }

@@ -22,7 +22,8 @@ HRESULT MediaSource::CreateInstance(MediaSourceType type, int count, IMFMediaTyp
         ComPtr<MediaSource> created;
         created.Attach(new MediaSource(type));
         const HRESULT hr = created->Initialize(count, mediaTypes);
-        *source = created.Detach();
+        if (SUCCEEDED(hr))
+            *source = created.Detach();
         return hr;
     });
 }
@@ -37,25 +38,26 @@ HRESULT MediaSource::Initialize(int count, IMFMediaType** mediaTypes) {
         return LogIfFailed(E_INVALIDARG, "hr = E_INVALIDARG");
     HRESULT hr = LogIfFailed(MFCreateEventQueue(&m_eventQueue), "hr = MFCreateEventQueue( &m_eventQueue )");
     const DWORD numStreams = static_cast<DWORD>(count);
-    std::vector<IMFStreamDescriptor*> streamDescs(numStreams, nullptr);
+    std::vector<ComPtr<IMFStreamDescriptor>> streamDescs(numStreams);
     for (DWORD stream = 0; SUCCEEDED(hr) && stream < numStreams; ++stream)
         hr = LogIfFailed(
             MFCreateStreamDescriptor(stream, 1, &mediaTypes[stream], &streamDescs[stream]),
             "hr = MFCreateStreamDescriptor( stream, 1, &streamMediaTypes[stream], &streamDescs[stream] )");
-    if (SUCCEEDED(hr))
+    if (SUCCEEDED(hr)) {
+        std::vector<IMFStreamDescriptor*> descriptors;
+        for (const auto& streamDesc : streamDescs)
+            descriptors.push_back(streamDesc.Get());
         hr = LogIfFailed(
-            MFCreatePresentationDescriptor(numStreams, streamDescs.data(), &m_presentDesc),
+            MFCreatePresentationDescriptor(numStreams, descriptors.data(), &m_presentDesc),
             "hr = MFCreatePresentationDescriptor( numStreams, streamDescs.data(), &m_presentDesc )");
+    }
     for (DWORD stream = 0; SUCCEEDED(hr) && stream < numStreams; ++stream)
         hr = LogIfFailed(m_presentDesc->SelectStream(stream), "hr = m_presentDesc->SelectStream( stream )");
     if (SUCCEEDED(hr))
         m_streams.resize(numStreams);
     for (DWORD stream = 0; SUCCEEDED(hr) && stream < numStreams; ++stream)
-        hr = LogIfFailed(MediaStream::CreateInstance(this, streamDescs[stream], &m_streams[stream]),
+        hr = LogIfFailed(MediaStream::CreateInstance(this, streamDescs[stream].Get(), &m_streams[stream]),
                          "hr = MediaStream::CreateInstance( this, streamDescs[stream], &m_streams[stream] )");
-    for (IMFStreamDescriptor* streamDesc : streamDescs)
-        if (streamDesc != nullptr)
-            streamDesc->Release();
     if (SUCCEEDED(hr))
         m_state = State::Stopped;
     return hr;

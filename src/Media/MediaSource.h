@@ -31,8 +31,7 @@ public:
         Shutdown = 5,
     };
 
-    // One stream per media type, in order, stream i with identifier i. The source is handed out even when
-    // construction fails (it is then Uninitialized); the result tells.
+    // One stream per media type, in order, stream i with identifier i. `*source` stays null on failure.
     static HRESULT CreateInstance(MediaSourceType type, int count, IMFMediaType** mediaTypes,
                                   MediaSource** source);
 

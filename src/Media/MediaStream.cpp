@@ -3,9 +3,9 @@
 #include "MediaSource.h"
 #include "Util/HResultCheck.h"
 #include "Util/Logger.h"
-#include "Util/MonotonicClock.h"
 #include <mfapi.h>
 #include <mferror.h>
+#include <pyx/CaptureClock.h>
 
 #include <cmath>
 
@@ -14,6 +14,12 @@ namespace {
 // How long a live source's audio waits for a session that stopped asking.
 constexpr std::uint32_t ServerAudioMaxAgeMs = 1000;
 
+std::uint64_t NowMilliseconds() {
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(pyx::CaptureClock::now().time_since_epoch())
+            .count());
+}
+
 } // namespace
 
 HRESULT MediaStream::CreateInstance(MediaSource* source, IMFStreamDescriptor* streamDesc,
@@ -21,11 +27,14 @@ HRESULT MediaStream::CreateInstance(MediaSource* source, IMFStreamDescriptor* st
     if (stream == nullptr)
         return E_POINTER;
     *stream = nullptr;
+    if (source == nullptr || streamDesc == nullptr)
+        return E_POINTER;
     return NoThrow([&] {
         ComPtr<MediaStream> created;
         created.Attach(new MediaStream(source, source->SharedLock()));
         const HRESULT hr = created->Initialize(streamDesc);
-        *stream = created.Detach();
+        if (SUCCEEDED(hr))
+            *stream = created.Detach();
         return hr;
     });
 }
@@ -166,14 +175,14 @@ HRESULT MediaStream::QueueSample(IMFSample* sample) {
         DropSamplesOlderThan(m_maxSampleAge);
     }
     const HRESULT hr = NoThrow([&] {
-        m_samples.push_back({std::move(held), static_cast<std::uint64_t>(MonotonicClock::Milliseconds())});
+        m_samples.push_back({std::move(held), NowMilliseconds()});
         return S_OK;
     });
     return SUCCEEDED(hr) ? DispatchSamples() : hr;
 }
 
 void MediaStream::DropSamplesOlderThan(std::uint32_t maxAgeMs) {
-    const auto now = static_cast<std::uint64_t>(MonotonicClock::Milliseconds());
+    const auto now = NowMilliseconds();
     while (!m_samples.empty() && now - m_samples.front().enqueueTime >= maxAgeMs)
         DropFront();
 }

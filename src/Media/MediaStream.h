@@ -30,7 +30,7 @@ public:
     };
 
     // Reads the stream's identifier and its first media type, which sets the sample duration and the
-    // maximum sample age. The stream is handed out even when that fails.
+    // maximum sample age. `*stream` stays null on failure.
     static HRESULT CreateInstance(MediaSource* source, IMFStreamDescriptor* streamDesc, MediaStream** stream);
 
     // The capture side's entry: see the drop rule in the source file.

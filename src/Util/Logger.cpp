@@ -10,11 +10,44 @@
 #include <ctime>
 #include <fcntl.h>
 #include <locale.h>
+#include <mutex>
+#include <shared_mutex>
 #include <unistd.h>
+#include <utility>
 
 std::atomic<Logger*> Logger::s_instance{nullptr};
 
 namespace {
+
+// Held shared by every call that writes through a logger, exclusively to register one or change how it
+// writes. A writer closes the turnstile before it waits, so threads logging without pause cannot keep a
+// logger from going away; a line hook must therefore not log.
+class GateLock {
+public:
+    void lock() {
+        m_turnstile.lock();
+        m_lock.lock();
+    }
+    void unlock() {
+        m_lock.unlock();
+        m_turnstile.unlock();
+    }
+    void lock_shared() {
+        std::lock_guard pass(m_turnstile);
+        m_lock.lock_shared();
+    }
+    void unlock_shared() { m_lock.unlock_shared(); }
+
+private:
+    std::mutex m_turnstile;
+    std::shared_mutex m_lock;
+};
+
+// Never destroyed: threads may still log while static objects go at exit.
+GateLock& Gate() {
+    static auto* const gate = new GateLock;
+    return *gate;
+}
 
 // The time stamp is always in the C locale's "%x %X" form, which fits the 18-byte buffer.
 locale_t CLocale() {
@@ -42,34 +75,52 @@ void WriteAll(int fd, const char* text, std::size_t length) {
     }
 }
 
-void LogFormatted(int level, const char* format, va_list args) {
-    const Logger* logger = Logger::Instance();
-    if (logger == nullptr || level < logger->MinimumLevel())
-        return;
-    char message[Logger::MessageSize];
-    std::vsnprintf(message, sizeof(message), format, args);
-    logger->WriteLine(level, message);
-}
-
 } // namespace
 
 Logger::Logger() = default;
 
 Logger::~Logger() {
-    if (Instance() == this)
-        Register(nullptr);
+    {
+        std::unique_lock gate(Gate());
+        if (Instance() == this)
+            s_instance.store(nullptr, std::memory_order_release);
+    }
     if (m_file >= 0)
         ::close(m_file);
+}
+
+void Logger::Register(Logger* logger) {
+    std::unique_lock gate(Gate());
+    s_instance.store(logger, std::memory_order_release);
 }
 
 bool Logger::OpenFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
-    if (m_file >= 0)
-        ::close(m_file);
-    m_file = fd;
+    int previous = -1;
+    {
+        std::unique_lock gate(Gate());
+        previous = std::exchange(m_file, fd);
+    }
+    if (previous >= 0)
+        ::close(previous);
     return true;
+}
+
+bool Logger::IsFileOpen() const {
+    std::shared_lock gate(Gate());
+    return m_file >= 0;
+}
+
+void Logger::SetLineHook(LineHook hook) {
+    std::unique_lock gate(Gate());
+    m_lineHook = hook;
+}
+
+void Logger::SetDebuggerOutput(bool enabled) {
+    std::unique_lock gate(Gate());
+    m_debuggerOutput = enabled;
 }
 
 const char* Logger::LevelName(int level) {
@@ -113,11 +164,31 @@ void Logger::WriteLine(int level, const char* message) const {
         OutputDebugStringA(line);
 }
 
+void Logger::Write(int level, const char* format, va_list args) {
+    std::shared_lock gate(Gate());
+    const Logger* logger = Instance();
+    if (logger == nullptr || level < logger->MinimumLevel())
+        return;
+    char message[MessageSize];
+    std::vsnprintf(message, sizeof(message), format, args);
+    logger->WriteLine(level, message);
+}
+
+void Logger::WriteRaw(const char* format, va_list args) {
+    std::shared_lock gate(Gate());
+    const Logger* logger = Instance();
+    if (logger == nullptr || logger->MinimumLevel() > Debug)
+        return;
+    char message[MessageSize];
+    std::vsnprintf(message, sizeof(message), format, args);
+    OutputDebugStringA(message);
+}
+
 #define PYX_DEFINE_LOG_FUNCTION(Name, level)                                                                 \
     void Name(const char* format, ...) {                                                                     \
         va_list args;                                                                                        \
         va_start(args, format);                                                                              \
-        LogFormatted(level, format, args);                                                                   \
+        Logger::Write(level, format, args);                                                                  \
         va_end(args);                                                                                        \
     }
 
@@ -127,13 +198,8 @@ PYX_DEFINE_LOG_FUNCTION(LogWarn, Logger::Warn)
 PYX_DEFINE_LOG_FUNCTION(LogError, Logger::Error)
 
 void LogRaw(const char* format, ...) {
-    const Logger* logger = Logger::Instance();
-    if (logger == nullptr || logger->MinimumLevel() > Logger::Debug)
-        return;
-    char message[Logger::MessageSize];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(message, sizeof(message), format, args);
+    Logger::WriteRaw(format, args);
     va_end(args);
-    OutputDebugStringA(message);
 }

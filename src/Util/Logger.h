@@ -1,7 +1,10 @@
 #pragma once
 // The process-wide leveled log. Lines go to the debugger output and, when one is open, to a log file.
+// Threads may log at any time, also while the registered logger goes away: a call either completes through
+// the logger or finds none and is dropped.
 
 #include <atomic>
+#include <cstdarg>
 #include <string>
 
 class Logger {
@@ -14,13 +17,16 @@ public:
     static constexpr std::size_t TimeStampSize = 18;
 
     Logger();
+    // Unregisters the logger, waiting for the calls still writing through it.
     ~Logger();
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
 
-    // The logger every Log* call goes through; null before registration and after the logger is gone.
+    // The logger every Log* call goes through; null before registration and after the logger is gone. For
+    // the logger's owner: nothing keeps the returned logger alive.
     static Logger* Instance() { return s_instance.load(std::memory_order_acquire); }
-    static void Register(Logger* logger) { s_instance.store(logger, std::memory_order_release); }
+    // Returns once no call writes through the logger registered before.
+    static void Register(Logger* logger);
 
     int MinimumLevel() const { return m_minimumLevel.load(std::memory_order_relaxed); }
     void SetMinimumLevel(int level) { m_minimumLevel.store(level, std::memory_order_relaxed); }
@@ -28,16 +34,22 @@ public:
     // Appends every later line to `path` (created 0600, never through a symbolic link). False when it
     // cannot be opened; errno tells why.
     bool OpenFile(const std::string& path);
-    bool IsFileOpen() const { return m_file >= 0; }
+    bool IsFileOpen() const;
 
-    void SetLineHook(LineHook hook) { m_lineHook = hook; }
-    void SetDebuggerOutput(bool enabled) { m_debuggerOutput = enabled; }
-
-    void WriteLine(int level, const char* message) const;
+    // The hook takes every line instead of the outputs; it must not log itself.
+    void SetLineHook(LineHook hook);
+    void SetDebuggerOutput(bool enabled);
 
     static const char* LevelName(int level);
 
+    // The Log* functions: through the registered logger, if any and if the level passes.
+    static void Write(int level, const char* format, va_list args);
+    static void WriteRaw(const char* format, va_list args);
+
 private:
+    // Under the gate (see the source file), held shared.
+    void WriteLine(int level, const char* message) const;
+
     static std::atomic<Logger*> s_instance;
 
     std::atomic<int> m_minimumLevel{Debug};

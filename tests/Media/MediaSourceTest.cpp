@@ -173,28 +173,35 @@ TEST_F(MediaSourceTest, ShutdownTwiceAndEverythingAfterIt) {
     EXPECT_EQ(started.video->QueueSample(MakeSample({1}, 0, 1).Get()), S_OK);
 }
 
-TEST_F(MediaSourceTest, AFailedConstructionLeavesAnUninitializedSource) {
-    ComPtr<IMFMediaType> noRate = VideoType();
+// A failed construction hands out nothing, and whatever it built on the way is released.
+TEST_F(MediaSourceTest, AFailedConstructionHandsOutNothingAndKeepsNothing) {
+    const ComPtr<IMFMediaType> video = VideoType();
+    const ComPtr<IMFMediaType> noRate = VideoType();
     noRate->DeleteItem(MF_MT_FRAME_RATE);
+    const ULONG videoReferences = References(video.Get());
+    const ULONG noRateReferences = References(noRate.Get());
     HRESULT hr = S_OK;
-    const ComPtr<MediaSource> source = CreateSource({noRate}, &hr);
+    // The first stream is made before the second one fails.
+    EXPECT_FALSE(CreateSource({video, noRate}, &hr));
     EXPECT_EQ(hr, MF_E_ATTRIBUTENOTFOUND);
-    ASSERT_TRUE(source);
-    ComPtr<IMFPresentationDescriptor> presentation;
-    EXPECT_EQ(source->CreatePresentationDescriptor(&presentation), MF_E_NOT_INITIALIZED);
-    EXPECT_EQ(source->Stop(), MF_E_NOT_INITIALIZED);
-    ComPtr<IMFPresentationDescriptor> other;
-    ComPtr<IMFStreamDescriptor> descriptor;
-    ASSERT_EQ(MFCreateStreamDescriptor(0, 1, noRate.GetAddressOf(), &descriptor), S_OK);
-    ASSERT_EQ(MFCreatePresentationDescriptor(1, descriptor.GetAddressOf(), &other), S_OK);
-    other->SelectStream(0);
-    EXPECT_EQ(source->Start(other.Get(), nullptr, nullptr), MF_E_NOT_INITIALIZED);
-    EXPECT_EQ(source->Shutdown(), S_OK);
+    EXPECT_EQ(References(video.Get()), videoReferences);
+    EXPECT_EQ(References(noRate.Get()), noRateReferences);
 
-    // A zero frame rate has no frame duration.
+    // A stale out-pointer is cleared; a zero frame rate has no frame duration.
+    const ComPtr<MediaSource> good = CreateSource({video});
+    ASSERT_TRUE(good);
+    MediaSource* source = good.Get();
     ComPtr<IMFMediaType> zeroRate = VideoType(0);
-    CreateSource({zeroRate}, &hr)->Shutdown();
-    EXPECT_EQ(hr, MF_E_INVALIDMEDIATYPE);
+    EXPECT_EQ(MediaSource::CreateInstance(MediaSourceType::Server, 1, zeroRate.GetAddressOf(), &source),
+              MF_E_INVALIDMEDIATYPE);
+    EXPECT_EQ(source, nullptr);
+
+    MediaStream* stream = nullptr;
+    ASSERT_EQ(good->GetStream(0, &stream), S_OK);
+    stream->Release();
+    EXPECT_EQ(MediaStream::CreateInstance(good.Get(), nullptr, &stream), E_POINTER);
+    EXPECT_EQ(stream, nullptr);
+    good->Shutdown();
 }
 
 } // namespace

@@ -32,11 +32,6 @@ protected:
     Logger m_logger;
 };
 
-ULONG References(IUnknown* object) {
-    object->AddRef();
-    return object->Release();
-}
-
 TEST_F(MediaStreamTest, ASampleQueuedBeforeTheStartIsIgnoredAndNotKept) {
     ComPtr<IMFMediaType> type = VideoType();
     ComPtr<MediaSource> source;

@@ -33,6 +33,11 @@ ComPtr<IUnknown> ValueOf(IMFMediaEvent* event) {
     return unknown;
 }
 
+ULONG References(IUnknown* object) {
+    object->AddRef();
+    return object->Release();
+}
+
 StartedSource::StartedSource(MediaSourceType type) {
     ComPtr<IMFMediaType> videoType = VideoType();
     ComPtr<IMFMediaType> audioType = AudioType();

@@ -10,6 +10,8 @@ MediaEventType TypeOf(IMFMediaEvent* event);
 HRESULT StatusOf(IMFMediaEvent* event);
 // The IUnknown value of an event, or null.
 ComPtr<IUnknown> ValueOf(IMFMediaEvent* event);
+// The object's reference count.
+ULONG References(IUnknown* object);
 
 // A video (60 frames/s) and an audio (48000 Hz) stream, started with all streams selected.
 struct StartedSource {

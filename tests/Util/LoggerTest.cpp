@@ -6,11 +6,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -133,6 +137,51 @@ TEST_F(LoggerTest, NothingIsLoggedWithoutARegisteredLogger) {
     LogError("lost");
     LogRaw("lost");
     EXPECT_EQ(capture.Text(), "");
+}
+
+// Threads that log on while their logger is unregistered and destroyed: each call completes through the
+// logger or is dropped, and none reaches it once it is gone.
+TEST(LoggerLifetimeTest, CallsRacingTheLoggersDestructionAreWholeOrDropped) {
+    const auto path = std::filesystem::temp_directory_path() / ("pyx-late-" + std::to_string(::getpid()));
+    std::filesystem::remove(path);
+    auto logger = std::make_unique<Logger>();
+    logger->SetDebuggerOutput(false);
+    ASSERT_TRUE(logger->OpenFile(path.string()));
+    Logger::Register(logger.get());
+
+    std::atomic<int> calls{0};
+    std::atomic<bool> done{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            while (!done.load()) {
+                LogInfo("from thread %d", t);
+                ++calls;
+            }
+        });
+    auto waitForCalls = [&](int count) {
+        for (int i = 0; i < 1000 && calls.load() < count; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    waitForCalls(200);
+    logger.reset();
+    const auto sizeAtDestruction = std::filesystem::file_size(path);
+    waitForCalls(calls.load() + 200);
+    done = true;
+    for (auto& thread : threads)
+        thread.join();
+
+    EXPECT_EQ(Logger::Instance(), nullptr);
+    EXPECT_EQ(std::filesystem::file_size(path), sizeAtDestruction);
+    std::ifstream in(path);
+    std::string line;
+    int lines = 0;
+    while (std::getline(in, line)) {
+        ++lines;
+        ASSERT_THAT(line, ContainsRegex("^.* INFO     from thread [0-3]$"));
+    }
+    EXPECT_GE(lines, 200);
+    std::filesystem::remove(path);
 }
 
 TEST_F(LoggerTest, ComExceptionCarriesTextAndResultAndLogsThem) {
