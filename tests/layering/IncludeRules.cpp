@@ -62,10 +62,6 @@ std::vector<Include> ReadIncludes(const fs::path& file) {
     return includes;
 }
 
-bool IsGuarded(const std::string& name, const std::string& prefix) {
-    return name.rfind(prefix.substr(1), 0) == 0;
-}
-
 class Checker {
 public:
     Checker(fs::path root, const IncludeRules& rules) : m_root(std::move(root)), m_rules(rules) {}
@@ -79,8 +75,8 @@ public:
         }
         const auto& allowed = found->second;
         for (const Include& include : ReadIncludes(file)) {
-            for (const std::string& prefix : m_rules.guardedPrefixes) {
-                if (!include.quoted && IsGuarded(include.name, prefix) && allowed.count(prefix) == 0)
+            for (const std::string& prefix : GuardedPrefixes(include)) {
+                if (allowed.count(prefix) == 0)
                     violations.push_back(
                         {file, include.line, include.name, "'" + folder + "' may not include " + prefix});
             }
@@ -103,6 +99,16 @@ public:
     }
 
 private:
+    // The guarded prefixes ("<xcb/") a system include falls under.
+    std::vector<std::string> GuardedPrefixes(const Include& include) const {
+        std::vector<std::string> matched;
+        for (const std::string& prefix : m_rules.guardedPrefixes) {
+            if (!include.quoted && include.name.rfind(prefix.substr(1), 0) == 0)
+                matched.push_back(prefix);
+        }
+        return matched;
+    }
+
     fs::path Resolve(const fs::path& file, const Include& include) const {
         const fs::path local = file.parent_path() / include.name;
         if (include.quoted && fs::exists(local))
@@ -120,10 +126,8 @@ private:
             return reach;
         std::set<std::string> found;
         for (const Include& include : ReadIncludes(header)) {
-            for (const std::string& prefix : m_rules.guardedPrefixes) {
-                if (!include.quoted && IsGuarded(include.name, prefix))
-                    found.insert(prefix);
-            }
+            for (const std::string& prefix : GuardedPrefixes(include))
+                found.insert(prefix);
             if (!IncludedFolder(m_root, header, include.name, include.quoted).empty()) {
                 const auto& nested = GuardedReach(Resolve(header, include));
                 found.insert(nested.begin(), nested.end());

@@ -45,6 +45,12 @@ void TraceOnce(const std::string& key, const std::string& line) {
     OutputDebugStringA(("platform trace: " + line + "\n").c_str());
 }
 
+// Once per place and reason.
+void TraceFailedCall(const std::source_location& where, const std::string& why) {
+    const std::string place = Place(where);
+    TraceOnce(place + why, place + " failed: " + why);
+}
+
 } // namespace
 
 bool PlatformTraceEnabled() {
@@ -57,7 +63,7 @@ bool PlatformTraceEnabled() {
 
 void TraceException(const std::source_location& where, const char* what) {
     if (PlatformTraceEnabled())
-        TraceOnce(Place(where) + what, Place(where) + " failed: " + what);
+        TraceFailedCall(where, what);
 }
 
 void TraceFailure(const std::source_location& where, HRESULT hr) {
@@ -65,18 +71,21 @@ void TraceFailure(const std::source_location& where, HRESULT hr) {
         return;
     char code[16];
     std::snprintf(code, sizeof(code), "0x%08x", static_cast<unsigned>(hr));
-    TraceOnce(Place(where) + code, Place(where) + " failed: " + code);
+    TraceFailedCall(where, code);
 }
 
 void TraceUnknownInterface(const std::type_info& object, REFIID riid) {
     if (!PlatformTraceEnabled())
         return;
     const std::string type = Demangled(object.name());
-    TraceOnce(type + Text(riid), type + " does not implement interface " + Text(riid));
+    const std::string iid = Text(riid);
+    TraceOnce(type + iid, type + " does not implement interface " + iid);
 }
 
 HRESULT NotImplemented(const std::source_location& where) {
-    if (PlatformTraceEnabled())
-        TraceOnce(Place(where), Place(where) + " is not implemented");
+    if (PlatformTraceEnabled()) {
+        const std::string place = Place(where);
+        TraceOnce(place, place + " is not implemented");
+    }
     return E_NOTIMPL;
 }
