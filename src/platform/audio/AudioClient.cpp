@@ -2,6 +2,7 @@
 
 #include "AudioCaptureClient.h"
 #include "MixFormat.h"
+#include "ProcessLoopbackSource.h"
 #include "PulseLoopbackSource.h"
 #include "SilentLoopbackSource.h"
 #include <propidl.h>
@@ -30,6 +31,11 @@ UINT32 PeriodFrames(UINT32 samplesPerSecond) {
 AudioClient::AudioClient(std::shared_ptr<pulse::SoundServer> server, const pulse::SinkFormat& format)
     : m_server(std::move(server)), m_format(format), m_mixFormat(MixFormatOf(format)),
       m_periodFrames(PeriodFrames(format.samplesPerSecond)) {}
+
+AudioClient::AudioClient(std::shared_ptr<pulse::SoundServer> server, const pulse::SinkFormat& format,
+                         DWORD processTree)
+    : m_server(std::move(server)), m_format(format), m_mixFormat(MixFormatOf(format)),
+      m_periodFrames(PeriodFrames(format.samplesPerSecond)), m_processTree(processTree) {}
 
 AudioClient::~AudioClient() = default;
 
@@ -70,7 +76,11 @@ HRESULT AudioClient::Initialize(AUDCLNT_SHAREMODE ShareMode, DWORD StreamFlags,
         auto queue = std::make_unique<CapturePacketQueue>(
             capacity, m_periodFrames, m_mixFormat.Format.nBlockAlign, m_format.samplesPerSecond);
         std::unique_ptr<LoopbackSource> source;
-        if (m_server) {
+        if (m_server && m_processTree) {
+            source = ProcessLoopbackSource::Open(*m_server, m_format, *m_processTree, *queue);
+            if (!source)
+                return AUDCLNT_E_DEVICE_INVALIDATED;
+        } else if (m_server) {
             source = PulseLoopbackSource::Open(*m_server, m_format, *queue);
             if (!source)
                 return AUDCLNT_E_DEVICE_INVALIDATED;
@@ -98,6 +108,8 @@ HRESULT AudioClient::GetMixFormat(WAVEFORMATEX** ppDeviceFormat) {
     if (ppDeviceFormat == nullptr)
         return E_POINTER;
     *ppDeviceFormat = nullptr;
+    if (m_processTree)
+        return E_NOTIMPL;
     std::lock_guard lock(m_mutex);
     if (const HRESULT hr = StateError(false); FAILED(hr))
         return hr;

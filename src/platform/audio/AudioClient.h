@@ -1,7 +1,8 @@
 #pragma once
-// A shared-mode loopback stream on the default output: Initialize opens the capture buffer and its source,
-// Start and Stop run and pause it, GetService hands out the capture client that reads it. Start, Stop and
-// Reset may come from another thread than the one reading packets.
+// A shared-mode loopback stream on the default output, of everything it plays or of what one process tree
+// plays: Initialize opens the capture buffer and its source, Start and Stop run and pause it, GetService
+// hands out the capture client that reads it. Start, Stop and Reset may come from another thread than the
+// one reading packets.
 
 #include "CapturePacketQueue.h"
 #include "LoopbackSource.h"
@@ -11,11 +12,16 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class AudioClient final : public ComObject<IAudioClient> {
 public:
     // Without a server the client belongs to the silent stand-in device.
     AudioClient(std::shared_ptr<pulse::SoundServer> server, const pulse::SinkFormat& format);
+    // The loopback of a process tree, mixed in the output's format. Like its Windows counterpart it has no
+    // mix format of its own: it is initialised in the default endpoint's.
+    AudioClient(std::shared_ptr<pulse::SoundServer> server, const pulse::SinkFormat& format,
+                DWORD processTree);
     ~AudioClient() override;
 
     HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE ShareMode, DWORD StreamFlags,
@@ -38,6 +44,7 @@ private:
     const pulse::SinkFormat m_format;
     const WAVEFORMATEXTENSIBLE m_mixFormat;
     const UINT32 m_periodFrames;
+    const std::optional<DWORD> m_processTree;
 
     mutable std::mutex m_mutex;
     // The source writes into the queue, so it goes first.

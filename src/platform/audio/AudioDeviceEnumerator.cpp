@@ -1,19 +1,10 @@
 #include "AudioDeviceEnumerator.h"
 
 #include "AudioEndpoint.h"
-#include "platform/pulse/Connection.h"
+#include "DefaultOutput.h"
 #include "platform/win/ClassRegistry.h"
 #include <combaseapi.h>
 #include <wrl/implements.h>
-
-#include <chrono>
-
-namespace {
-
-// A server that accepts the connection but does not answer within this time counts as absent.
-constexpr std::chrono::milliseconds ServerTimeout{2000};
-
-} // namespace
 
 HRESULT AudioDeviceEnumerator::GetDefaultAudioEndpoint(EDataFlow dataFlow, ERole role,
                                                        IMMDevice** ppEndpoint) {
@@ -25,11 +16,10 @@ HRESULT AudioDeviceEnumerator::GetDefaultAudioEndpoint(EDataFlow dataFlow, ERole
     if (dataFlow == eCapture)
         return NotImplemented();
     return NoThrow([&] {
-        auto connection = pulse::Connection::Open(ServerTimeout);
-        const auto sink = connection ? connection->DefaultSink(ServerTimeout) : std::nullopt;
-        if (!sink)
+        auto output = FindDefaultOutput();
+        if (!output)
             return CreateObject<AudioEndpoint>(ppEndpoint);
-        return CreateObject<AudioEndpoint>(ppEndpoint, std::move(connection), *sink);
+        return CreateObject<AudioEndpoint>(ppEndpoint, std::move(output->server), output->format);
     });
 }
 

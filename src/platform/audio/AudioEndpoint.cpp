@@ -1,21 +1,10 @@
 #include "AudioEndpoint.h"
 
 #include "AudioClient.h"
+#include "DefaultOutput.h"
 #include <wrl/implements.h>
 
 #include <utility>
-
-namespace {
-
-pulse::SinkFormat StandInFormat() {
-    pulse::SinkFormat format;
-    format.samplesPerSecond = 48000;
-    format.channels = 2;
-    format.channelMask = KSAUDIO_SPEAKER_STEREO;
-    return format;
-}
-
-} // namespace
 
 AudioEndpoint::AudioEndpoint(std::shared_ptr<pulse::SoundServer> server, const pulse::SinkFormat& format)
     : m_server(std::move(server)), m_format(format) {}

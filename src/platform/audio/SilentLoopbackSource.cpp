@@ -12,13 +12,12 @@ constexpr std::chrono::milliseconds WatchInterval{1000};
 } // namespace
 
 SilentLoopbackSource::SilentLoopbackSource(CapturePacketQueue& queue, UINT32 samplesPerSecond)
-    : m_queue(queue), m_samplesPerSecond(samplesPerSecond), m_watch(WatchInterval) {}
+    : m_queue(queue), m_clock(samplesPerSecond), m_watch(WatchInterval) {}
 
 bool SilentLoopbackSource::Start() {
     std::lock_guard lock(m_mutex);
     m_running = true;
-    m_startTime = pyx::CaptureTime().count();
-    m_startFrames = m_producedFrames;
+    m_clock.Start(pyx::CaptureTime().count());
     return true;
 }
 
@@ -37,16 +36,9 @@ void SilentLoopbackSource::Produce() {
 bool SilentLoopbackSource::IsInvalidated() const { return m_watch.SinkAppeared(); }
 
 void SilentLoopbackSource::ProduceUntil(INT64 now) {
-    if (!m_running || now <= m_startTime)
+    if (!m_running)
         return;
-    const pyx::HundredNanoseconds elapsed(now - m_startTime);
-    const UINT64 due = m_startFrames + static_cast<UINT64>(pyx::FramesWithin(elapsed, m_samplesPerSecond));
-    if (due <= m_producedFrames)
-        return;
-    // The end time is when the last frame was due, not when the reader happened to look.
-    const INT64 endTime =
-        m_startTime +
-        pyx::FramesDuration(static_cast<INT64>(due - m_startFrames), m_samplesPerSecond).count();
-    m_queue.Write(nullptr, due - m_producedFrames, endTime);
-    m_producedFrames = due;
+    const FrameClock::Due due = m_clock.Advance(now);
+    if (due.frames > 0)
+        m_queue.Write(nullptr, due.frames, due.endTime);
 }

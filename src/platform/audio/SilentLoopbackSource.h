@@ -3,6 +3,7 @@
 // paces it), until a sound server with an output becomes reachable.
 
 #include "CapturePacketQueue.h"
+#include "FrameClock.h"
 #include "LoopbackSource.h"
 #include "platform/pulse/DefaultSinkWatch.h"
 
@@ -21,12 +22,8 @@ private:
     void ProduceUntil(INT64 now);
 
     CapturePacketQueue& m_queue;
-    const UINT32 m_samplesPerSecond;
     std::mutex m_mutex;
     bool m_running = false;
-    // Frames are due from the clock: m_startFrames at m_startTime, then one per sample period.
-    INT64 m_startTime = 0;
-    UINT64 m_startFrames = 0;
-    UINT64 m_producedFrames = 0;
+    FrameClock m_clock;
     pulse::DefaultSinkWatch m_watch;
 };

@@ -21,6 +21,7 @@ enum VARENUM : VARTYPE {
     VT_I8 = 20,
     VT_UI8 = 21,
     VT_LPWSTR = 31,
+    VT_BLOB = 65,
     VT_CLSID = 72,
     VT_VECTOR = 0x1000,
 };
@@ -28,6 +29,12 @@ enum VARENUM : VARTYPE {
 struct CAUB {
     ULONG cElems;
     UINT8* pElems;
+};
+
+// Bytes whose meaning the receiver knows, such as activation parameters.
+struct BLOB {
+    ULONG cbSize;
+    BYTE* pBlobData;
 };
 
 struct PROPVARIANT {
@@ -46,6 +53,7 @@ struct PROPVARIANT {
         LPWSTR pwszVal;
         IUnknown* punkVal;
         CAUB caub;
+        BLOB blob;
     };
 };
 

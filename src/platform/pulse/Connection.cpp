@@ -2,6 +2,7 @@
 
 #include "ConnectionState.h"
 #include "MonitorStream.h"
+#include "PlaybackFollower.h"
 #include "WaveChannelMap.h"
 
 #include <pulse/rtclock.h>
@@ -123,6 +124,13 @@ std::unique_ptr<FrameStream> Connection::OpenMonitor(const SinkFormat& format,
                                                      FrameStream::FrameHandler handler,
                                                      std::chrono::milliseconds timeout) {
     return MonitorStream::Open(shared_from_this(), format, latency, std::move(handler), timeout);
+}
+
+std::unique_ptr<FrameStream> Connection::FollowPlayback(const SinkFormat& format,
+                                                        std::chrono::milliseconds latency,
+                                                        PlaybackHandlers handlers,
+                                                        std::chrono::milliseconds timeout) {
+    return PlaybackFollower::Open(shared_from_this(), format, latency, std::move(handlers), timeout);
 }
 
 std::optional<SinkFormat> Connection::DefaultSink(std::chrono::milliseconds timeout) {

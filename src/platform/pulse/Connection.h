@@ -23,6 +23,10 @@ public:
     std::unique_ptr<FrameStream> OpenMonitor(const SinkFormat& format, std::chrono::milliseconds latency,
                                              FrameStream::FrameHandler handler,
                                              std::chrono::milliseconds timeout) override;
+    // One at a time per connection: it owns the connection's event subscription.
+    std::unique_ptr<FrameStream> FollowPlayback(const SinkFormat& format, std::chrono::milliseconds latency,
+                                                PlaybackHandlers handlers,
+                                                std::chrono::milliseconds timeout) override;
 
     struct State;
     State& Internal() { return *m_state; }

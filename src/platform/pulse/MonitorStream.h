@@ -4,13 +4,13 @@
 
 #include "Connection.h"
 #include "FrameStream.h"
+#include "RecordStream.h"
 #include "SinkFormat.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <memory>
-#include <vector>
 
 struct pa_stream;
 
@@ -33,14 +33,10 @@ private:
     MonitorStream(std::shared_ptr<Connection> connection, std::size_t frameBytes, FrameHandler handler);
     static void OnStateChanged(pa_stream* stream, void* userdata);
     static void OnReadable(pa_stream* stream, std::size_t bytes, void* userdata);
-    void Deliver(const void* data, std::size_t bytes);
 
     std::shared_ptr<Connection> m_connection;
-    std::size_t m_frameBytes;
-    FrameHandler m_handler;
+    FrameReader m_reader;
     pa_stream* m_stream = nullptr;
-    // The start of a frame split across two fragments.
-    std::vector<unsigned char> m_partialFrame;
     std::atomic<bool> m_failed{false};
 };
 

@@ -58,6 +58,13 @@ HRESULT CopyOwned(const PROPVARIANT& source, PROPVARIANT& copy) {
         if (source.caub.cElems > 0)
             std::memcpy(copy.caub.pElems, source.caub.pElems, source.caub.cElems);
         return S_OK;
+    case VT_BLOB:
+        copy.blob.pBlobData = static_cast<BYTE*>(CoTaskMemAlloc(source.blob.cbSize));
+        if (copy.blob.pBlobData == nullptr)
+            return E_OUTOFMEMORY;
+        if (source.blob.cbSize > 0)
+            std::memcpy(copy.blob.pBlobData, source.blob.pBlobData, source.blob.cbSize);
+        return S_OK;
     default:
         return E_INVALIDARG;
     }
@@ -81,6 +88,9 @@ HRESULT PropVariantClear(PROPVARIANT* value) {
         break;
     case VT_VECTOR | VT_UI1:
         CoTaskMemFree(value->caub.pElems);
+        break;
+    case VT_BLOB:
+        CoTaskMemFree(value->blob.pBlobData);
         break;
     default:
         if (!IsInline(value->vt))

@@ -2,8 +2,8 @@
 // them over come out as capture packets, and a server that goes away invalidates the clients on it.
 
 #include "AudioTestSupport.h"
+#include "FakeSoundServer.h"
 #include "platform/audio/AudioEndpoint.h"
-#include "platform/pulse/SoundServer.h"
 
 #include <gtest/gtest.h>
 
@@ -11,19 +11,10 @@
 
 namespace {
 
-constexpr UINT32 Rate = 48000;
-constexpr UINT32 Channels = 2;
+constexpr UINT32 Rate = FakeOutputRate;
+constexpr UINT32 Channels = FakeOutputChannels;
 constexpr UINT32 PacketFrames = 480;
 constexpr UINT64 PacketDuration = 100000;
-
-pulse::SinkFormat Output() {
-    pulse::SinkFormat format;
-    format.monitorSource = "output.monitor";
-    format.samplesPerSecond = Rate;
-    format.channels = Channels;
-    format.channelMask = KSAUDIO_SPEAKER_STEREO;
-    return format;
-}
 
 // Sample values that tell every frame and channel apart.
 std::vector<float> Ramp(std::size_t firstFrame, std::size_t frames) {
@@ -33,50 +24,8 @@ std::vector<float> Ramp(std::size_t firstFrame, std::size_t frames) {
     return samples;
 }
 
-// The monitor stream a client opened: the test hands frames to it and fails it, all on the test's thread.
-class FakeStream final : public pulse::FrameStream {
-public:
-    explicit FakeStream(FrameHandler handler) : m_handler(std::move(handler)) {}
-
-    bool SetRunning(bool value) override {
-        running = value && !failed;
-        return !failed;
-    }
-    bool IsFailed() const override { return failed; }
-
-    void Feed(const std::vector<float>& samples) { m_handler(samples.data(), samples.size() / Channels); }
-    void Feed(const float* samples, std::size_t frames) { m_handler(samples, frames); }
-    void Gap(std::size_t frames) { m_handler(nullptr, frames); }
-
-    bool running = false;
-    bool failed = false;
-
-private:
-    FrameHandler m_handler;
-};
-
-class FakeServer final : public pulse::SoundServer {
-public:
-    bool IsFailed() const override { return failed; }
-    std::unique_ptr<pulse::FrameStream> OpenMonitor(const pulse::SinkFormat& format,
-                                                    std::chrono::milliseconds,
-                                                    pulse::FrameStream::FrameHandler handler,
-                                                    std::chrono::milliseconds) override {
-        EXPECT_EQ(format.monitorSource, "output.monitor");
-        if (failed || refusesStreams)
-            return nullptr;
-        auto opened = std::make_unique<FakeStream>(std::move(handler));
-        stream = opened.get();
-        return opened;
-    }
-
-    bool failed = false;
-    bool refusesStreams = false;
-    FakeStream* stream = nullptr; // the latest one, owned by its client
-};
-
 ComPtr<IMMDevice> Endpoint(std::shared_ptr<FakeServer> server) {
-    return MakeComObject<AudioEndpoint>(std::move(server), Output());
+    return MakeComObject<AudioEndpoint>(std::move(server), FakeOutput());
 }
 
 std::vector<CapturedPacket> ReadAvailable(IAudioCaptureClient* capture) {
