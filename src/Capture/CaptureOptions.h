@@ -2,6 +2,7 @@
 // The settings of one capture session, filled by VideoCapture and read by both pipelines.
 
 #include "CodecKinds.h"
+#include "VideoCaptureControl.h"
 #include <winuser.h>
 
 #include <cstdint>
@@ -25,6 +26,7 @@ struct CaptureOptions {
     std::uint8_t hideCursor = 0;
     std::int32_t captureMethod = 2; // 2 graphics capture, other desktop duplication
     std::uint8_t audioFlag = 1;     // produce silence while nothing plays
+    AudioChoice audio;
     ResolutionCallback resolutionCallback = nullptr;
 
     // The frame rate the pipelines run at: 60 when none is given.

@@ -41,7 +41,7 @@ PacketHandler::Gate PacketHandler::PassesGate(RingStreamKind kind, bool keyFrame
         m_audioSeen = true;
         return m_videoStarted ? Gate::Pass : Gate::Hold;
     }
-    if (!m_audioSeen)
+    if (m_withAudio && !m_audioSeen)
         return Gate::Hold;
     if (!m_videoStarted && !keyFrame)
         return Gate::HoldForKeyFrame;

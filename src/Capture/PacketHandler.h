@@ -1,9 +1,9 @@
 #pragma once
 // Turns the encoded samples of both grabber sinks into ring records. The start is gated so that a recording
-// begins with the first video key frame encoded after audio is flowing (delta frames before it could not be
-// decoded; a key frame is asked for so that little is lost), and the first written packet is moved to
-// a pending base time so that a restarted capture continues the previous one's timeline. One mutex serialises
-// both sinks' packets and the start and stop of a recording.
+// begins with the first video key frame encoded after audio is flowing, or at once when the capture records
+// no audio (delta frames before it could not be decoded; a key frame is asked for so that little is lost),
+// and the first written packet is moved to a pending base time so that a restarted capture continues the
+// previous one's timeline. One mutex serialises both sinks' packets and the start and stop of a recording.
 
 #include "Media/GenericGrabberSinkCallback.h"
 #include "ring/RingFile.h"
@@ -14,6 +14,9 @@
 
 class PacketHandler {
 public:
+    // withAudio: whether an audio stream feeds the handler, and so whether the start waits for it.
+    explicit PacketHandler(bool withAudio = true) : m_withAudio(withAudio) {}
+
     // Writes to `ring` from now on; `pendingBaseTime` (90 kHz ticks, 0 for none) is where the first written
     // packet goes.
     void Start(RingFile* ring, std::uint32_t pendingBaseTime);
@@ -34,6 +37,7 @@ private:
     // Called under the lock: whether the start gate lets the packet through.
     Gate PassesGate(RingStreamKind kind, bool keyFrame);
 
+    const bool m_withAudio;
     std::mutex m_mutex;
     RingFile* m_ring = nullptr;
     std::uint32_t m_pendingBaseTime = 0;

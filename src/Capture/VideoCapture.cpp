@@ -8,6 +8,8 @@
 #include <propidl.h>
 #include <pyx/CaptureClock.h>
 
+#include <vector>
+
 namespace {
 
 constexpr int ConstructionAttempts = 3;
@@ -21,15 +23,21 @@ VideoCapture::MediaFoundation::MediaFoundation() {
 
 VideoCapture::MediaFoundation::~MediaFoundation() { MFShutdown(); }
 
-VideoCapture::VideoCapture(HMONITOR monitor, HWND window) {
+VideoCapture::VideoCapture(HMONITOR monitor, HWND window, const AudioChoice& audio)
+    : m_packetHandler(audio.mode != AudioCaptureMode::None) {
     LogInfo("video frame size: %ux%u", m_options.outputWidth, m_options.outputHeight);
     m_options.monitor = window != nullptr ? nullptr : monitor;
     m_options.window = window;
+    m_options.audio = audio;
     CreatePipelines();
     m_packetHandler.SetKeyFrameRequest([pipeline = m_videoPipeline.get()] { pipeline->RequestKeyFrame(); });
 
-    IMFMediaType* sourceMediaTypes[] = {m_videoPipeline->SourceMediaType(), m_audioPipeline->MediaType()};
-    ThrowIfFailed(MediaSource::CreateInstance(MediaSourceType::Server, 2, sourceMediaTypes, &m_source),
+    std::vector<IMFMediaType*> sourceMediaTypes{m_videoPipeline->SourceMediaType()};
+    if (m_audioPipeline)
+        sourceMediaTypes.push_back(m_audioPipeline->MediaType());
+    ThrowIfFailed(MediaSource::CreateInstance(MediaSourceType::Server,
+                                              static_cast<int>(sourceMediaTypes.size()),
+                                              sourceMediaTypes.data(), &m_source),
                   "MediaSource::CreateInstance(MediaSourceType::Server, (int)sourceMediaTypes.size(), "
                   "sourceMediaTypes.data(), &m_source)");
     CreateSession();
@@ -53,8 +61,9 @@ void VideoCapture::CreatePipelines() {
         try {
             m_videoPipeline = std::make_unique<VideoCapturePipeline>(
                 m_options, m_packetHandler.SinkFunction(RingStreamKind::Video), 0, 1.0f);
-            m_audioPipeline = std::make_unique<AudioCapturePipeline>(
-                m_options, m_packetHandler.SinkFunction(RingStreamKind::Audio), 1);
+            if (m_options.audio.mode != AudioCaptureMode::None)
+                m_audioPipeline = std::make_unique<AudioCapturePipeline>(
+                    m_options, m_packetHandler.SinkFunction(RingStreamKind::Audio), 1);
             return;
         } catch (const std::exception& e) {
             m_audioPipeline.reset();
@@ -72,7 +81,8 @@ void VideoCapture::CreateSession() {
     ComPtr<IMFTopology> topology;
     ThrowIfFailed(MFCreateTopology(&topology), "MFCreateTopology(&topology)");
     m_videoPipeline->AddToTopology(topology.Get(), m_source.Get());
-    m_audioPipeline->AddToTopology(topology.Get(), m_source.Get());
+    if (m_audioPipeline)
+        m_audioPipeline->AddToTopology(topology.Get(), m_source.Get());
     ComPtr<IMFAttributes> attr;
     ThrowIfFailed(MFCreateAttributes(&attr, 1), "MFCreateAttributes(&attr, 1)");
     ThrowIfFailed(attr->SetUINT32(MF_LOW_LATENCY, 1), "attr->SetUINT32(MF_LOW_LATENCY, 1)");
@@ -94,7 +104,8 @@ void VideoCapture::Start(RingFile* ring, std::uint32_t baseTime) {
     ThrowIfFailed(m_session->Start(&GUID_NULL, &var), "m_session->Start(&GUID_NULL, &var)");
     const LONGLONG startTime = pyx::CaptureTime().count();
     m_videoPipeline->Start(startTime);
-    m_audioPipeline->Start(startTime);
+    if (m_audioPipeline)
+        m_audioPipeline->Start(startTime);
 }
 
 ComPtr<IMFMediaType> VideoCapture::VideoOutputType() const {
@@ -102,7 +113,7 @@ ComPtr<IMFMediaType> VideoCapture::VideoOutputType() const {
 }
 
 ComPtr<IMFMediaType> VideoCapture::AudioOutputType() const {
-    return ComPtr<IMFMediaType>(m_audioPipeline->OutputType());
+    return ComPtr<IMFMediaType>(m_audioPipeline ? m_audioPipeline->OutputType() : nullptr);
 }
 
 ID3D11Device* VideoCapture::Device() const { return m_videoPipeline->Device(); }
@@ -111,7 +122,8 @@ void VideoCapture::Stop(std::uint32_t* latestEndTime) {
     if (!m_stopped) {
         m_stopped = true;
         m_videoPipeline->Stop();
-        m_audioPipeline->Stop();
+        if (m_audioPipeline)
+            m_audioPipeline->Stop();
         if (m_source)
             LOG_IF_FAILED(m_source->Shutdown());
         if (m_session)

@@ -1,6 +1,7 @@
 #pragma once
-// One capture session: the video branch and the audio branch on the two streams of one media source, run by a
-// media session whose grabber sinks hand every encoded packet to the packet handler, which writes the ring.
+// One capture session: the video branch and the audio branch (unless no audio is recorded) on the streams of
+// one media source, run by a media session whose grabber sinks hand every encoded packet to the packet
+// handler, which writes the ring.
 // Not restartable: a new target or size is a new VideoCapture, started where the previous one ended.
 
 #include "AudioCapturePipeline.h"
@@ -16,7 +17,7 @@
 class VideoCapture final : public IVideoCapture {
 public:
     // Builds the whole session; nothing runs yet. Throws std::exception naming the failed step.
-    VideoCapture(HMONITOR monitor, HWND window);
+    VideoCapture(HMONITOR monitor, HWND window, const AudioChoice& audio = {});
     ~VideoCapture() override;
     VideoCapture(const VideoCapture&) = delete;
     VideoCapture& operator=(const VideoCapture&) = delete;
@@ -44,7 +45,7 @@ private:
     ComPtr<MediaSessionEventHandler> m_eventHandler;
     ComPtr<MediaSource> m_source;
     std::unique_ptr<VideoCapturePipeline> m_videoPipeline;
-    std::unique_ptr<AudioCapturePipeline> m_audioPipeline;
+    std::unique_ptr<AudioCapturePipeline> m_audioPipeline; // null without audio
     PacketHandler m_packetHandler;
     bool m_stopped = false;
 };

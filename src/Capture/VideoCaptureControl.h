@@ -33,5 +33,16 @@ public:
     virtual void Stop(std::uint32_t* latestEndTime) = 0;
 };
 
+// What the audio branch records: the output's whole mix, what one process tree plays, or nothing at all.
+enum class AudioCaptureMode { System, Application, None };
+
+struct AudioChoice {
+    AudioCaptureMode mode = AudioCaptureMode::System;
+    std::uint32_t processId = 0; // the root of the tree recorded in Application mode
+};
+
 // Builds the capture of a window, or of the monitor when the window is null; throws std::exception.
 using VideoCaptureFactory = std::function<std::unique_ptr<IVideoCapture>(HMONITOR monitor, HWND window)>;
+// The same, with the audio it records.
+using AudioVideoCaptureFactory =
+    std::function<std::unique_ptr<IVideoCapture>(HMONITOR monitor, HWND window, const AudioChoice& audio)>;

@@ -48,12 +48,16 @@ private:
     HANDLE m_owned = nullptr;
 };
 
-int Record(const Options& options, const VideoCaptureFactory& videoCaptureFactory) {
+int Record(const Options& options, const AudioVideoCaptureFactory& videoCaptureFactory) {
     const OwnedEvent saveEvent(options.saveEvent);
     const OwnedEvent cancelEvent(options.cancelEvent);
     const SignalEvents signalEvents(saveEvent.Get(), cancelEvent.Get());
 
-    Recorder recorder(videoCaptureFactory);
+    // With application audio the recorded tree is the target's.
+    const AudioChoice audio{options.audio, options.pid};
+    Recorder recorder([&videoCaptureFactory, audio](HMONITOR monitor, HWND window) {
+        return videoCaptureFactory(monitor, window, audio);
+    });
     recorder.Start(options.file, options.pid, options.duration, saveEvent.Get(), cancelEvent.Get(),
                    options.noVideo, options.noDesktop);
     recorder.Join();
@@ -63,7 +67,7 @@ int Record(const Options& options, const VideoCaptureFactory& videoCaptureFactor
 
 } // namespace
 
-int RunEntryPoint(const VideoCaptureFactory& videoCaptureFactory) {
+int RunEntryPoint(const AudioVideoCaptureFactory& videoCaptureFactory) {
     // Wide texts in log lines are converted as UTF-8 whatever the environment's locale.
     std::setlocale(LC_CTYPE, "C.UTF-8");
     // X11 reports window and monitor geometry in physical pixels, so there is no DPI scaling to opt out of.

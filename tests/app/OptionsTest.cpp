@@ -2,6 +2,10 @@
 #include "app/CommandLine.h"
 
 #include <gtest/gtest.h>
+#include <stringapiset.h>
+
+#include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -77,6 +81,22 @@ TEST(OptionsTest, NumbersKeepTheirLow32BitsAndHandlesAllBits) {
     const Options options = ReadOptions(Args({L"--save-event", L"1A4", L"--cancel-event=0x123456789"}));
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(options.saveEvent), 0x1A4u);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(options.cancelEvent), 0x123456789u);
+}
+
+TEST(OptionsTest, AudioModeIsOneOfThreeNamesAndTheWholeMixByDefault) {
+    EXPECT_EQ(ReadOptions(Args({})).audio, AudioCaptureMode::System);
+    EXPECT_EQ(ReadOptions(Args({L"--audio", L"system"})).audio, AudioCaptureMode::System);
+    EXPECT_EQ(ReadOptions(Args({L"--audio=application"})).audio, AudioCaptureMode::Application);
+    EXPECT_EQ(ReadOptions(Args({L"--audio", L"none"})).audio, AudioCaptureMode::None);
+    for (const wchar_t* bad : {L"--audio=None", L"--audio=app", L"--audio=none2"}) {
+        try {
+            ReadOptions(Args({bad}));
+            ADD_FAILURE() << "accepted " << WideToUtf8(bad);
+        } catch (const std::invalid_argument& e) {
+            EXPECT_NE(std::string(e.what()).find("--audio must be system, application or none"),
+                      std::string::npos);
+        }
+    }
 }
 
 TEST(OptionsTest, FileAsLastArgumentFallsBackToTheDefaultName) {

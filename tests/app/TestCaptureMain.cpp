@@ -4,7 +4,8 @@
 #include "app/EntryPoint.h"
 
 int main() {
-    return RunEntryPoint([](HMONITOR monitor, HWND window) -> std::unique_ptr<IVideoCapture> {
-        return std::make_unique<TestVideoCapture>(monitor, window);
-    });
+    return RunEntryPoint(
+        [](HMONITOR monitor, HWND window, const AudioChoice&) -> std::unique_ptr<IVideoCapture> {
+            return std::make_unique<TestVideoCapture>(monitor, window);
+        });
 }
