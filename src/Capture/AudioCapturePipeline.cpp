@@ -2,6 +2,7 @@
 
 #include "EncoderSelection.h"
 #include "Media/TopologyBranch.h"
+#include "ProcessLoopbackActivation.h"
 #include "Util/Assert.h"
 #include "Util/ComException.h"
 #include "Util/HResultCheck.h"
@@ -82,6 +83,7 @@ AudioCapturePipeline::AudioCapturePipeline(const CaptureOptions& options,
     : m_dataCallback([this](const BYTE* data, std::int32_t size, std::uint64_t time, std::uint64_t duration,
                             std::uint32_t flags) { OnAudioData(data, size, time, duration, flags); }),
       m_bufferDurationMs(1000.0 / options.EffectiveFrameRate()), m_silence(options.audioFlag),
+      m_processTree(options.audio.mode == AudioCaptureMode::Application ? options.audio.processId : 0),
       m_streamIndex(streamIndex) {
     InitializeDevice();
     CreateResampler();
@@ -116,6 +118,9 @@ void AudioCapturePipeline::InitializeDevice() {
     const HRESULT hr = m_audioClient->GetMixFormat(&mixFormat);
     m_deviceFormat.reset(mixFormat);
     ThrowIfFailed(hr, "m_audioClient->GetMixFormat( m_deviceFormat.FreeAndGetAddr() )");
+    // The process tree's client has no mix format of its own: it is opened in the device's.
+    if (m_processTree != 0)
+        m_audioClient = ActivateProcessLoopbackClient(m_processTree);
 
     const REFERENCE_TIME desiredDurationHns = HundredNanosecondsIn(Milliseconds(m_bufferDurationMs));
     ThrowIfFailed(m_audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_LOOPBACK,

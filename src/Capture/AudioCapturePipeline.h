@@ -1,8 +1,9 @@
 #pragma once
-// The audio branch of a capture: what the default playback device plays, read in shared loopback mode on a
-// capture thread and queued as float samples on the media source's audio stream, then resampled to 48 kHz
-// stereo PCM and encoded. While nothing plays it queues silence at the same pace, so the audio track has no
-// holes and a recording of a silent system still starts. A device that fails is opened again every second.
+// The audio branch of a capture: what the default playback device plays (or, in application mode, only what
+// the target process tree plays on it), read in shared loopback mode on a capture thread and queued as float
+// samples on the media source's audio stream, then resampled to 48 kHz stereo PCM and encoded. While nothing
+// plays it queues silence at the same pace, so the audio track has no holes and a recording of a silent
+// system still starts. A device that fails is opened again every second.
 
 #include "CaptureOptions.h"
 #include "Media/MediaSource.h"
@@ -24,8 +25,8 @@ public:
     using DataCallback = std::function<void(const BYTE* data, std::int32_t size, std::uint64_t time,
                                             std::uint64_t duration, std::uint32_t flags)>;
 
-    // Opens the default playback device and builds the resampler and encoder; throws ComException or
-    // std::runtime_error.
+    // Opens the default playback device (and the process tree's loopback in application mode) and builds the
+    // resampler and encoder; throws ComException or std::runtime_error.
     AudioCapturePipeline(const CaptureOptions& options, GenericGrabberSinkCallback::Function sinkFunction,
                          DWORD streamIndex);
     ~AudioCapturePipeline();
@@ -60,6 +61,8 @@ private:
     DataCallback m_dataCallback;
     double m_bufferDurationMs;
     std::uint32_t m_silence;
+    // The root of the recorded process tree; 0 for the whole output.
+    std::uint32_t m_processTree;
     ComPtr<IAudioClient> m_audioClient;
     ComPtr<IAudioCaptureClient> m_audioCaptureClient;
     ComPtr<IMFMediaType> m_mediaType;
