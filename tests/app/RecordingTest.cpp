@@ -1,5 +1,5 @@
 // The real recorder against a real X11 program under Xvfb with a window manager and a private PulseAudio
-// server: what lands in NAME.mp4 and NAME.jpg.
+// server: what lands in NAME.mp4 and NAME.jpg, with each audio mode.
 
 #include "MediaProbe.h"
 #include "ProcessRunner.h"
@@ -17,6 +17,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <numbers>
 #include <numeric>
 #include <thread>
 
@@ -68,6 +70,42 @@ std::string DecodeErrors(const fs::path& file) {
         .standardError;
 }
 
+// The amplitude of the `hz` component of samples [begin, begin + count): 0.3 for a sine of amplitude 0.3.
+double ToneLevel(const std::vector<float>& samples, std::size_t begin, std::size_t count, double hz) {
+    const double coefficient = 2 * std::cos(2 * std::numbers::pi * hz / AudioRate);
+    double previous = 0;
+    double beforePrevious = 0;
+    for (std::size_t i = begin; i < begin + count; ++i) {
+        const double current = samples[i] + coefficient * previous - beforePrevious;
+        beforePrevious = previous;
+        previous = current;
+    }
+    const double power =
+        previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
+    return 2 * std::sqrt(std::max(0.0, power)) / double(count);
+}
+
+// The level of each frequency in consecutive quarter seconds of the recording's sound.
+std::vector<std::map<int, double>> ToneLevels(const std::vector<float>& audio,
+                                              std::initializer_list<int> tones) {
+    constexpr std::size_t Window = AudioRate / 4;
+    std::vector<std::map<int, double>> levels;
+    for (std::size_t begin = 0; begin + Window <= audio.size(); begin += Window) {
+        levels.emplace_back();
+        for (const int hz : tones)
+            levels.back()[hz] = ToneLevel(audio, begin, Window, hz);
+    }
+    return levels;
+}
+
+// The first quarter second from `from` on where the tone is heard; levels.size() when none.
+std::size_t FirstHeard(const std::vector<std::map<int, double>>& levels, int hz, std::size_t from = 0) {
+    for (std::size_t i = from; i < levels.size(); ++i)
+        if (levels[i].at(hz) > 0.15)
+            return i;
+    return levels.size();
+}
+
 double LargestGap(const std::vector<ProbedPacket>& packets) {
     double gap = 0;
     for (std::size_t i = 1; i < packets.size(); ++i)
@@ -81,7 +119,7 @@ protected:
 
     void StartRecorder(const std::vector<std::string>& extra = {}, const ProcessOptions& options = {}) {
         std::vector<std::string> arguments{PyxVideoBinary(), "--pid=" + std::to_string(m_target.Pid()),
-                                           "--duration",     std::to_string(Duration),
+                                           "--duration",     std::to_string(m_duration),
                                            "--file",         (m_dir / "report").string()};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         m_recorder = std::make_unique<ChildProcess>(arguments, options);
@@ -127,10 +165,20 @@ protected:
         EXPECT_NEAR(static_cast<unsigned char>(decoded.output[centre + 2]), b, 24);
     }
 
+    // A tone played by a program the recorder does not watch, before the recording starts.
+    void PlayOtherTone(int hz) {
+        m_other = std::make_unique<ChildProcess>(
+            std::vector<std::string>{PYX_TEST_TONE_BINARY, std::to_string(hz)});
+        ASSERT_TRUE(Eventually([&] { return m_other->StandardOutput() == "playing\n"; }))
+            << m_other->StandardError();
+    }
+
+    int m_duration = Duration;
     TempDirectory m_temp;
     fs::path m_dir = m_temp.Path("");
     TestWindowProcess m_target;
     std::unique_ptr<ChildProcess> m_recorder;
+    std::unique_ptr<ChildProcess> m_other;
 };
 
 TEST_F(RecordingTest, RecordsTheWindowAndItsToneInStepForOneToTwoRingDurations) {
@@ -243,6 +291,90 @@ TEST_F(RecordingTest, WithoutASoundServerItStillRecordsWithSilentAudio) {
     EXPECT_GT(audio.size(), std::size_t(2 * AudioRate));
     EXPECT_EQ(DecodeErrors(Output(".mp4")), "");
     ExpectImageOfWindow(255, 0, 0);
+}
+
+TEST_F(RecordingTest, ApplicationAudioHasOnlyTheTargetTreesSoundFromWhenItStartsWithoutAGap) {
+    m_duration = 20; // the whole run stays in the ring
+    PlayOtherTone(1000);
+    m_target.Create("main " + std::to_string(Width) + " " + std::to_string(Height) + " 50 50 00FFFF");
+    m_target.Command("animate main");
+    StartRecorder({"--audio", "application"});
+    EXPECT_TRUE(LogShows("audio: mode(application)"));
+    std::this_thread::sleep_for(1500ms);
+    // Started after the recording began, by a child of the target; then the target's own stream, which ends
+    // and plays again.
+    ASSERT_EQ(m_target.Command("child-tone 660"), "ok");
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_EQ(m_target.Command("child-tone 0"), "ok");
+    ASSERT_EQ(m_target.Command("tone 440"), "ok");
+    std::this_thread::sleep_for(1000ms);
+    ASSERT_EQ(m_target.Command("tone 0"), "ok");
+    std::this_thread::sleep_for(750ms);
+    ASSERT_EQ(m_target.Command("tone 440"), "ok");
+    std::this_thread::sleep_for(1500ms);
+    Save();
+
+    ExpectWindowAndSoundStreams();
+    const fs::path file = Output(".mp4");
+    const std::vector<ProbedPacket> video = ProbePackets(file, "v");
+    const std::vector<ProbedPacket> audioPackets = ProbePackets(file, "a");
+    ASSERT_FALSE(video.empty());
+    ASSERT_FALSE(audioPackets.empty());
+    EXPECT_LT(LargestGap(audioPackets), 0.1);
+    const std::vector<float> audio = DecodeAudioMono(file);
+    const double videoLength = video.back().time + video.back().duration - video.front().time;
+    EXPECT_NEAR(double(audio.size()) / AudioRate, videoLength, 0.5);
+
+    const std::vector<std::map<int, double>> levels = ToneLevels(audio, {440, 660, 1000});
+    ASSERT_GT(levels.size(), 16u);
+    for (std::size_t i = 0; i < levels.size(); ++i)
+        EXPECT_LT(levels[i].at(1000), 0.02) << "the other program's tone at " << i / 4.0 << " s";
+    // Silent while the tree played nothing, then the child's tone, then the target's, then a pause with
+    // neither and the target's tone again.
+    EXPECT_LT(levels[0].at(660) + levels[0].at(440), 0.02);
+    const std::size_t child = FirstHeard(levels, 660);
+    ASSERT_LT(child, levels.size()) << "the child's tone is missing";
+    const std::size_t own = FirstHeard(levels, 440, child);
+    ASSERT_LT(own, levels.size()) << "the target's tone is missing";
+    std::size_t pause = own;
+    while (pause < levels.size() && levels[pause].at(440) > 0.02)
+        ++pause;
+    ASSERT_LT(pause, levels.size()) << "the target's tone did not stop";
+    EXPECT_LT(FirstHeard(levels, 440, pause), levels.size()) << "the target's tone did not come back";
+    EXPECT_GT(levels.back().at(440), 0.15);
+}
+
+TEST_F(RecordingTest, SystemAudioHasEveryProgramsSoundAndNoAudioGivesAVideoOnlyFile) {
+    PlayOtherTone(1000);
+    m_target.Create("main " + std::to_string(Width) + " " + std::to_string(Height) + " 50 50 FFFF00");
+    m_target.Command("animate main");
+    ASSERT_EQ(m_target.Command("tone 440"), "ok");
+    StartRecorder({"--audio=system"});
+    std::this_thread::sleep_for(3s);
+    Save();
+    ExpectWindowAndSoundStreams();
+    const std::vector<std::map<int, double>> levels =
+        ToneLevels(DecodeAudioMono(Output(".mp4")), {440, 1000});
+    ASSERT_GT(levels.size(), 4u);
+    EXPECT_GT(levels.back().at(440), 0.15);
+    EXPECT_GT(levels.back().at(1000), 0.15);
+
+    // The same programs, no sound recorded: the start does not wait for audio, and the file has video only.
+    fs::remove(Output(".mp4"));
+    StartRecorder({"--audio", "none"});
+    EXPECT_TRUE(LogShows("audio: mode(none)"));
+    std::this_thread::sleep_for(3s);
+    Save();
+    const std::vector<ProbedStream> streams = ProbeStreams(Output(".mp4"));
+    EXPECT_EQ(StreamOf(streams, "audio"), nullptr);
+    const ProbedStream* videoStream = StreamOf(streams, "video");
+    ASSERT_NE(videoStream, nullptr);
+    EXPECT_EQ(videoStream->at("codec_name"), "h264");
+    const std::vector<ProbedPacket> video = ProbePackets(Output(".mp4"), "v");
+    ASSERT_GT(video.size(), 60u);
+    EXPECT_TRUE(video.front().keyFrame);
+    EXPECT_LT(LargestGap(video), 0.1);
+    EXPECT_EQ(DecodeErrors(Output(".mp4")), "");
 }
 
 } // namespace

@@ -93,6 +93,8 @@ ChildProcess::~ChildProcess() {
 
 void ChildProcess::Signal(int signal) const { ::kill(m_pid, signal); }
 
+std::string ChildProcess::StandardOutput() const { return ReadAll(m_out); }
+
 std::string ChildProcess::StandardError() const { return ReadAll(m_err); }
 
 ProcessResult ChildProcess::Wait(std::chrono::milliseconds timeout) {

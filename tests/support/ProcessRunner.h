@@ -33,6 +33,7 @@ public:
 
     pid_t Pid() const { return m_pid; }
     void Signal(int signal) const;
+    std::string StandardOutput() const;
     std::string StandardError() const;
     // Waits for the end (killing the program after `timeout`) and collects the result.
     ProcessResult Wait(std::chrono::milliseconds timeout);

@@ -8,6 +8,8 @@
 //   monitors NAME:X,Y,WxH[;NAME:X,Y,WxH...]  (the first one takes the screen's output) | monitors-delete NAME
 //   sync
 //   tone HZ  a sine of HZ on the default sound sink (or a change to HZ), "ok" once it plays | tone 0  stop
+//   child-tone HZ  the same played by a child process (pyx-test-tone), replacing any earlier one | child-tone
+//   0
 // Answers "ok" or "error TEXT". The sound server is only contacted by "tone".
 
 #include "TonePlayer.h"
@@ -18,15 +20,20 @@
 
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <poll.h>
 #include <sstream>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/uio.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -47,6 +54,7 @@ struct Window {
 std::map<std::string, Window> g_windows;
 std::uint32_t g_frame = 0;
 TonePlayer g_tone("pyx-test-window");
+pid_t g_toneChild = -1;
 
 xcb_atom_t Atom(const char* name) {
     auto* reply = xcb_intern_atom_reply(g_c, xcb_intern_atom(g_c, 0, std::strlen(name), name), nullptr);
@@ -190,17 +198,70 @@ std::string SetMonitors(const std::string& spec) {
     return "ok";
 }
 
-std::string Tone(const std::string& text) {
+// A frequency from 0 (silence) to below 24 kHz.
+std::optional<double> Frequency(const std::string& text) {
     char* end = nullptr;
     const double hz = std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0' || !std::isfinite(hz) || hz < 0 || hz >= 24000)
+        return std::nullopt;
+    return hz;
+}
+
+std::string Tone(const std::string& text) {
+    const std::optional<double> hz = Frequency(text);
+    if (!hz)
         return "error bad frequency " + text;
-    if (hz == 0) {
+    if (*hz == 0) {
         g_tone.Stop();
         return "ok";
     }
-    const std::string error = g_tone.Play(hz);
+    const std::string error = g_tone.Play(*hz);
     return error.empty() ? "ok" : "error " + error;
+}
+
+void StopChildTone() {
+    if (g_toneChild <= 0)
+        return;
+    kill(g_toneChild, SIGTERM);
+    waitpid(g_toneChild, nullptr, 0);
+    g_toneChild = -1;
+}
+
+std::string ChildTone(const std::string& text) {
+    const std::optional<double> hz = Frequency(text);
+    if (!hz)
+        return "error bad frequency " + text;
+    StopChildTone();
+    if (*hz == 0)
+        return "ok";
+    int out[2];
+    if (pipe(out) != 0)
+        return "error pipe failed";
+    const pid_t child = fork();
+    if (child == 0) {
+        // It ends with this program, and reads nothing of the commands meant for it.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        const int nothing = open("/dev/null", O_RDONLY);
+        dup2(nothing, STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        close(out[1]);
+        execl(PYX_TEST_TONE_BINARY, "pyx-test-tone", text.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    if (child < 0) {
+        close(out[0]);
+        return "error fork failed";
+    }
+    g_toneChild = child;
+    char line[64] = {};
+    const ssize_t count = read(out[0], line, sizeof(line) - 1);
+    close(out[0]);
+    if (count > 0 && std::string(line, static_cast<std::size_t>(count)) == "playing\n")
+        return "ok";
+    StopChildTone();
+    return "error child tone failed";
 }
 
 std::string Execute(const std::string& line) {
@@ -222,6 +283,8 @@ std::string Execute(const std::string& line) {
     }
     if (command == "tone")
         return Tone(name);
+    if (command == "child-tone")
+        return ChildTone(name);
     if (command == "monitors")
         return SetMonitors(name);
     if (command == "monitors-delete") {
