@@ -62,7 +62,8 @@ ComPtr<IAudioClient> ActivateProcessLoopbackClient(std::uint32_t processId) {
     ComPtr<IUnknown> activated;
     ThrowIfFailed(operation->GetActivateResult(&activateResult, &activated),
                   "operation->GetActivateResult( &activateResult, &activated )");
-    ThrowIfFailed(activateResult, "activateResult");
+    ThrowIfFailed(activateResult,
+                  "ActivateAudioInterfaceAsync( VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK ) activation");
     ComPtr<IAudioClient> client;
     ThrowIfFailed(activated.As(&client), "activated.As( &client )");
     return client;

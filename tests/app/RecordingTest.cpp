@@ -18,7 +18,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <numbers>
 #include <numeric>
 #include <thread>
 
@@ -70,21 +69,6 @@ std::string DecodeErrors(const fs::path& file) {
         .standardError;
 }
 
-// The amplitude of the `hz` component of samples [begin, begin + count): 0.3 for a sine of amplitude 0.3.
-double ToneLevel(const std::vector<float>& samples, std::size_t begin, std::size_t count, double hz) {
-    const double coefficient = 2 * std::cos(2 * std::numbers::pi * hz / AudioRate);
-    double previous = 0;
-    double beforePrevious = 0;
-    for (std::size_t i = begin; i < begin + count; ++i) {
-        const double current = samples[i] + coefficient * previous - beforePrevious;
-        beforePrevious = previous;
-        previous = current;
-    }
-    const double power =
-        previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
-    return 2 * std::sqrt(std::max(0.0, power)) / double(count);
-}
-
 // The level of each frequency in consecutive quarter seconds of the recording's sound.
 std::vector<std::map<int, double>> ToneLevels(const std::vector<float>& audio,
                                               std::initializer_list<int> tones) {
@@ -93,7 +77,7 @@ std::vector<std::map<int, double>> ToneLevels(const std::vector<float>& audio,
     for (std::size_t begin = 0; begin + Window <= audio.size(); begin += Window) {
         levels.emplace_back();
         for (const int hz : tones)
-            levels.back()[hz] = ToneLevel(audio, begin, Window, hz);
+            levels.back()[hz] = ToneLevel(audio, begin, Window, hz, AudioRate);
     }
     return levels;
 }
@@ -328,7 +312,8 @@ TEST_F(RecordingTest, ApplicationAudioHasOnlyTheTargetTreesSoundAsItComesAndGoes
     ASSERT_GT(levels.size(), 16u);
     for (std::size_t i = 0; i < levels.size(); ++i)
         EXPECT_LT(levels[i].at(1000), 0.02) << "the other program's tone at " << i / 4.0 << " s";
-    EXPECT_GT(levels[0].at(440), 0.15) << "the tone playing at the start is missing";
+    EXPECT_GT(std::max(levels[0].at(440), levels[1].at(440)), 0.15)
+        << "the tone playing at the start is missing";
     std::size_t pause = 0;
     while (pause < levels.size() && levels[pause].at(440) + levels[pause].at(660) > 0.02)
         ++pause;

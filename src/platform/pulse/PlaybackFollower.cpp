@@ -44,9 +44,12 @@ std::unique_ptr<PlaybackFollower> PlaybackFollower::Open(std::shared_ptr<Connect
         pa_context_set_subscribe_callback(state.context, nullptr, nullptr);
         return nullptr;
     }
-    // The streams playing already; later ones are announced.
+    // The streams playing already; later ones are announced. Those are recording when this returns, so that
+    // a capture started now has them from its start.
     follower->Track(
         pa_context_get_sink_input_info_list(state.context, &PlaybackFollower::OnSinkInput, follower.get()));
+    PlaybackFollower* settling = follower.get();
+    WaitLocked(state, timeout, [settling] { return settling->IsSettled(); });
     return follower;
 }
 
@@ -84,6 +87,15 @@ bool PlaybackFollower::IsFailed() const {
     return m_failed.load(std::memory_order_acquire) || m_connection->IsFailed();
 }
 
+bool PlaybackFollower::IsSettled() const {
+    const bool answered = std::none_of(m_pending.begin(), m_pending.end(), [](pa_operation* pending) {
+        return pa_operation_get_state(pending) == PA_OPERATION_RUNNING;
+    });
+    return answered && std::none_of(m_followed.begin(), m_followed.end(), [](const auto& entry) {
+               return !entry.second->ended && pa_stream_get_state(entry.second->stream) == PA_STREAM_CREATING;
+           });
+}
+
 void PlaybackFollower::Track(pa_operation* operation) {
     // Finished operations are let go here rather than in their callbacks, which may still be running.
     std::erase_if(m_pending, [](pa_operation* pending) {
@@ -96,6 +108,12 @@ void PlaybackFollower::Track(pa_operation* operation) {
         // Only a connection that is going away refuses requests; IsFailed tells the reader.
         return;
     }
+    pa_operation_set_state_callback(
+        operation,
+        [](pa_operation*, void* mainloop) {
+            pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
+        },
+        m_connection->Internal().mainloop);
     m_pending.push_back(operation);
 }
 
@@ -233,6 +251,7 @@ void PlaybackFollower::OnStreamState(pa_stream* stream, void* userdata) {
     // The stream stays in the table until the server reports it gone or it is followed anew.
     if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
         followed->owner->End(*followed);
+    pa_threaded_mainloop_signal(followed->owner->m_connection->Internal().mainloop, 0);
 }
 
 void PlaybackFollower::OnStreamReadable(pa_stream* stream, std::size_t, void* userdata) {

@@ -51,6 +51,8 @@ private:
     static void OnStreamState(pa_stream* stream, void* userdata);
     static void OnStreamReadable(pa_stream* stream, std::size_t bytes, void* userdata);
 
+    // No question to the server is open and no recording is still being set up.
+    bool IsSettled() const;
     void Track(pa_operation* operation);
     void Decide(std::uint32_t sinkInput, std::uint32_t processId);
     void Follow(std::uint32_t sinkInput);

@@ -36,8 +36,9 @@ public:
                                                      FrameStream::FrameHandler handler,
                                                      std::chrono::milliseconds timeout) = 0;
     // Records, each through a monitor of its own, the playback streams of every client that `follows`
-    // accepts, those playing now and those that start later, in `format`, paused until SetRunning(true). The
-    // result fails when the server goes away. Null when the server cannot be asked within the timeout.
+    // accepts, those playing now (set up, within the timeout, before it returns) and those that start later,
+    // in `format`, paused until SetRunning(true). The result fails when the server goes away. Null when the
+    // server cannot be asked within the timeout.
     virtual std::unique_ptr<FrameStream> FollowPlayback(const SinkFormat& format,
                                                         std::chrono::milliseconds latency,
                                                         PlaybackHandlers handlers,

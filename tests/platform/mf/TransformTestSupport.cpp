@@ -10,6 +10,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 #include <stdexcept>
 
 ComPtr<IMFMediaType> MakeVideoType(REFGUID subtype, UINT32 width, UINT32 height, UINT32 fps) {
@@ -336,4 +337,20 @@ double ToneFrequency(const std::vector<float>& samples, int rate) {
             ++count;
         }
     return rate / (sum / double(count));
+}
+
+double ToneLevel(const std::vector<float>& samples, std::size_t begin, std::size_t count, double hz,
+                 int rate) {
+    // The Goertzel filter: the power of one frequency bin without a whole transform.
+    const double coefficient = 2 * std::cos(2 * std::numbers::pi * hz / rate);
+    double previous = 0;
+    double beforePrevious = 0;
+    for (std::size_t i = begin; i < begin + count; ++i) {
+        const double current = samples[i] + coefficient * previous - beforePrevious;
+        beforePrevious = previous;
+        previous = current;
+    }
+    const double power =
+        previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
+    return 2 * std::sqrt(std::max(0.0, power)) / double(count);
 }

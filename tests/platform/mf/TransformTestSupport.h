@@ -69,3 +69,8 @@ private:
 
 // The frequency of a tone in a mono signal, from the distance of its rising zero crossings.
 double ToneFrequency(const std::vector<float>& samples, int rate);
+
+// The amplitude of the `hz` component of a mono signal's samples [begin, begin + count), so that several
+// tones played at once can be told apart: 0.3 for a sine of amplitude 0.3 at that frequency.
+double ToneLevel(const std::vector<float>& samples, std::size_t begin, std::size_t count, double hz,
+                 int rate);
