@@ -77,6 +77,35 @@ HRESULT ReadPackets(IAudioCaptureClient* capture, UINT32 channels, std::chrono::
     return S_OK;
 }
 
+ProcessLoopbackRequest::ProcessLoopbackRequest(DWORD process) {
+    params.ActivationType = AUDIOCLIENT_ACTIVATION_TYPE_PROCESS_LOOPBACK;
+    params.ProcessLoopbackParams.TargetProcessId = process;
+    params.ProcessLoopbackParams.ProcessLoopbackMode = PROCESS_LOOPBACK_MODE_INCLUDE_TARGET_PROCESS_TREE;
+    PropVariantInit(&blob);
+    blob.vt = VT_BLOB;
+    blob.blob.cbSize = sizeof(params);
+    blob.blob.pBlobData = reinterpret_cast<BYTE*>(&params);
+}
+
+HRESULT CompletionHandler::ActivateCompleted(IActivateAudioInterfaceAsyncOperation* operation) {
+    ++calls;
+    completed = operation;
+    return S_OK;
+}
+
+Activation Activate(LPCWSTR path, REFIID riid, PROPVARIANT* params) {
+    Activation activation;
+    ComPtr<CompletionHandler> handler = MakeComObject<CompletionHandler>();
+    ComPtr<IActivateAudioInterfaceAsyncOperation> operation;
+    activation.call = ActivateAudioInterfaceAsync(path, riid, params, handler.Get(), &operation);
+    activation.handlerCalls = handler->calls;
+    if (SUCCEEDED(activation.call)) {
+        EXPECT_EQ(operation.Get(), handler->completed.Get());
+        EXPECT_EQ(operation->GetActivateResult(&activation.result, &activation.activated), S_OK);
+    }
+    return activation;
+}
+
 ScopedEnvironment::ScopedEnvironment(const char* name, const std::string& value) : m_name(name) {
     if (const char* previous = std::getenv(name))
         m_previous = previous;

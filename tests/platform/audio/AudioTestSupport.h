@@ -2,9 +2,11 @@
 // Opening the default loopback stream the way the recorder does, and reading its packets.
 
 #include <audioclient.h>
+#include <audioclientactivationparams.h>
 #include <combaseapi.h>
 #include <mmdeviceapi.h>
 #include <wrl/client.h>
+#include <wrl/implements.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -46,6 +48,35 @@ bool WaitForFirstPacket(IAudioCaptureClient* capture,
 // GetNextPacketSize announced; a failing call ends reading and is returned.
 HRESULT ReadPackets(IAudioCaptureClient* capture, UINT32 channels, std::chrono::milliseconds duration,
                     std::vector<CapturedPacket>& packets);
+
+// Activation parameters for the loopback of a process tree (include mode), in the VT_BLOB that carries them.
+struct ProcessLoopbackRequest {
+    explicit ProcessLoopbackRequest(DWORD process);
+    ProcessLoopbackRequest(const ProcessLoopbackRequest&) = delete;
+    ProcessLoopbackRequest& operator=(const ProcessLoopbackRequest&) = delete;
+
+    AUDIOCLIENT_ACTIVATION_PARAMS params{};
+    PROPVARIANT blob; // points at params
+};
+
+// Counts its calls and keeps the operation it was handed.
+class CompletionHandler final : public ComObject<IActivateAudioInterfaceCompletionHandler> {
+public:
+    HRESULT STDMETHODCALLTYPE ActivateCompleted(IActivateAudioInterfaceAsyncOperation* operation) override;
+
+    int calls = 0;
+    ComPtr<IActivateAudioInterfaceAsyncOperation> completed;
+};
+
+struct Activation {
+    HRESULT call = E_FAIL;   // of ActivateAudioInterfaceAsync
+    HRESULT result = E_FAIL; // the operation's
+    ComPtr<IUnknown> activated;
+    int handlerCalls = 0;
+};
+
+// Activates through ActivateAudioInterfaceAsync and reads the operation the handler was given.
+Activation Activate(LPCWSTR path, REFIID riid, PROPVARIANT* params);
 
 // Sets an environment variable for the life of the object and puts the previous value back.
 class ScopedEnvironment {

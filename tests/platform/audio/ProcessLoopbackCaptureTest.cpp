@@ -3,7 +3,6 @@
 #include "PrivateSoundServer.h"
 #include "TransformTestSupport.h"
 #include <audioclientactivationparams.h>
-#include <wrl/implements.h>
 
 #include <gtest/gtest.h>
 
@@ -18,32 +17,13 @@ constexpr float Heard = 0.15f; // a tone of amplitude 0.3 measures about that mu
 constexpr float Absent = 0.01f;
 
 ComPtr<IAudioClient> ActivateForThisProcess() {
-    AUDIOCLIENT_ACTIVATION_PARAMS params{};
-    params.ActivationType = AUDIOCLIENT_ACTIVATION_TYPE_PROCESS_LOOPBACK;
-    params.ProcessLoopbackParams.TargetProcessId = static_cast<DWORD>(::getpid());
-    params.ProcessLoopbackParams.ProcessLoopbackMode = PROCESS_LOOPBACK_MODE_INCLUDE_TARGET_PROCESS_TREE;
-    PROPVARIANT blob;
-    PropVariantInit(&blob);
-    blob.vt = VT_BLOB;
-    blob.blob.cbSize = sizeof(params);
-    blob.blob.pBlobData = reinterpret_cast<BYTE*>(&params);
-    class Handler final : public ComObject<IActivateAudioInterfaceCompletionHandler> {
-    public:
-        HRESULT STDMETHODCALLTYPE ActivateCompleted(IActivateAudioInterfaceAsyncOperation*) override {
-            return S_OK;
-        }
-    };
-    ComPtr<IActivateAudioInterfaceAsyncOperation> operation;
-    EXPECT_EQ(ActivateAudioInterfaceAsync(VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK, __uuidof(IAudioClient),
-                                          &blob, MakeComObject<Handler>().Get(), &operation),
-              S_OK);
-    HRESULT result = E_FAIL;
-    ComPtr<IUnknown> activated;
-    EXPECT_EQ(operation->GetActivateResult(&result, &activated), S_OK);
-    EXPECT_EQ(result, S_OK);
+    ProcessLoopbackRequest request(static_cast<DWORD>(::getpid()));
+    const Activation activation =
+        Activate(VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK, __uuidof(IAudioClient), &request.blob);
+    EXPECT_EQ(activation.result, S_OK);
     ComPtr<IAudioClient> client;
-    if (activated)
-        activated.As(&client);
+    if (activation.activated)
+        activation.activated.As(&client);
     return client;
 }
 

@@ -31,50 +31,12 @@ std::size_t FramesOf(const std::vector<CapturedPacket>& packets, float value) {
     return samples / Channels;
 }
 
-class CompletionHandler final : public ComObject<IActivateAudioInterfaceCompletionHandler> {
-public:
-    HRESULT STDMETHODCALLTYPE ActivateCompleted(IActivateAudioInterfaceAsyncOperation* operation) override {
-        ++calls;
-        completed = operation;
-        return S_OK;
-    }
-
-    int calls = 0;
-    ComPtr<IActivateAudioInterfaceAsyncOperation> completed;
-};
-
-struct Activation {
-    HRESULT call = E_FAIL;
-    HRESULT result = E_FAIL;
-    ComPtr<IUnknown> activated;
-    int handlerCalls = 0;
-};
-
-Activation Activate(LPCWSTR path, REFIID riid, PROPVARIANT* params) {
-    Activation activation;
-    ComPtr<CompletionHandler> handler = MakeComObject<CompletionHandler>();
-    ComPtr<IActivateAudioInterfaceAsyncOperation> operation;
-    activation.call = ActivateAudioInterfaceAsync(path, riid, params, handler.Get(), &operation);
-    activation.handlerCalls = handler->calls;
-    if (SUCCEEDED(activation.call)) {
-        EXPECT_EQ(operation.Get(), handler->completed.Get());
-        EXPECT_EQ(operation->GetActivateResult(&activation.result, &activation.activated), S_OK);
-    }
-    return activation;
-}
-
 TEST(ProcessLoopbackTest, ActivationChecksItsRequestAndHandsOutAClientThroughTheHandler) {
     // No server: the client records silence, as the stand-in endpoint's do.
     ScopedEnvironment noServer("PULSE_SERVER", "unix:/nonexistent/native");
-    AUDIOCLIENT_ACTIVATION_PARAMS params{};
-    params.ActivationType = AUDIOCLIENT_ACTIVATION_TYPE_PROCESS_LOOPBACK;
-    params.ProcessLoopbackParams.TargetProcessId = static_cast<DWORD>(::getpid());
-    params.ProcessLoopbackParams.ProcessLoopbackMode = PROCESS_LOOPBACK_MODE_INCLUDE_TARGET_PROCESS_TREE;
-    PROPVARIANT blob;
-    PropVariantInit(&blob);
-    blob.vt = VT_BLOB;
-    blob.blob.cbSize = sizeof(params);
-    blob.blob.pBlobData = reinterpret_cast<BYTE*>(&params);
+    ProcessLoopbackRequest request(static_cast<DWORD>(::getpid()));
+    AUDIOCLIENT_ACTIVATION_PARAMS& params = request.params;
+    PROPVARIANT& blob = request.blob;
 
     ComPtr<CompletionHandler> handler = MakeComObject<CompletionHandler>();
     EXPECT_EQ(ActivateAudioInterfaceAsync(VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK, __uuidof(IAudioClient),
