@@ -55,6 +55,7 @@ int Record(const Options& options, const AudioVideoCaptureFactory& videoCaptureF
 
     // With application audio the recorded tree is the target's.
     const AudioChoice audio{options.audio, options.pid};
+    LogInfo("audio: mode(%s)", AudioModeName(options.audio));
     Recorder recorder([&videoCaptureFactory, audio](HMONITOR monitor, HWND window) {
         return videoCaptureFactory(monitor, window, audio);
     });

@@ -64,5 +64,4 @@ const char* AudioModeName(AudioCaptureMode mode) {
 void LogStartLine(const Options& options) {
     LogInfo("pyx-video: pid='%u' duration='%u' %s %s", options.pid, options.duration,
             options.noVideo ? "--no-video" : "", options.noDesktop ? "--no-desktop" : "");
-    LogInfo("audio: mode(%s)", AudioModeName(options.audio));
 }
