@@ -2,5 +2,6 @@
 
 #include "Capture/VideoCaptureControl.h"
 
-// The video capture the recorder runs: of the window, or of the monitor when the window is null.
-std::unique_ptr<IVideoCapture> CreateVideoCapture(HMONITOR monitor, HWND window);
+// The video capture the recorder runs: of the window, or of the monitor when the window is null, encoded at
+// the recording's frame size once it is known.
+std::unique_ptr<IVideoCapture> CreateVideoCapture(HMONITOR monitor, HWND window, FrameSize frameSize);

@@ -105,6 +105,20 @@ TEST_F(PacketHandlerTest, TheFirstWrittenPacketMovesToThePendingBaseAndTheRestFo
     EXPECT_EQ(m_handler.Stop(), 11819u);
 }
 
+TEST_F(PacketHandlerTest, TheLatestEndFollowsTheTimelineAcrossTheWrap) {
+    // 4096 ticks before the 32-bit timeline wraps.
+    m_handler.Start(&m_ring, 0xFFFFF000u);
+    Packet(Sound, 0, 213333, false);
+    Packet(Video, 0, 166666, true);
+    Packet(Video, 500000, 166666, false); // 4500 ticks on: 404 after the wrap
+    const std::uint32_t end = m_handler.Stop();
+    EXPECT_EQ(end, 404u + 1499u);
+    const auto records = Written();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].header.timestamp, 0xFFFFF000u);
+    EXPECT_EQ(records[1].header.timestamp, 404u);
+}
+
 TEST_F(PacketHandlerTest, PacketsAfterStopAreDiscardedAndTheNextStartBeginsAfresh) {
     m_handler.Start(&m_ring, 0);
     Packet(Sound, 0, 213333, false);

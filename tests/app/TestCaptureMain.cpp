@@ -4,7 +4,7 @@
 #include "app/EntryPoint.h"
 
 int main() {
-    return RunEntryPoint([](HMONITOR monitor, HWND window) -> std::unique_ptr<IVideoCapture> {
+    return RunEntryPoint([](HMONITOR monitor, HWND window, FrameSize) -> std::unique_ptr<IVideoCapture> {
         return std::make_unique<TestVideoCapture>(monitor, window);
     });
 }
