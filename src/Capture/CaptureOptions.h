@@ -2,6 +2,7 @@
 // The settings of one capture session, filled by VideoCapture and read by both pipelines.
 
 #include "CodecKinds.h"
+#include "EncoderSelection.h"
 #include <winuser.h>
 
 #include <cstdint>
@@ -30,6 +31,8 @@ struct CaptureOptions {
     std::int32_t captureMethod = 2; // 2 graphics capture, other desktop duplication
     std::uint8_t audioFlag = 1;     // produce silence while nothing plays
     ResolutionCallback resolutionCallback;
+    // Where the video encoders are looked for.
+    TransformEnumerator enumerateTransforms = MFTEnumEx;
 
     // The frame rate the pipelines run at: 60 when none is given.
     std::uint32_t EffectiveFrameRate() const {

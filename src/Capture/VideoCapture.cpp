@@ -21,7 +21,9 @@ VideoCapture::MediaFoundation::MediaFoundation() {
 
 VideoCapture::MediaFoundation::~MediaFoundation() { MFShutdown(); }
 
-VideoCapture::VideoCapture(HMONITOR monitor, HWND window, FrameSize frameSize) {
+VideoCapture::VideoCapture(HMONITOR monitor, HWND window, FrameSize frameSize,
+                           TransformEnumerator enumerateTransforms) {
+    m_options.enumerateTransforms = std::move(enumerateTransforms);
     if (frameSize.width != 0 && frameSize.height != 0) {
         m_options.outputWidth = frameSize.width;
         m_options.outputHeight = frameSize.height;

@@ -17,8 +17,10 @@
 class VideoCapture final : public IVideoCapture {
 public:
     // Builds the whole session; nothing runs yet. With a frame size the video is encoded at that size, the
-    // captured picture fitted inside it. Throws std::exception naming the failed step.
-    VideoCapture(HMONITOR monitor, HWND window, FrameSize frameSize = {});
+    // captured picture fitted inside it. The video encoder is found through `enumerateTransforms`. Throws
+    // std::exception naming the failed step.
+    VideoCapture(HMONITOR monitor, HWND window, FrameSize frameSize = {},
+                 TransformEnumerator enumerateTransforms = MFTEnumEx);
     ~VideoCapture() override;
     VideoCapture(const VideoCapture&) = delete;
     VideoCapture& operator=(const VideoCapture&) = delete;

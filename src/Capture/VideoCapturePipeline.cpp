@@ -99,7 +99,8 @@ VideoCapturePipeline::VideoCapturePipeline(const CaptureOptions& options,
     codecOptions.device = m_capture->Device();
     codecOptions.deviceVendor = D3DUtil::GetDeviceVendor(m_capture->Device());
     GUID encoderInput = GUID_NULL;
-    EncoderInfo encoder = EncoderSelection().ChooseVideo(codecOptions, encoderInput, m_codecKind);
+    EncoderInfo encoder =
+        EncoderSelection(options.enumerateTransforms).ChooseVideo(codecOptions, encoderInput, m_codecKind);
 
     UINT32 width = 0;
     UINT32 height = 0;

@@ -275,34 +275,6 @@ TEST_P(RecorderTimelineTest, TheTimelineStaysContinuousAcrossAWindowLossAndResto
     EXPECT_GT(packets.back().time, GetParam() ? 2.5 : 3.5);
 }
 
-TEST_F(RecorderCaptureTest, AVideoBranchThatFailsIsLoggedAndReplacedAndTheSaveIsPlayable) {
-    m_target.Create("main 320 240 100 100 000000");
-    m_target.Command("animate main");
-    ProcessOptions options;
-    options.environment["PYX_TEST_CAPTURE_FAIL_VIDEO_AFTER"] = "60";
-    StartRecorder({"--duration", "30"}, m_target.Pid(), options);
-    ASSERT_TRUE(LogShows("ERROR    capture failed: hwnd("));
-    // The replacement comes after a short pause and records again.
-    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
-    m_save.Signal();
-    const auto result = Finish();
-    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-    EXPECT_THAT(result.standardError, HasSubstr(", restart in 200ms\n"));
-
-    // The frames before the failure and those of the replacement, in one playable file.
-    const auto streams = ProbeStreams(Output(".mp4"));
-    ASSERT_EQ(streams.size(), 2u) << result.standardError;
-    const auto packets = ProbePackets(Output(".mp4"), "v");
-    ASSERT_GT(packets.size(), 60u + 60u);
-    EXPECT_TRUE(packets.front().keyFrame);
-    for (std::size_t i = 1; i < packets.size(); ++i)
-        EXPECT_GT(packets[i].time, packets[i - 1].time) << "packet " << i;
-    EXPECT_EQ(RunProcess({"/usr/bin/ffprobe", "-v", "error", "-show_entries", "frame=pts", "-of", "csv",
-                          Output(".mp4").string()})
-                  .standardError,
-              "");
-}
-
 TEST_F(RecorderCaptureTest, AFailedExportKeepsTheRingForRecovery) {
     m_target.Create("main 320 240 100 100 00FF00");
     ProcessOptions options;

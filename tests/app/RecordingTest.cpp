@@ -14,6 +14,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -344,6 +345,36 @@ TEST_F(RecordingTest, AResizedWindowIsFollowedWholeAtTheRecordingsFrameSize) {
     EXPECT_GT(centred, 60u) << result.standardError;
     EXPECT_LE(frames.size() - filling - centred, 10u);
     EXPECT_TRUE(isCentred(frames.back()));
+}
+
+TEST_F(RecordingTest, AVideoEncoderThatFailsIsLoggedAndReplacedAndTheSaveIsPlayable) {
+    m_target.Create("main " + std::to_string(Width) + " " + std::to_string(Height) + " 50 50 000000");
+    m_target.Command("quadrants main");
+    const char* binary = std::getenv("PYX_VIDEO_FAILING_ENCODER_BINARY");
+    ASSERT_NE(binary, nullptr);
+    m_recorder = std::make_unique<ChildProcess>(std::vector<std::string>{
+        binary, "--pid=" + std::to_string(m_target.Pid()), "--file", (m_dir / "report").string()});
+    ASSERT_TRUE(LogShows("ERROR    capture failed: hwnd(")) << m_recorder->StandardError();
+    std::this_thread::sleep_for(2s);
+    const ProcessResult result = Save();
+    EXPECT_THAT(
+        result.standardError,
+        HasSubstr("ERROR    Capture session encountered an error and cannot continue (type=1/80004005)"));
+    EXPECT_THAT(result.standardError, HasSubstr(", restart in 200ms\n"));
+
+    // What the first capture encoded before its failure and what its replacement recorded, in one file.
+    ExpectWindowAndSoundStreams();
+    const fs::path file = Output(".mp4");
+    const std::vector<ProbedPacket> video = ProbePackets(file, "v");
+    ASSERT_GT(video.size(), 90u + 60u);
+    EXPECT_TRUE(video.front().keyFrame);
+    for (std::size_t i = 1; i < video.size(); ++i)
+        EXPECT_GT(video[i].time, video[i - 1].time) << "packet " << i;
+    EXPECT_EQ(DecodeErrors(file), "");
+    ExpectEveryPictureAtTheHeaderSize(file, video.size());
+    const std::vector<YuvFrame> frames = DecodeEveryNthFrame(file, Width, Height, 1);
+    ASSERT_FALSE(frames.empty());
+    EXPECT_TRUE(ShowsQuadrantsAt(frames.back(), 0, 0, Width, Height));
 }
 
 TEST_F(RecordingTest, ASilentTargetGivesSilentAudioAlongTheWholeVideo) {

@@ -32,10 +32,7 @@ TestVideoCapture::TestVideoCapture(HMONITOR, HWND window)
     : m_videoSettings(SmallVideo()), m_videoEncoder(m_videoSettings), m_audioEncoder(m_audioSettings) {
     const char* silent = std::getenv("PYX_TEST_CAPTURE_SILENT_MONITOR");
     m_silent = window == nullptr && silent != nullptr && std::strcmp(silent, "1") == 0;
-    static std::atomic<bool> s_failureUsed{false};
-    const char* failAfter = std::getenv("PYX_TEST_CAPTURE_FAIL_VIDEO_AFTER");
-    if (failAfter != nullptr && !s_failureUsed.exchange(true))
-        m_failVideoAfter = std::atoi(failAfter);
+
     const char* videoType = std::getenv("PYX_TEST_CAPTURE_VIDEO_TYPE");
     m_videoType = videoType != nullptr && std::strcmp(videoType, "raw") == 0 ? MakeUnwritableVideoType()
                                                                              : MakeVideoType(m_videoSettings);
@@ -104,14 +101,8 @@ void TestVideoCapture::Encode() {
             Write(RingStreamKind::Audio, m_audioEncoder.EncodeNext());
             audioTime += audioPeriod;
         }
-        while (frame * framePeriod <= now) {
-            if (frame == m_failVideoAfter)
-                m_interruption = CaptureInterruption::Failed;
-            if (m_failVideoAfter >= 0 && frame >= m_failVideoAfter)
-                ++frame;
-            else
-                Write(RingStreamKind::Video, m_videoEncoder.Encode(frame++));
-        }
+        while (frame * framePeriod <= now)
+            Write(RingStreamKind::Video, m_videoEncoder.Encode(frame++));
         std::this_thread::sleep_for(std::chrono::milliseconds(4));
     }
 }

@@ -2,9 +2,7 @@
 // A video capture for recorder tests: real H.264 and AAC packets from libavcodec, encoded in real time from a
 // synthetic picture and a tone, written to the ring through the capture's packet handler. With a window, the
 // window's own frames go to the frame observer, so still images show the window.
-// PYX_TEST_CAPTURE_SILENT_MONITOR=1 makes a capture of the monitor write nothing; with
-// PYX_TEST_CAPTURE_FAIL_VIDEO_AFTER=N the process's first capture stops encoding video after N frames, as a
-// failed video branch does, and reports the failure while its audio goes on.
+// PYX_TEST_CAPTURE_SILENT_MONITOR=1 makes a capture of the monitor write nothing.
 
 #include "Capture/PacketHandler.h"
 #include "Capture/VideoCaptureControl.h"
@@ -27,7 +25,7 @@ public:
     ComPtr<IMFMediaType> VideoOutputType() const override { return m_videoType; }
     ComPtr<IMFMediaType> AudioOutputType() const override { return m_audioType; }
     ID3D11Device* Device() const override { return m_device.Get(); }
-    CaptureInterruption Interruption() const override { return m_interruption.load(); }
+    CaptureInterruption Interruption() const override { return CaptureInterruption::None; }
     void Stop(std::uint32_t* latestEndTime) override;
 
 private:
@@ -46,8 +44,6 @@ private:
     PacketHandler m_packetHandler;
     std::thread m_thread;
     bool m_silent = false;
-    int m_failVideoAfter = -1;
     std::atomic<bool> m_stop{false};
-    std::atomic<CaptureInterruption> m_interruption{CaptureInterruption::None};
     bool m_stopped = false;
 };
