@@ -2,6 +2,7 @@
 
 #include "Capture/PacketHandler.h"
 #include "Capture/SinkNodeHolder.h"
+#include "LogCapture.h"
 #include "RingTestSupport.h"
 #include <mfapi.h>
 
@@ -117,6 +118,26 @@ TEST_F(PacketHandlerTest, TheLatestEndFollowsTheTimelineAcrossTheWrap) {
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].header.timestamp, 0xFFFFF000u);
     EXPECT_EQ(records[1].header.timestamp, 404u);
+}
+
+TEST_F(PacketHandlerTest, ASegmentSwitchThatFailsIsReportedAsSuchOnce) {
+    LogCapture log;
+    RingFile ring;
+    ASSERT_TRUE(ring.OpenForWrite(m_folder.Wide("short"), 1));
+    m_handler.Start(&ring, 0);
+    Packet(Sound, 0, 213333, false);
+    Packet(Video, 0, 166666, true);
+    Packet(Video, 15000000, 166666, true); // 1.5 s: segment 1
+    {
+        // Segment 0 cannot be emptied while it is mapped here: the packets stay in segment 1.
+        RingFile reader;
+        ASSERT_FALSE(reader.OpenForRead(m_folder.Wide("short")));
+        Packet(Video, 30000000, 166666, true);
+        Packet(Video, 45000000, 166666, true);
+    }
+    m_handler.Stop();
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{
+                               "ERROR ring segment switch failed, the segment grows on: timestamp(270000)"});
 }
 
 TEST_F(PacketHandlerTest, PacketsAfterStopAreDiscardedAndTheNextStartBeginsAfresh) {
