@@ -161,7 +161,8 @@ TEST_F(VideoCaptureTest, AVideoBranchThatFailsMidwayInterruptsTheCaptureAfterWha
     std::size_t frames = 0;
     for (const Record& record : ReadAll(reader))
         frames += (record.header.flags & 0x08) == 0 ? 1 : 0;
-    EXPECT_GT(frames, 30u);
+    // Up to the failing 91st frame, less what the start gate held back.
+    EXPECT_GT(frames, 10u);
     EXPECT_LE(frames, 90u);
 }
 
