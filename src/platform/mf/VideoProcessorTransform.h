@@ -1,8 +1,8 @@
 #pragma once
 // The platform's video processor (CLSID_VideoProcessorMFT): BGRA (MFVideoFormat_ARGB32) pictures to NV12 or
 // BGRA, scaled to the output size (or to a destination rectangle inside it, black around) with the picture's
-// aspect kept, and turned upright on request. Pictures
-// are read and written in place; with a device manager the output samples are textures of its device.
+// aspect kept, and turned upright on request. Pictures are read and written in place; with a device manager
+// the output samples are textures of its device.
 // Frames pass one for one with their times: the output frame rate must equal the input's unless
 // MF_XVP_DISABLE_FRC is set, since no frames are made up or dropped.
 
