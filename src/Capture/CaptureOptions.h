@@ -2,14 +2,17 @@
 // The settings of one capture session, filled by VideoCapture and read by both pipelines.
 
 #include "CodecKinds.h"
+#include "EncoderSelection.h"
 #include "VideoCaptureControl.h"
 #include <winuser.h>
 
 #include <cstdint>
+#include <functional>
 
 struct CaptureOptions {
-    // Called after a change of the captured size has been logged.
-    using ResolutionCallback = void (*)(std::int32_t width, std::int32_t height);
+    // Called after a change of the captured size has been logged, or with the unchanged size when the capture
+    // ended by itself; may be empty.
+    using ResolutionCallback = std::function<void(std::int32_t width, std::int32_t height)>;
 
     HMONITOR monitor = nullptr; // null when a window is given
     HWND window = nullptr;
@@ -23,11 +26,15 @@ struct CaptureOptions {
     AudioCodecKind audioCodec = AudioCodecKind::Aac;
     std::int32_t sliceMode = 0;
     std::uint8_t keepCaptureSize = 0;
+    // 1: encode at exactly the output size, the picture fitted inside it (never scaled up), centred on black.
+    std::uint8_t fixedOutputSize = 0;
     std::uint8_t hideCursor = 0;
     std::int32_t captureMethod = 2; // 2 graphics capture, other desktop duplication
     std::uint8_t audioFlag = 1;     // produce silence while nothing plays
     AudioChoice audio;
-    ResolutionCallback resolutionCallback = nullptr;
+    ResolutionCallback resolutionCallback;
+    // Where the video encoders are looked for.
+    TransformEnumerator enumerateTransforms = MFTEnumEx;
 
     // The frame rate the pipelines run at: 60 when none is given.
     std::uint32_t EffectiveFrameRate() const {

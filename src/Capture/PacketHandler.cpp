@@ -4,17 +4,17 @@
 #include "ring/RingTime.h"
 #include <mfapi.h>
 
-#include <algorithm>
-
 void PacketHandler::Start(RingFile* ring, std::uint32_t pendingBaseTime) {
     std::lock_guard lock(m_mutex);
     m_ring = ring;
     m_pendingBaseTime = pendingBaseTime;
     m_offset = 0;
     m_latestEndTime = 0;
+    m_wroteAny = false;
     m_videoStarted = false;
     m_audioSeen = false;
     m_writeFailing = false;
+    m_switchFailing = false;
     m_keyFrameRequested = false;
 }
 
@@ -78,10 +78,19 @@ void PacketHandler::OnPacket(RingStreamKind kind, LONGLONG time, LONGLONG durati
         m_pendingBaseTime = 0;
     }
     time90 += m_offset;
-    m_latestEndTime = std::max(m_latestEndTime, time90 + duration90);
-    const bool failed = m_ring->Write(RingPacketHeader{time90, duration90, size, flags}, data, size) != 0;
-    // Said once per run of failures, so a full disk does not flood the log.
+    // The end times wrap with the ring's timeline.
+    const std::uint32_t end = time90 + duration90;
+    if (!m_wroteAny || RingTimeBefore(m_latestEndTime, end))
+        m_latestEndTime = end;
+    m_wroteAny = true;
+    const int result = m_ring->Write(RingPacketHeader{time90, duration90, size, flags}, data, size);
+    // Each said once per run of failures, so a full disk does not flood the log.
+    const bool switchFailed = result == RingFile::WriteSwitchFailed;
+    if (switchFailed && !m_switchFailing)
+        LogError("ring segment switch failed, the segment grows on: timestamp(%u)", time90);
+    const bool failed = result != 0 && !switchFailed;
     if (failed && !m_writeFailing)
         LogError("ring write failed: timestamp(%u), size(%u)", time90, static_cast<unsigned>(size));
     m_writeFailing = failed;
+    m_switchFailing = switchFailed;
 }

@@ -20,7 +20,8 @@ public:
     // Writes to `ring` from now on; `pendingBaseTime` (90 kHz ticks, 0 for none) is where the first written
     // packet goes.
     void Start(RingFile* ring, std::uint32_t pendingBaseTime);
-    // Forgets the ring, so packets still arriving are discarded; returns the latest packet end time.
+    // Forgets the ring, so packets still arriving are discarded; returns the latest packet end time on the
+    // wrapping timeline, 0 when nothing was written.
     std::uint32_t Stop();
 
     void OnPacket(RingStreamKind kind, LONGLONG time, LONGLONG duration, const BYTE* data, DWORD size,
@@ -43,9 +44,11 @@ private:
     std::uint32_t m_pendingBaseTime = 0;
     std::uint32_t m_offset = 0;
     std::uint32_t m_latestEndTime = 0;
+    bool m_wroteAny = false;
     bool m_videoStarted = false;
     bool m_audioSeen = false;
     bool m_writeFailing = false;
+    bool m_switchFailing = false;
     bool m_keyFrameRequested = false;
     std::function<void()> m_keyFrameRequest;
 };

@@ -67,8 +67,10 @@ void RTCapture::RequestStop() {
 }
 
 void RTCapture::Run() {
+    bool failed = true;
     try {
         RunCapture();
+        failed = false;
     } catch (const ComException& e) {
         e.Log();
         ErrorSink::report(0, e.Error(), "Error capturing from RTCapture: %s", e.what());
@@ -78,6 +80,13 @@ void RTCapture::Run() {
     }
     // Also after a failure: the pool's thread must not call into a capture that is going away.
     CloseCapture();
+    if (failed)
+        ReportEnd(SizeInt32{m_width, m_height});
+}
+
+void RTCapture::ReportEnd(SizeInt32 size) {
+    if (!m_endReported.exchange(true) && m_sizeChangeCallback)
+        m_sizeChangeCallback(size.Width, size.Height);
 }
 
 void RTCapture::RunCapture() {
@@ -137,6 +146,9 @@ void RTCapture::OnFrameArrived(const Direct3D11CaptureFramePool& sender) {
         LogError("Error during capture from RTCapture: %s", e.what());
         ErrorSink::reportFailure(1, "Error during capture from RTCapture: %s", e.what());
     }
+    // Unless the owner asked for the stop, the capture ends by itself.
+    if (!m_stop.load())
+        ReportEnd(SizeInt32{m_width, m_height});
     RequestStop();
 }
 
@@ -151,6 +163,16 @@ void RTCapture::TakeFrame(const Direct3D11CaptureFramePool& sender) {
     ComPtr<ID3D11Texture2D> texture;
     ThrowIfFailed(access->GetInterface(IID_PPV_ARGS(&texture)),
                   "access->GetInterface( IID_PPV_ARGS( &texture ) )");
+    // A resized item would be cut to the pool's textures, or leave stale pixels around it: the owner
+    // restarts the capture at the new size instead.
+    const SizeInt32 content = frame.ContentSize();
+    if (content.Width != m_width || content.Height != m_height) {
+        frame.Close();
+        LogInfo("RTCapture - Stopping capture from size change");
+        ReportEnd(content);
+        RequestStop();
+        return;
+    }
 
     std::lock_guard delivery(m_deliveryMutex);
     m_latestFrame.Close();

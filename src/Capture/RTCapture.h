@@ -3,7 +3,9 @@
 // frame pool's thread; the capture thread sets the capture up, and while it waits for the stop it delivers
 // the latest image again at the frame rate once nothing new arrived for one and a half periods, so an
 // unchanging window still yields video. The margin keeps repeats off the ticks that an application drawing at
-// about the frame rate needs for its own frames.
+// about the frame rate needs for its own frames. A frame of another size than the capture's stops the capture
+// and tells the owner the new size through the size-change callback, as does a capture that fails (with the
+// unchanged size), so the owner can start a new one.
 
 #include "CaptureSource.h"
 #include <winrt/Windows.Graphics.Capture.h>
@@ -35,6 +37,8 @@ private:
     // Called with m_deliveryMutex held; monotonic nanoseconds.
     std::int64_t NextDelivery() const;
     void RequestStop();
+    // Tells the owner, once, that the capture ends by itself at this size.
+    void ReportEnd(SizeInt32 size);
 
     ComPtr<IDirect3DDevice> m_rtDevice;
     GraphicsCaptureItem m_item;
@@ -42,6 +46,7 @@ private:
     GraphicsCaptureSession m_session;
     std::mutex m_mutex;
     std::condition_variable m_wake;
+    std::atomic<bool> m_endReported{false};
 
     // The newest frame, held until a newer one replaces it, and the pacer that both delivery paths share.
     std::mutex m_deliveryMutex;

@@ -23,12 +23,23 @@ VideoCapture::MediaFoundation::MediaFoundation() {
 
 VideoCapture::MediaFoundation::~MediaFoundation() { MFShutdown(); }
 
-VideoCapture::VideoCapture(HMONITOR monitor, HWND window, const AudioChoice& audio)
+VideoCapture::VideoCapture(HMONITOR monitor, HWND window, FrameSize frameSize, const AudioChoice& audio,
+                           TransformEnumerator enumerateTransforms)
     : m_packetHandler(audio.mode != AudioCaptureMode::None) {
+    m_options.enumerateTransforms = std::move(enumerateTransforms);
+    if (frameSize.width != 0 && frameSize.height != 0) {
+        m_options.outputWidth = frameSize.width;
+        m_options.outputHeight = frameSize.height;
+        m_options.fixedOutputSize = 1;
+    }
     LogInfo("video frame size: %ux%u", m_options.outputWidth, m_options.outputHeight);
     m_options.monitor = window != nullptr ? nullptr : monitor;
     m_options.window = window;
     m_options.audio = audio;
+    // Only the capture thread calls it, which Stop joins before the pipeline goes.
+    m_options.resolutionCallback = [this](std::int32_t width, std::int32_t height) {
+        OnCaptureSizeChange(width, height);
+    };
     CreatePipelines();
     m_packetHandler.SetKeyFrameRequest([pipeline = m_videoPipeline.get()] { pipeline->RequestKeyFrame(); });
 
@@ -88,9 +99,29 @@ void VideoCapture::CreateSession() {
     ThrowIfFailed(attr->SetUINT32(MF_LOW_LATENCY, 1), "attr->SetUINT32(MF_LOW_LATENCY, 1)");
     ThrowIfFailed(MFCreateMediaSession(attr.Get(), &m_session),
                   "MFCreateMediaSession(attr.Get(), &m_session)");
-    ThrowIfFailed(MediaSessionEventHandler::CreateInstance(m_session.Get(), &m_eventHandler),
+    auto onFailure = [interruption = m_interruption](MediaEventType type, HRESULT status) {
+        LogError("Capture session encountered an error and cannot continue (type=%lu/%08lX)",
+                 static_cast<unsigned long>(type),
+                 static_cast<unsigned long>(static_cast<std::uint32_t>(status)));
+        Interrupt(*interruption, CaptureInterruption::Failed);
+    };
+    ThrowIfFailed(MediaSessionEventHandler::CreateInstance(m_session.Get(), &m_eventHandler, onFailure),
                   "MediaSessionEventHandler::CreateInstance(m_session.Get(), &m_eventHandler)");
     ThrowIfFailed(m_session->SetTopology(0, topology.Get()), "m_session->SetTopology(0, topology.Get())");
+}
+
+void VideoCapture::Interrupt(InterruptionState& state, CaptureInterruption interruption) {
+    CaptureInterruption none = CaptureInterruption::None;
+    state.compare_exchange_strong(none, interruption);
+}
+
+// The capture source tells a new size, or its unchanged size when it ended by itself.
+void VideoCapture::OnCaptureSizeChange(std::int32_t width, std::int32_t height) {
+    const bool resized =
+        width != m_videoPipeline->CaptureWidth() || height != m_videoPipeline->CaptureHeight();
+    if (!resized)
+        LogError("capture source ended: size(%dx%d)", width, height);
+    Interrupt(*m_interruption, resized ? CaptureInterruption::SizeChanged : CaptureInterruption::Failed);
 }
 
 void VideoCapture::SetFrameObserver(FrameObserver observer) {

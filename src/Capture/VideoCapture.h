@@ -12,12 +12,16 @@
 #include "VideoCaptureControl.h"
 #include "VideoCapturePipeline.h"
 
+#include <atomic>
 #include <memory>
 
 class VideoCapture final : public IVideoCapture {
 public:
-    // Builds the whole session; nothing runs yet. Throws std::exception naming the failed step.
-    VideoCapture(HMONITOR monitor, HWND window, const AudioChoice& audio = {});
+    // Builds the whole session; nothing runs yet. With a frame size the video is encoded at that size, the
+    // captured picture fitted inside it. The video encoder is found through `enumerateTransforms`. Throws
+    // std::exception naming the failed step.
+    VideoCapture(HMONITOR monitor, HWND window, FrameSize frameSize = {}, const AudioChoice& audio = {},
+                 TransformEnumerator enumerateTransforms = MFTEnumEx);
     ~VideoCapture() override;
     VideoCapture(const VideoCapture&) = delete;
     VideoCapture& operator=(const VideoCapture&) = delete;
@@ -27,9 +31,15 @@ public:
     ComPtr<IMFMediaType> VideoOutputType() const override;
     ComPtr<IMFMediaType> AudioOutputType() const override;
     ID3D11Device* Device() const override;
+    CaptureInterruption Interruption() const override { return m_interruption->load(); }
     void Stop(std::uint32_t* latestEndTime) override;
 
 private:
+    using InterruptionState = std::atomic<CaptureInterruption>;
+    // Keeps the first interruption; shared with callbacks that may run on after this object is gone.
+    static void Interrupt(InterruptionState& state, CaptureInterruption interruption);
+    void OnCaptureSizeChange(std::int32_t width, std::int32_t height);
+
     void CreatePipelines();
     void CreateSession();
 
@@ -40,6 +50,8 @@ private:
     };
 
     MediaFoundation m_mediaFoundation;
+    const std::shared_ptr<InterruptionState> m_interruption =
+        std::make_shared<InterruptionState>(CaptureInterruption::None);
     CaptureOptions m_options;
     ComPtr<IMFMediaSession> m_session;
     ComPtr<MediaSessionEventHandler> m_eventHandler;

@@ -16,6 +16,13 @@ class RingFile;
 // Called for every captured frame on the capture's threads; the texture is valid only during the call.
 using FrameObserver = std::function<void(ID3D11Device* device, ID3D11Texture2D* texture)>;
 
+// Why a started capture cannot go on as it is; the recorder then replaces it with a new one.
+enum class CaptureInterruption {
+    None,
+    SizeChanged, // the captured window or monitor changed its size
+    Failed,      // the media session failed, or the capture source ended by itself
+};
+
 class IVideoCapture {
 public:
     virtual ~IVideoCapture() = default;
@@ -28,6 +35,8 @@ public:
     virtual ComPtr<IMFMediaType> VideoOutputType() const = 0;
     virtual ComPtr<IMFMediaType> AudioOutputType() const = 0;
     virtual ID3D11Device* Device() const = 0;
+    // The first interruption since Start; safe on any thread.
+    virtual CaptureInterruption Interruption() const = 0;
     // Stops for good: no observer call and no ring write happens after it returns. `latestEndTime` (may be
     // null) receives the largest packet end time written to the ring, 0 when none.
     virtual void Stop(std::uint32_t* latestEndTime) = 0;
@@ -41,8 +50,16 @@ struct AudioChoice {
     std::uint32_t processId = 0; // the root of the tree recorded in Application mode
 };
 
+// The encoded frame size of a recording. Its first capture chooses it (0 x 0: not chosen yet); every later
+// capture is encoded at it, its picture fitted inside, so that one recording has one frame size.
+struct FrameSize {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+};
+
 // Builds the capture of a window, or of the monitor when the window is null; throws std::exception.
-using VideoCaptureFactory = std::function<std::unique_ptr<IVideoCapture>(HMONITOR monitor, HWND window)>;
+using VideoCaptureFactory =
+    std::function<std::unique_ptr<IVideoCapture>(HMONITOR monitor, HWND window, FrameSize frameSize)>;
 // The same, with the audio it records.
-using AudioVideoCaptureFactory =
-    std::function<std::unique_ptr<IVideoCapture>(HMONITOR monitor, HWND window, const AudioChoice& audio)>;
+using AudioVideoCaptureFactory = std::function<std::unique_ptr<IVideoCapture>(
+    HMONITOR monitor, HWND window, FrameSize frameSize, const AudioChoice& audio)>;

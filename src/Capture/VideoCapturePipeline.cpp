@@ -37,16 +37,23 @@ UINT32 RotationDegrees(DXGI_MODE_ROTATION rotation) {
 
 } // namespace
 
-OutputSize ChooseOutputSize(UINT32 captureWidth, UINT32 captureHeight, const CaptureOptions& options) {
-    if (options.keepCaptureSize != 0 ||
-        (captureWidth <= options.outputWidth && captureHeight <= options.outputHeight))
-        return {Even(captureWidth), Even(captureHeight)};
+OutputSize FitInside(UINT32 width, UINT32 height, UINT32 boundWidth, UINT32 boundHeight) {
+    if (width <= boundWidth && height <= boundHeight)
+        return {Even(width), Even(height)};
     // Scale by the tighter bound, computed in 64 bits so that no size overflows.
-    const std::uint64_t byWidth = std::uint64_t{options.outputWidth} * captureHeight;
-    const std::uint64_t byHeight = std::uint64_t{options.outputHeight} * captureWidth;
+    const std::uint64_t byWidth = std::uint64_t{boundWidth} * height;
+    const std::uint64_t byHeight = std::uint64_t{boundHeight} * width;
     if (byWidth <= byHeight)
-        return {Even(options.outputWidth), Even(static_cast<UINT32>(byWidth / captureWidth))};
-    return {Even(static_cast<UINT32>(byHeight / captureHeight)), Even(options.outputHeight)};
+        return {Even(boundWidth), Even(static_cast<UINT32>(byWidth / width))};
+    return {Even(static_cast<UINT32>(byHeight / height)), Even(boundHeight)};
+}
+
+OutputSize ChooseOutputSize(UINT32 captureWidth, UINT32 captureHeight, const CaptureOptions& options) {
+    if (options.fixedOutputSize != 0)
+        return {options.outputWidth, options.outputHeight};
+    if (options.keepCaptureSize != 0)
+        return {Even(captureWidth), Even(captureHeight)};
+    return FitInside(captureWidth, captureHeight, options.outputWidth, options.outputHeight);
 }
 
 VideoCapturePipeline::VideoCapturePipeline(const CaptureOptions& options,
@@ -70,7 +77,7 @@ VideoCapturePipeline::VideoCapturePipeline(const CaptureOptions& options,
     settings.sizeChangeCallback = [callback = options.resolutionCallback](std::int32_t width,
                                                                           std::int32_t height) {
         LogInfo("Capture resolution changed to (%d, %d)", width, height);
-        if (callback != nullptr)
+        if (callback)
             callback(width, height);
     };
     if (graphicsCapture)
@@ -92,7 +99,8 @@ VideoCapturePipeline::VideoCapturePipeline(const CaptureOptions& options,
     codecOptions.device = m_capture->Device();
     codecOptions.deviceVendor = D3DUtil::GetDeviceVendor(m_capture->Device());
     GUID encoderInput = GUID_NULL;
-    EncoderInfo encoder = EncoderSelection().ChooseVideo(codecOptions, encoderInput, m_codecKind);
+    EncoderInfo encoder =
+        EncoderSelection(options.enumerateTransforms).ChooseVideo(codecOptions, encoderInput, m_codecKind);
 
     UINT32 width = 0;
     UINT32 height = 0;
@@ -216,10 +224,19 @@ ComPtr<IMFMediaType> VideoCapturePipeline::CreateVideoProcessor(const CaptureOpt
                   "m_videoProcessor->SetOutputType( 0, output.Get(), 0 )");
     ThrowIfFailed(m_videoProcessor->SetInputType(0, m_sourceMediaType.Get(), 0),
                   "m_videoProcessor->SetInputType( 0, m_sourceMediaType.Get(), 0 )");
-    if (rotated) {
-        ComPtr<IMFVideoProcessorControl> control;
+    ComPtr<IMFVideoProcessorControl> control;
+    if (rotated || options.fixedOutputSize != 0)
         ThrowIfFailed(m_videoProcessor.As(&control), "m_videoProcessor.As( &control )");
+    if (rotated)
         ThrowIfFailed(control->SetRotation(ROTATION_NORMAL), "control->SetRotation( ROTATION_NORMAL )");
+    if (options.fixedOutputSize != 0) {
+        // The picture at its own size where it fits, else scaled down; centred, on even lines for the chroma.
+        const OutputSize picture = FitInside(captureWidth, captureHeight, size.width, size.height);
+        const LONG left = static_cast<LONG>((size.width - picture.width) / 2 & ~UINT32{1});
+        const LONG top = static_cast<LONG>((size.height - picture.height) / 2 & ~UINT32{1});
+        RECT area{left, top, left + static_cast<LONG>(picture.width),
+                  top + static_cast<LONG>(picture.height)};
+        ThrowIfFailed(control->SetDestinationRectangle(&area), "control->SetDestinationRectangle( &area )");
     }
     return output;
 }

@@ -18,12 +18,15 @@
 #include <memory>
 #include <mutex>
 
-// The encoded size for a captured size: the captured size itself when it is kept, otherwise scaled down, with
-// its aspect kept, only when it exceeds the bound; both dimensions even, as the encoders need.
 struct OutputSize {
     UINT32 width = 0;
     UINT32 height = 0;
 };
+// A picture size fitted inside a bound: itself when it fits, otherwise scaled down with its aspect kept; both
+// dimensions even, as the encoders need.
+OutputSize FitInside(UINT32 width, UINT32 height, UINT32 boundWidth, UINT32 boundHeight);
+// The encoded size for a captured size: the fixed output size when there is one, the captured size itself
+// when it is kept, otherwise the captured size fitted inside the output size.
 OutputSize ChooseOutputSize(UINT32 captureWidth, UINT32 captureHeight, const CaptureOptions& options);
 
 class VideoCapturePipeline {
@@ -50,6 +53,9 @@ public:
     // The encoder's output type.
     IMFMediaType* OutputType() const { return m_sinkNode->MediaType(); }
     ID3D11Device* Device() const { return m_capture->Device(); }
+    // The size the capture source started at.
+    std::int32_t CaptureWidth() const { return m_capture->Width(); }
+    std::int32_t CaptureHeight() const { return m_capture->Height(); }
 
 private:
     void CreateSourceMediaType(const CaptureOptions& options);

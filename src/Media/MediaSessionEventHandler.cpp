@@ -4,8 +4,8 @@
 #include "Util/HResultCheck.h"
 #include <wrl/implements.h>
 
-HRESULT MediaSessionEventHandler::CreateInstance(IMFMediaSession* session,
-                                                 MediaSessionEventHandler** handler) {
+HRESULT MediaSessionEventHandler::CreateInstance(IMFMediaSession* session, MediaSessionEventHandler** handler,
+                                                 FailureCallback onFailure) {
     if (handler == nullptr)
         return E_POINTER;
     *handler = nullptr;
@@ -13,7 +13,7 @@ HRESULT MediaSessionEventHandler::CreateInstance(IMFMediaSession* session,
         return E_INVALIDARG;
     return NoThrow([&] {
         ComPtr<MediaSessionEventHandler> created;
-        created.Attach(new MediaSessionEventHandler(session));
+        created.Attach(new MediaSessionEventHandler(session, std::move(onFailure)));
         const HRESULT hr = session->BeginGetEvent(created.Get(), nullptr);
         *handler = created.Detach();
         return hr;
@@ -48,10 +48,13 @@ HRESULT MediaSessionEventHandler::Invoke(IMFAsyncResult* pAsyncResult) {
         return hr;
     hr = LogIfFailed(m_session->BeginGetEvent(this, nullptr), "hr = m_session->BeginGetEvent( this, NULL )");
     // An event already taken is reported even when no further one can be asked for.
-    if (FAILED(hrStatus))
+    if (FAILED(hrStatus)) {
         ErrorSink::report(ErrorCode, hrStatus,
                           "Capture session encountered an error and cannot continue (type=%lu/%08lX)",
                           static_cast<unsigned long>(evType),
                           static_cast<unsigned long>(static_cast<std::uint32_t>(hrStatus)));
+        if (m_onFailure)
+            m_onFailure(evType, hrStatus);
+    }
     return hr;
 }

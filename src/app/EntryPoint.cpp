@@ -56,8 +56,8 @@ int Record(const Options& options, const AudioVideoCaptureFactory& videoCaptureF
     // With application audio the recorded tree is the target's.
     const AudioChoice audio{options.audio, options.pid};
     LogInfo("audio: mode(%s)", AudioModeName(options.audio));
-    Recorder recorder([&videoCaptureFactory, audio](HMONITOR monitor, HWND window) {
-        return videoCaptureFactory(monitor, window, audio);
+    Recorder recorder([&videoCaptureFactory, audio](HMONITOR monitor, HWND window, FrameSize frameSize) {
+        return videoCaptureFactory(monitor, window, frameSize, audio);
     });
     recorder.Start(options.file, options.pid, options.duration, saveEvent.Get(), cancelEvent.Get(),
                    options.noVideo, options.noDesktop);

@@ -17,6 +17,7 @@ ImageCapture::~ImageCapture() { Stop(); }
 
 void ImageCapture::Start(HWND window, FrameObserver observer) {
     m_stopped = false;
+    m_interruption = CaptureInterruption::None;
     if (m_source) {
         m_source->Stop();
         m_source.reset();
@@ -28,6 +29,11 @@ void ImageCapture::Start(HWND window, FrameObserver observer) {
                                                                     std::int64_t) {
         if (!m_stopped && observer)
             observer(m_device.Get(), texture);
+    };
+    // Runs on the source's threads, which Stop joins before the source goes.
+    settings.sizeChangeCallback = [this](std::int32_t width, std::int32_t height) {
+        const bool resized = width != m_source->Width() || height != m_source->Height();
+        m_interruption = resized ? CaptureInterruption::SizeChanged : CaptureInterruption::Failed;
     };
     m_source = std::make_unique<RTCapture>(settings);
     m_device = m_source->Device();

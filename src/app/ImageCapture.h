@@ -21,10 +21,13 @@ public:
     // Joins the source's threads; no observer call happens after it returns.
     void Stop();
     ID3D11Device* Device() const { return m_device.Get(); }
+    // Set when the window's size changed or the source ended by itself since Start.
+    CaptureInterruption Interruption() const { return m_interruption.load(); }
 
 private:
     std::unique_ptr<RTCapture> m_source;
     ComPtr<ID3D11Device> m_device;
     ErrorSink::Slot m_errorSlot;
     std::atomic<bool> m_stopped{false};
+    std::atomic<CaptureInterruption> m_interruption{CaptureInterruption::None};
 };

@@ -3,15 +3,18 @@
 #include "ImageCapture.h"
 #include "ScreenshotKeeper.h"
 #include "TargetWindows.h"
+#include "Util/HResultCheck.h"
 #include "Util/Logger.h"
 #include "ring/Export.h"
 #include "ring/RemoveRingFiles.h"
 #include "ring/RingFile.h"
 #include "ring/RingPaths.h"
+#include <mfapi.h>
 #include <processthreadsapi.h>
 #include <stringapiset.h>
 #include <synchapi.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -20,6 +23,11 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr DWORD ControlWaitMilliseconds = 200;
+// The pause before replacing a failed capture doubles with each failure in a row, up to the longest; a
+// capture that ran for the reset time before failing starts the count again.
+constexpr std::chrono::milliseconds FirstRestartDelay{200};
+constexpr std::chrono::milliseconds LongestRestartDelay{5000};
+constexpr std::chrono::seconds FailureCountReset{10};
 constexpr std::uint32_t KeeperSlots = 1;
 constexpr std::uint32_t KeeperInterval = 10;
 
@@ -128,6 +136,7 @@ void Recorder::ControlLoop() {
             ShutDown();
             return;
         }
+        RestartInterruptedCapture();
         if (m_window != nullptr) {
             if (!IsWindowVisible(m_window) || IsIconic(m_window)) {
                 const HWND lost = m_window;
@@ -167,7 +176,40 @@ void Recorder::ControlLoop() {
     }
 }
 
+void Recorder::RestartInterruptedCapture() {
+    const CaptureInterruption interruption = m_capture        ? m_capture->Interruption()
+                                             : m_imageCapture ? m_imageCapture->Interruption()
+                                                              : CaptureInterruption::None;
+    if (interruption == CaptureInterruption::SizeChanged) {
+        LogInfo("capture size changed: hwnd(%u)", Low32(m_window));
+        StopCapture();
+        StartCapture();
+    } else if (interruption == CaptureInterruption::Failed) {
+        if (std::chrono::steady_clock::now() - m_captureStartedAt >= FailureCountReset)
+            m_failuresInARow = 0;
+        StopCapture();
+        ScheduleRestart();
+    } else if (m_restartPending && std::chrono::steady_clock::now() >= m_restartAt) {
+        StartCapture();
+        // A start that failed is tried again later, like a capture that failed.
+        if (!m_capture && !m_imageCapture && (m_desktopEnabled || m_window != nullptr))
+            ScheduleRestart();
+    }
+}
+
+void Recorder::ScheduleRestart() {
+    const auto delay =
+        std::min(LongestRestartDelay, FirstRestartDelay * (1u << std::min(m_failuresInARow, 5u)));
+    ++m_failuresInARow;
+    LogError("capture failed: hwnd(%u), restart in %ums", Low32(m_window),
+             static_cast<unsigned>(delay.count()));
+    m_restartPending = true;
+    m_restartAt = std::chrono::steady_clock::now() + delay;
+}
+
 void Recorder::StartCapture() {
+    m_restartPending = false;
+    m_captureStartedAt = std::chrono::steady_clock::now();
     try {
         StartCaptureObjects();
     } catch (const std::exception& e) {
@@ -205,7 +247,7 @@ void Recorder::StartCaptureObjects() {
         m_capture->Stop(nullptr);
         m_capture.reset();
     }
-    m_capture = m_videoCaptureFactory(monitor, m_window);
+    m_capture = m_videoCaptureFactory(monitor, m_window, RecordingFrameSize());
     if (m_window != nullptr) {
         m_screenshotKeeper = std::make_unique<ScreenshotKeeper>(KeeperSlots, KeeperInterval, false);
         m_capture->SetFrameObserver(
@@ -214,6 +256,15 @@ void Recorder::StartCaptureObjects() {
             });
     }
     m_capture->Start(m_ring.get(), m_timestamp);
+}
+
+// The size the first capture encoded at; every later one keeps it.
+FrameSize Recorder::RecordingFrameSize() const {
+    FrameSize size;
+    if (m_videoType)
+        LogIfFailed(MFGetAttributeSize(m_videoType.Get(), MF_MT_FRAME_SIZE, &size.width, &size.height),
+                    "MFGetAttributeSize( m_videoType.Get(), MF_MT_FRAME_SIZE, &width, &height )");
+    return size;
 }
 
 void Recorder::StopCapture() {
@@ -239,7 +290,11 @@ void Recorder::StopCaptureObjects() {
             m_screenshotKeeper->Save(m_imageCapture->Device(), m_fileName);
     }
     if (m_capture) {
-        m_capture->Stop(&m_timestamp);
+        std::uint32_t latestEndTime = 0;
+        m_capture->Stop(&latestEndTime);
+        // A capture that wrote nothing leaves the timeline where the previous one ended.
+        if (latestEndTime != 0)
+            m_timestamp = latestEndTime;
         if (m_screenshotKeeper)
             m_screenshotKeeper->Save(m_capture->Device(), m_fileName);
     }

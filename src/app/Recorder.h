@@ -7,6 +7,7 @@
 #include <winuser.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -39,6 +40,7 @@ private:
     bool WaitForSignals(DWORD milliseconds);
     void StartCapture();
     void StartCaptureObjects();
+    FrameSize RecordingFrameSize() const;
     void StopCapture();
     void StopCaptureObjects();
     void ShutDown();
@@ -46,6 +48,10 @@ private:
     void KeepOrRemoveRingFiles(bool saveFailed);
     void LogKeptRingFiles() const;
     void FailCapture();
+    // Replaces a capture that cannot go on: at once after a size change, after a pause that grows with each
+    // failure in a row, so that a lasting failure does not spin.
+    void RestartInterruptedCapture();
+    void ScheduleRestart();
 
     VideoCaptureFactory m_videoCaptureFactory;
     std::wstring m_fileName;
@@ -68,4 +74,8 @@ private:
     ComPtr<IMFMediaType> m_videoType;
     ComPtr<IMFMediaType> m_audioType;
     std::atomic<bool> m_failed{false};
+    bool m_restartPending = false;
+    std::chrono::steady_clock::time_point m_restartAt;
+    std::chrono::steady_clock::time_point m_captureStartedAt;
+    unsigned m_failuresInARow = 0;
 };

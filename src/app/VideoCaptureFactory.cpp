@@ -2,6 +2,7 @@
 
 #include "Capture/VideoCapture.h"
 
-std::unique_ptr<IVideoCapture> CreateVideoCapture(HMONITOR monitor, HWND window, const AudioChoice& audio) {
-    return std::make_unique<VideoCapture>(monitor, window, audio);
+std::unique_ptr<IVideoCapture> CreateVideoCapture(HMONITOR monitor, HWND window, FrameSize frameSize,
+                                                  const AudioChoice& audio) {
+    return std::make_unique<VideoCapture>(monitor, window, frameSize, audio);
 }

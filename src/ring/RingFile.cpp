@@ -1,6 +1,7 @@
 #include "RingFile.h"
 
 #include "RingPaths.h"
+#include "RingTime.h"
 
 #include "Util/Logger.h"
 #include <fileapi.h>
@@ -63,6 +64,8 @@ bool RingFile::OpenForWrite(const std::wstring& name, uint32_t duration) {
     m_bytesWritten = 0;
     m_indexBytesWritten = 0;
     m_segmentStart = 0;
+    m_segmentHasRecords = false;
+    m_segmentFirstTime = 0;
     for (unsigned i = 0; i < RingSegmentCount; ++i) {
         CloseFile(m_dataHandles[i]);
         m_dataHandles[i] = CreateRingFile(RingDataPath(name, i));
@@ -85,13 +88,11 @@ int RingFile::Write(const RingPacketHeader& header, const void* payload, uint32_
     }
     int result = 0;
     bool indexed = false;
-    if (IsRingVideoKeyFrame(header.flags)) {
-        // The difference wraps with the 32-bit timeline; the limit does not, so a duration beyond the
-        // timeline's range never switches instead of switching at a wrapped limit.
-        const uint32_t elapsed = header.timestamp - m_segmentStart;
-        if (elapsed > uint64_t{m_duration} * RingTicksPerSecond && !SwitchSegment(header.timestamp)) {
-            result = 1;
-        }
+    const bool videoKeyFrame = IsRingVideoKeyFrame(header.flags);
+    if (SegmentFull(header.timestamp, videoKeyFrame) && !SwitchSegment(header.timestamp)) {
+        result = WriteSwitchFailed;
+    }
+    if (videoKeyFrame) {
         HANDLE index = m_indexHandles[m_currentSegment];
         if (!WriteAll(index, &m_bytesWritten, sizeof m_bytesWritten) ||
             !WriteAll(index, &header, sizeof header)) {
@@ -112,8 +113,26 @@ int RingFile::Write(const RingPacketHeader& header, const void* payload, uint32_
     if (indexed) {
         m_indexBytesWritten += sizeof(RingIndexEntry);
     }
+    if (!m_segmentHasRecords) {
+        m_segmentHasRecords = true;
+        m_segmentFirstTime = header.timestamp;
+    }
     m_bytesWritten += uint64_t{size} + sizeof header;
     return result;
+}
+
+// A video key frame ends the segment once it holds more than the duration. Audio ends it too when it has
+// gone a key-frame interval beyond that without one, so a stopped video branch cannot grow the ring without
+// bound; the older segment still begins with a key frame for the export. The differences wrap with the
+// 32-bit timeline; the limits do not, so a duration beyond the timeline's range never switches instead of
+// switching at a wrapped limit.
+bool RingFile::SegmentFull(uint32_t timestamp, bool videoKeyFrame) const {
+    const uint64_t limit = uint64_t{m_duration} * RingTicksPerSecond;
+    if (videoKeyFrame) {
+        return uint32_t(timestamp - m_segmentStart) > limit;
+    }
+    return m_segmentHasRecords && uint32_t(timestamp - m_segmentFirstTime) > limit + KeyFrameIntervalTicks &&
+           !RingTimeBefore(timestamp, m_segmentFirstTime);
 }
 
 // Empties the other segment and makes it current. When it cannot be emptied the current segment stays in
@@ -127,6 +146,7 @@ bool RingFile::SwitchSegment(uint32_t timestamp) {
     m_bytesWritten = 0;
     m_indexBytesWritten = 0;
     m_segmentStart = timestamp;
+    m_segmentHasRecords = false;
     return true;
 }
 
@@ -144,6 +164,7 @@ void RingFile::Close() {
     }
     m_keyFrames.clear();
     m_readSegment = 0;
+    m_startSegment = 0;
     m_readOffset = 0;
     m_readStartTime = 0;
 }
@@ -161,11 +182,11 @@ bool RingFile::OpenForRead(const std::wstring& name) {
         }
         LoadIndex(i);
     }
-    if (!m_keyFrames.empty()) {
-        const KeyFrame& oldest = m_keyFrames.begin()->second;
-        m_readSegment = oldest.segment;
-        m_readOffset = oldest.entry.offset;
-        m_readStartTime = oldest.entry.header.timestamp;
+    if (const KeyFrame* oldest = OldestKeyFrame()) {
+        m_readSegment = oldest->segment;
+        m_startSegment = oldest->segment;
+        m_readOffset = oldest->entry.offset;
+        m_readStartTime = oldest->entry.header.timestamp;
     }
     return false;
 }
@@ -192,9 +213,16 @@ void RingFile::LoadIndex(unsigned segment) {
     }
 }
 
-// With no key frame indexed, playback starts at segment 0 and still goes on into segment 1.
-unsigned RingFile::StartSegment() const {
-    return m_keyFrames.empty() ? 0 : m_keyFrames.begin()->second.segment;
+// Ordered by wrap-aware comparison, which is a true order here: all key frames of a ring lie within half the
+// 32-bit range of each other.
+const RingFile::KeyFrame* RingFile::OldestKeyFrame() const {
+    const KeyFrame* oldest = nullptr;
+    for (const auto& [timestamp, keyFrame] : m_keyFrames) {
+        if (oldest == nullptr || RingTimeBefore(timestamp, oldest->entry.header.timestamp)) {
+            oldest = &keyFrame;
+        }
+    }
+    return oldest;
 }
 
 bool RingFile::ReadNext(RingPacketHeader& header, const uint8_t*& payload, uint32_t& size) {
@@ -213,9 +241,10 @@ bool RingFile::ReadNext(RingPacketHeader& header, const uint8_t*& payload, uint3
     payload = data.Data() + payloadOffset;
     size = record.size;
     m_readOffset = payloadOffset + record.size;
-    // Playback goes on through the later segments and ends before coming round to the first.
+    // Playback goes on through the later segments and ends before coming round to the first. With no key
+    // frame indexed it starts at segment 0 and still goes on into segment 1.
     const unsigned next = (m_readSegment + 1) % RingSegmentCount;
-    if (m_readOffset == dataSize && next != StartSegment()) {
+    if (m_readOffset == dataSize && next != m_startSegment) {
         m_readSegment = next;
         m_readOffset = 0;
     }

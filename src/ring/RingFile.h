@@ -29,8 +29,14 @@ public:
 
     // Appends one record; 0 on success, 1 when a file operation failed. A record that cannot be written in
     // full is cut off again, so the files always end with a complete record; when the other segment cannot
-    // be emptied the packet stays in the current one. header.size must equal size.
+    // be emptied the packet stays in the current one and the result is WriteSwitchFailed. header.size must
+    // equal size.
     int Write(const RingPacketHeader& header, const void* payload, uint32_t size);
+    static constexpr int WriteSwitchFailed = 2;
+
+    // How long past its duration a segment may grow while no video key frame comes (video stopped, audio
+    // going on) before an audio packet switches instead: one key-frame interval of the capture.
+    static constexpr uint32_t KeyFrameIntervalTicks = 2 * RingTicksPerSecond;
 
     // Closes the write files and the read mappings; payload pointers from ReadNext become invalid.
     void Close();
@@ -50,9 +56,12 @@ private:
     };
 
     bool SwitchSegment(uint32_t timestamp);
+    // Whether the record at `timestamp` ends the current segment; `videoKeyFrame` tells which rule applies.
+    bool SegmentFull(uint32_t timestamp, bool videoKeyFrame) const;
     void CloseWriteHandles();
     void LoadIndex(unsigned segment);
-    unsigned StartSegment() const;
+    // The oldest indexed key frame on the wrapping timeline; null when none is indexed.
+    const KeyFrame* OldestKeyFrame() const;
 
     std::wstring m_name;
     uint32_t m_duration = 10;
@@ -60,6 +69,9 @@ private:
     uint64_t m_bytesWritten = 0;
     uint64_t m_indexBytesWritten = 0;
     uint32_t m_segmentStart = 0;
+    // The time of the current segment's first record, once it has one.
+    bool m_segmentHasRecords = false;
+    uint32_t m_segmentFirstTime = 0;
     std::array<HANDLE, RingSegmentCount> m_dataHandles{};
     std::array<HANDLE, RingSegmentCount> m_indexHandles{};
 
@@ -67,6 +79,7 @@ private:
     std::array<RingMapping, 2 * RingSegmentCount> m_mappings;
     std::map<uint32_t, KeyFrame> m_keyFrames;
     unsigned m_readSegment = 0;
+    unsigned m_startSegment = 0;
     uint64_t m_readOffset = 0;
     uint32_t m_readStartTime = 0;
 };

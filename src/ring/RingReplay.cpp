@@ -14,7 +14,7 @@ int ReplayRing(RingFile& ring, SampleWriter& writer) {
     while (!ring.ReadNext(header, payload, size)) {
         if (count == 0)
             base = header.timestamp;
-        if (header.timestamp < base)
+        if (RingTimeBefore(header.timestamp, base))
             continue;
         ComPtr<IMFSample> sample = CreatePacketSample(payload, size, RingTicksToHns(header.timestamp - base),
                                                       RingTicksToHns(header.duration), nullptr, 0);

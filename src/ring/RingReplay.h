@@ -5,6 +5,6 @@
 #include "RingFile.h"
 #include "SampleWriter.h"
 
-// Records older than the first played one are skipped, as are records no sample could be made of; returns the
-// number of samples handed to the writer.
+// Records older than the first played one (on the wrapping timeline) are skipped, as are records no sample
+// could be made of; returns the number of samples handed to the writer.
 int ReplayRing(RingFile& ring, SampleWriter& writer);

@@ -1,6 +1,7 @@
 #include "RingSurvey.h"
 
 #include "RingFile.h"
+#include "RingTime.h"
 
 std::optional<RingSurvey> SurveyRing(const std::wstring& name) {
     RingFile ring;
@@ -17,7 +18,7 @@ std::optional<RingSurvey> SurveyRing(const std::wstring& name) {
         if (first)
             base = header.timestamp;
         first = false;
-        if (header.timestamp < base)
+        if (RingTimeBefore(header.timestamp, base))
             continue;
         if (header.flags & RingFlagAudio) {
             ++survey.audioPackets;

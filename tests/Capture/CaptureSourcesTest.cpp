@@ -206,6 +206,37 @@ TEST_F(CaptureSourcesTest, WindowThatIsDestroyedWhileCapturedKeepsTheCaptureAliv
     EXPECT_THROW(RTCapture{gone}, ComException);
 }
 
+TEST_F(CaptureSourcesTest, WindowCaptureStopsAndTellsTheNewSizeWhenTheWindowIsResized) {
+    FrameLog log({{10, 10}});
+    std::atomic<int> reports{0};
+    std::atomic<std::int32_t> reportedWidth{0};
+    std::atomic<std::int32_t> reportedHeight{0};
+    CaptureSettings settings;
+    settings.hwnd = Window(m_target.Create("main 320 240 100 100 336699"));
+    settings.frameCallback = log.Callback(&m_device);
+    settings.sizeChangeCallback = [&](std::int32_t width, std::int32_t height) {
+        reportedWidth = width;
+        reportedHeight = height;
+        ++reports;
+    };
+    RTCapture capture(settings);
+    m_device = capture.Device();
+    capture.Start();
+    ASSERT_TRUE(WaitFor([&] { return log.Count() > 0; }));
+    EXPECT_EQ(reports.load(), 0);
+
+    // No frame of the new size is delivered cut to the old one: the capture ends, telling the new size.
+    m_target.Command("move main 100 100 400 300");
+    ASSERT_TRUE(WaitFor([&] { return reports.load() != 0; }));
+    EXPECT_EQ(reportedWidth.load(), 400);
+    EXPECT_EQ(reportedHeight.load(), 300);
+    const std::size_t after = log.Count();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(log.Count(), after);
+    capture.Stop();
+    EXPECT_EQ(reports.load(), 1);
+}
+
 TEST_F(CaptureSourcesTest, DesktopDuplicationDeliversTheMonitorsPixelsAtTheFrameRate) {
     m_target.Create("app 100 100 200 200 3366cc");
     m_target.Command("sync");

@@ -2,6 +2,7 @@
 
 #include "Capture/PacketHandler.h"
 #include "Capture/SinkNodeHolder.h"
+#include "LogCapture.h"
 #include "RingTestSupport.h"
 #include <mfapi.h>
 
@@ -103,6 +104,40 @@ TEST_F(PacketHandlerTest, TheFirstWrittenPacketMovesToThePendingBaseAndTheRestFo
     EXPECT_EQ(records[2].header.timestamp, 9900u);
     // Latest end: 9900 + 1919.
     EXPECT_EQ(m_handler.Stop(), 11819u);
+}
+
+TEST_F(PacketHandlerTest, TheLatestEndFollowsTheTimelineAcrossTheWrap) {
+    // 4096 ticks before the 32-bit timeline wraps.
+    m_handler.Start(&m_ring, 0xFFFFF000u);
+    Packet(Sound, 0, 213333, false);
+    Packet(Video, 0, 166666, true);
+    Packet(Video, 500000, 166666, false); // 4500 ticks on: 404 after the wrap
+    const std::uint32_t end = m_handler.Stop();
+    EXPECT_EQ(end, 404u + 1499u);
+    const auto records = Written();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].header.timestamp, 0xFFFFF000u);
+    EXPECT_EQ(records[1].header.timestamp, 404u);
+}
+
+TEST_F(PacketHandlerTest, ASegmentSwitchThatFailsIsReportedAsSuchOnce) {
+    LogCapture log;
+    RingFile ring;
+    ASSERT_TRUE(ring.OpenForWrite(m_folder.Wide("short"), 1));
+    m_handler.Start(&ring, 0);
+    Packet(Sound, 0, 213333, false);
+    Packet(Video, 0, 166666, true);
+    Packet(Video, 15000000, 166666, true); // 1.5 s: segment 1
+    {
+        // Segment 0 cannot be emptied while it is mapped here: the packets stay in segment 1.
+        RingFile reader;
+        ASSERT_FALSE(reader.OpenForRead(m_folder.Wide("short")));
+        Packet(Video, 30000000, 166666, true);
+        Packet(Video, 45000000, 166666, true);
+    }
+    m_handler.Stop();
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{
+                               "ERROR ring segment switch failed, the segment grows on: timestamp(270000)"});
 }
 
 TEST_F(PacketHandlerTest, PacketsAfterStopAreDiscardedAndTheNextStartBeginsAfresh) {

@@ -2,6 +2,7 @@
 // retries of a construction that keeps failing, and the encoded size chosen for a captured size.
 
 #include "Capture/VideoCapture.h"
+#include "FailingEncoder.h"
 #include "LogCapture.h"
 #include "RingTestSupport.h"
 #include "TempDirectory.h"
@@ -134,6 +135,35 @@ TEST_F(VideoCaptureTest, ARunWritesKeyFrameLedVideoAndAudioAtTheWindowSize) {
     ASSERT_GE(keyFrames.size(), 2u);
     EXPECT_EQ(keyFrames[1], 120u);
     EXPECT_EQ(end, latest);
+}
+
+TEST_F(VideoCaptureTest, AVideoBranchThatFailsMidwayInterruptsTheCaptureAfterWhatItWrote) {
+    const std::uint32_t window = m_target.Create("main 256 144 40 40 336699");
+    m_target.Command("animate main");
+    RingFile ring;
+    ASSERT_TRUE(ring.OpenForWrite(m_folder.Wide("ring"), 60));
+    {
+        VideoCapture capture(nullptr, reinterpret_cast<HWND>(std::uintptr_t{window}), {},
+                             FailingEncoderAt(90));
+        EXPECT_EQ(capture.Interruption(), CaptureInterruption::None);
+        capture.Start(&ring, 0);
+        const auto failed = [&] {
+            return capture.Interruption() == CaptureInterruption::Failed;
+        };
+        ASSERT_TRUE(WaitFor(failed, 10s));
+        capture.Stop(nullptr);
+    }
+    ring.Close();
+    EXPECT_TRUE(
+        m_log.Contains("ERROR Capture session encountered an error and cannot continue (type=1/80004005)"));
+    RingFile reader;
+    ASSERT_FALSE(reader.OpenForRead(m_folder.Wide("ring")));
+    std::size_t frames = 0;
+    for (const Record& record : ReadAll(reader))
+        frames += (record.header.flags & 0x08) == 0 ? 1 : 0;
+    // Up to the failing 91st frame, less what the start gate held back.
+    EXPECT_GT(frames, 10u);
+    EXPECT_LE(frames, 90u);
 }
 
 TEST_F(VideoCaptureTest, ACaptureNeverStartedIsReleasedWithoutTouchingTheRing) {

@@ -78,7 +78,7 @@ struct Report {
     std::string text;
 };
 
-TEST_F(CallbackObjectsTest, TheEventHandlerReportsEachFailedEventOnceAndKeepsListening) {
+TEST_F(CallbackObjectsTest, TheEventHandlerReportsEachFailedEventOnceToTheSinkAndItsOwnerAndKeepsListening) {
     std::mutex mutex;
     std::vector<Report> reports;
     ErrorSink::Slot slot([&](int, std::uint32_t code, HRESULT hr, const char* text) {
@@ -95,7 +95,13 @@ TEST_F(CallbackObjectsTest, TheEventHandlerReportsEachFailedEventOnceAndKeepsLis
     ASSERT_EQ(MFCreateMediaSession(nullptr, &session), S_OK);
     ComPtr<MediaSessionEventHandler> handler;
     EXPECT_EQ(MediaSessionEventHandler::CreateInstance(session.Get(), nullptr), E_POINTER);
-    ASSERT_EQ(MediaSessionEventHandler::CreateInstance(session.Get(), &handler), S_OK);
+    std::vector<std::pair<MediaEventType, HRESULT>> failures;
+    ASSERT_EQ(MediaSessionEventHandler::CreateInstance(session.Get(), &handler,
+                                                       [&](MediaEventType type, HRESULT status) {
+                                                           std::lock_guard lock(mutex);
+                                                           failures.emplace_back(type, status);
+                                                       }),
+              S_OK);
     DWORD flags = 0;
     DWORD queue = 0;
     ASSERT_EQ(handler->GetParameters(&flags, &queue), S_OK);
@@ -121,6 +127,14 @@ TEST_F(CallbackObjectsTest, TheEventHandlerReportsEachFailedEventOnceAndKeepsLis
     EXPECT_EQ(reports[1].hr, E_FAIL);
     EXPECT_EQ(reports[1].text,
               "Capture session encountered an error and cannot continue (type=103/80004005)");
+    // The owner hears of the same two, so that it can replace the capture.
+    {
+        std::lock_guard lock(mutex);
+        std::sort(failures.begin(), failures.end());
+        const std::vector<std::pair<MediaEventType, HRESULT>> expected{{MEError, MF_E_INVALIDREQUEST},
+                                                                       {MESessionStarted, E_FAIL}};
+        EXPECT_EQ(failures, expected);
+    }
 
     // Shutting the session down ends the chain, and with it the handler's hold on the session.
     ASSERT_EQ(session->Shutdown(), S_OK);

@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -95,6 +97,72 @@ double LargestGap(const std::vector<ProbedPacket>& packets) {
     for (std::size_t i = 1; i < packets.size(); ++i)
         gap = std::max(gap, packets[i].time - (packets[i - 1].time + packets[i - 1].duration));
     return gap;
+}
+
+// The size of every decoded picture, "W,H" as ffprobe reports it (lines of side data left out).
+std::vector<std::string> PictureSizes(const fs::path& file) {
+    const std::string out =
+        RunProcess({"/usr/bin/ffprobe", "-v", "error", "-select_streams", "v", "-show_entries",
+                    "frame=width,height", "-of", "compact=p=0", file.string()})
+            .standardOutput;
+    std::vector<std::string> sizes;
+    for (std::size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+        int width = 0;
+        int height = 0;
+        if (std::sscanf(out.c_str() + at, "width=%d|height=%d", &width, &height) == 2)
+            sizes.push_back(std::to_string(width) + "," + std::to_string(height));
+    }
+    return sizes;
+}
+
+// Every picture of the file has the size its header gives.
+void ExpectEveryPictureAtTheHeaderSize(const fs::path& file, std::size_t pictures) {
+    const std::vector<std::string> sizes = PictureSizes(file);
+    EXPECT_EQ(sizes.size(), pictures);
+    EXPECT_EQ(std::count(sizes.begin(), sizes.end(), std::to_string(Width) + "," + std::to_string(Height)),
+              std::ptrdiff_t(sizes.size()));
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+enum class Colour { Red, Green, Blue, White, Black, Other };
+
+// The colour of a decoded pixel, among those the test window draws (BT.601, limited range).
+Colour ColourAt(const YuvFrame& frame, int x, int y) {
+    const int luma = frame.y[std::size_t(y) * frame.width + x];
+    const std::size_t chroma = std::size_t(y / 2) * (frame.width / 2) + x / 2;
+    const int u = frame.u[chroma];
+    const int v = frame.v[chroma];
+    struct Reference {
+        Colour colour;
+        int y, u, v;
+    };
+    for (const Reference& r : {Reference{Colour::Red, 81, 90, 240}, Reference{Colour::Green, 145, 54, 34},
+                               Reference{Colour::Blue, 41, 240, 110}, Reference{Colour::White, 235, 128, 128},
+                               Reference{Colour::Black, 16, 128, 128}})
+        if (std::abs(luma - r.y) < 24 && std::abs(u - r.u) < 24 && std::abs(v - r.v) < 24)
+            return r.colour;
+    return Colour::Other;
+}
+
+// The window's four quadrants (red, green / blue, white) drawn at 1:1 with their top-left corner at (x, y)
+// and the size w x h: each quadrant's middle, and the pixels either side of the inner edges.
+bool ShowsQuadrantsAt(const YuvFrame& frame, int x, int y, int w, int h) {
+    const int cx = x + w / 2;
+    const int cy = y + h / 2;
+    return ColourAt(frame, x + w / 4, y + h / 4) == Colour::Red &&
+           ColourAt(frame, x + 3 * w / 4, y + h / 4) == Colour::Green &&
+           ColourAt(frame, x + w / 4, y + 3 * h / 4) == Colour::Blue &&
+           ColourAt(frame, x + 3 * w / 4, y + 3 * h / 4) == Colour::White &&
+           ColourAt(frame, cx - 3, y + h / 4) == Colour::Red &&
+           ColourAt(frame, cx + 2, y + h / 4) == Colour::Green &&
+           ColourAt(frame, x + w / 4, cy - 3) == Colour::Red &&
+           ColourAt(frame, x + w / 4, cy + 2) == Colour::Blue;
 }
 
 class RecordingTest : public ::testing::Test {
@@ -209,9 +277,9 @@ TEST_F(RecordingTest, RecordsTheWindowAndItsToneInStepForOneToTwoRingDurations) 
     ExpectImageOfWindow(255, 255, 255);
 }
 
-TEST_F(RecordingTest, MinimiseAndRestoreKeepTheTimelineContinuous) {
+TEST_F(RecordingTest, MinimiseAndRestoreKeepTheTimelineContinuousAndTheFrameSizeOne) {
     m_target.Create("main " + std::to_string(Width) + " " + std::to_string(Height) + " 50 50 00FF00");
-    m_target.Command("animate main");
+    m_target.Command("quadrants main");
     ASSERT_EQ(m_target.Command("tone 440"), "ok");
     StartRecorder();
     std::this_thread::sleep_for(2s);
@@ -238,6 +306,107 @@ TEST_F(RecordingTest, MinimiseAndRestoreKeepTheTimelineContinuous) {
     EXPECT_LT(LargestGap(video), 0.1);
     EXPECT_LT(LargestGap(audio), 0.1);
     EXPECT_EQ(DecodeErrors(file), "");
+
+    // The monitor in between is fitted into the window's frame size: every picture has the header's size,
+    // and the window before and after shows at 1:1.
+    ExpectWindowAndSoundStreams();
+    ExpectEveryPictureAtTheHeaderSize(file, video.size());
+    const std::vector<YuvFrame> frames = DecodeEveryNthFrame(file, Width, Height, 1);
+    ASSERT_EQ(frames.size(), video.size());
+    EXPECT_TRUE(ShowsQuadrantsAt(frames.front(), 0, 0, Width, Height));
+    EXPECT_TRUE(ShowsQuadrantsAt(frames.back(), 0, 0, Width, Height));
+    EXPECT_GT(std::count_if(frames.begin(), frames.end(),
+                            [](const YuvFrame& f) { return !ShowsQuadrantsAt(f, 0, 0, Width, Height); }),
+              30)
+        << "the monitor is missing";
+}
+
+TEST_F(RecordingTest, AResizedWindowIsFollowedWholeAtTheRecordingsFrameSize) {
+    m_target.Create("main " + std::to_string(Width) + " " + std::to_string(Height) + " 50 50 000000");
+    m_target.Command("quadrants main");
+    ASSERT_EQ(m_target.Command("tone 440"), "ok");
+    StartRecorder();
+    std::this_thread::sleep_for(1500ms);
+    // Larger (fitted, scaled down), then smaller (at 1:1, centred on black): each restarts the capture.
+    const auto resize = [&](int w, int h, std::size_t restart) {
+        m_target.Command("move main 50 50 " + std::to_string(w) + " " + std::to_string(h));
+        m_target.Command("quadrants main");
+        ASSERT_TRUE(Eventually(
+            [&] { return Occurrences(m_recorder->StandardError(), "capture size changed") >= restart; }, 10s))
+            << m_recorder->StandardError();
+        std::this_thread::sleep_for(1500ms);
+    };
+    resize(2 * Width, 2 * Height, 1);
+    resize(200, 150, 2);
+    const ProcessResult result = Save();
+
+    const fs::path file = Output(".mp4");
+    ExpectWindowAndSoundStreams();
+    const std::vector<ProbedPacket> video = ProbePackets(file, "v");
+    const std::vector<ProbedPacket> audio = ProbePackets(file, "a");
+    ASSERT_GT(video.size(), 180u);
+    EXPECT_LT(LargestGap(video), 0.1);
+    EXPECT_LT(LargestGap(audio), 0.1);
+    for (std::size_t i = 1; i < video.size(); ++i)
+        EXPECT_GT(video[i].time, video[i - 1].time) << "packet " << i;
+    EXPECT_EQ(DecodeErrors(file), "");
+    ExpectEveryPictureAtTheHeaderSize(file, video.size());
+
+    // Every picture shows the whole window: filling the frame (at first, and scaled down while larger), or
+    // at its own size in the middle; only the moment the window itself redraws after a resize may differ.
+    const std::vector<YuvFrame> frames = DecodeEveryNthFrame(file, Width, Height, 1);
+    ASSERT_EQ(frames.size(), video.size());
+    std::size_t filling = 0;
+    std::size_t centred = 0;
+    // The smaller window at 1:1: its edges two pixels inside black ones, at (60, 44) and (259, 193).
+    const auto isCentred = [](const YuvFrame& frame) {
+        return ShowsQuadrantsAt(frame, 60, 44, 200, 150) && ColourAt(frame, 57, 100) == Colour::Black &&
+               ColourAt(frame, 62, 100) == Colour::Red && ColourAt(frame, 100, 41) == Colour::Black &&
+               ColourAt(frame, 100, 46) == Colour::Red && ColourAt(frame, 262, 180) == Colour::Black &&
+               ColourAt(frame, 257, 180) == Colour::White && ColourAt(frame, 240, 196) == Colour::Black;
+    };
+    const auto isFilling = [](const YuvFrame& frame) {
+        return ShowsQuadrantsAt(frame, 0, 0, Width, Height) && ColourAt(frame, 4, 4) == Colour::Red &&
+               ColourAt(frame, Width - 4, Height - 4) == Colour::White;
+    };
+    for (const YuvFrame& frame : frames) {
+        filling += isFilling(frame) ? 1 : 0;
+        centred += isCentred(frame) ? 1 : 0;
+    }
+    EXPECT_GT(filling, 120u);
+    EXPECT_GT(centred, 60u) << result.standardError;
+    EXPECT_LE(frames.size() - filling - centred, 10u);
+    EXPECT_TRUE(isCentred(frames.back()));
+}
+
+TEST_F(RecordingTest, AVideoEncoderThatFailsIsLoggedAndReplacedAndTheSaveIsPlayable) {
+    m_target.Create("main " + std::to_string(Width) + " " + std::to_string(Height) + " 50 50 000000");
+    m_target.Command("quadrants main");
+    const char* binary = std::getenv("PYX_VIDEO_FAILING_ENCODER_BINARY");
+    ASSERT_NE(binary, nullptr);
+    m_recorder = std::make_unique<ChildProcess>(std::vector<std::string>{
+        binary, "--pid=" + std::to_string(m_target.Pid()), "--file", (m_dir / "report").string()});
+    ASSERT_TRUE(LogShows("ERROR    capture failed: hwnd(")) << m_recorder->StandardError();
+    std::this_thread::sleep_for(2s);
+    const ProcessResult result = Save();
+    EXPECT_THAT(
+        result.standardError,
+        HasSubstr("ERROR    Capture session encountered an error and cannot continue (type=1/80004005)"));
+    EXPECT_THAT(result.standardError, HasSubstr(", restart in 200ms\n"));
+
+    // What the first capture encoded before its failure and what its replacement recorded, in one file.
+    ExpectWindowAndSoundStreams();
+    const fs::path file = Output(".mp4");
+    const std::vector<ProbedPacket> video = ProbePackets(file, "v");
+    ASSERT_GT(video.size(), 90u + 60u);
+    EXPECT_TRUE(video.front().keyFrame);
+    for (std::size_t i = 1; i < video.size(); ++i)
+        EXPECT_GT(video[i].time, video[i - 1].time) << "packet " << i;
+    EXPECT_EQ(DecodeErrors(file), "");
+    ExpectEveryPictureAtTheHeaderSize(file, video.size());
+    const std::vector<YuvFrame> frames = DecodeEveryNthFrame(file, Width, Height, 1);
+    ASSERT_FALSE(frames.empty());
+    EXPECT_TRUE(ShowsQuadrantsAt(frames.back(), 0, 0, Width, Height));
 }
 
 TEST_F(RecordingTest, ASilentTargetGivesSilentAudioAlongTheWholeVideo) {

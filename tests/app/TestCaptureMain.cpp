@@ -5,7 +5,7 @@
 
 int main() {
     return RunEntryPoint(
-        [](HMONITOR monitor, HWND window, const AudioChoice&) -> std::unique_ptr<IVideoCapture> {
+        [](HMONITOR monitor, HWND window, FrameSize, const AudioChoice&) -> std::unique_ptr<IVideoCapture> {
             return std::make_unique<TestVideoCapture>(monitor, window);
         });
 }

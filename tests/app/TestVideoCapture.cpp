@@ -30,6 +30,9 @@ ComPtr<IMFMediaType> MakeUnwritableVideoType() {
 
 TestVideoCapture::TestVideoCapture(HMONITOR, HWND window)
     : m_videoSettings(SmallVideo()), m_videoEncoder(m_videoSettings), m_audioEncoder(m_audioSettings) {
+    const char* silent = std::getenv("PYX_TEST_CAPTURE_SILENT_MONITOR");
+    m_silent = window == nullptr && silent != nullptr && std::strcmp(silent, "1") == 0;
+
     const char* videoType = std::getenv("PYX_TEST_CAPTURE_VIDEO_TYPE");
     m_videoType = videoType != nullptr && std::strcmp(videoType, "raw") == 0 ? MakeUnwritableVideoType()
                                                                              : MakeVideoType(m_videoSettings);
@@ -105,6 +108,8 @@ void TestVideoCapture::Encode() {
 }
 
 void TestVideoCapture::Write(RingStreamKind kind, const std::vector<EncodedPacket>& packets) {
+    if (m_silent)
+        return;
     for (const EncodedPacket& packet : packets) {
         ComPtr<IMFAttributes> attributes;
         MFCreateAttributes(&attributes, 1);

@@ -2,6 +2,7 @@
 // A video capture for recorder tests: real H.264 and AAC packets from libavcodec, encoded in real time from a
 // synthetic picture and a tone, written to the ring through the capture's packet handler. With a window, the
 // window's own frames go to the frame observer, so still images show the window.
+// PYX_TEST_CAPTURE_SILENT_MONITOR=1 makes a capture of the monitor write nothing.
 
 #include "Capture/PacketHandler.h"
 #include "Capture/VideoCaptureControl.h"
@@ -24,6 +25,7 @@ public:
     ComPtr<IMFMediaType> VideoOutputType() const override { return m_videoType; }
     ComPtr<IMFMediaType> AudioOutputType() const override { return m_audioType; }
     ID3D11Device* Device() const override { return m_device.Get(); }
+    CaptureInterruption Interruption() const override { return CaptureInterruption::None; }
     void Stop(std::uint32_t* latestEndTime) override;
 
 private:
@@ -41,6 +43,7 @@ private:
     FrameObserver m_observer;
     PacketHandler m_packetHandler;
     std::thread m_thread;
+    bool m_silent = false;
     std::atomic<bool> m_stop{false};
     bool m_stopped = false;
 };

@@ -4,6 +4,7 @@
 #include "ring/Export.h"
 #include "ring/KeyFrameProbe.h"
 #include "ring/RingFile.h"
+#include "ring/RingTime.h"
 
 #include "CaptureRing.h"
 #include "LogCapture.h"
@@ -20,7 +21,8 @@ namespace {
 const VideoSettings Video{"libx264", 1280, 720, 60, 120, 0};
 const AudioSettings Audio{};
 
-// What a replay plays: everything from the first record on that is not older than it.
+// What a replay plays: everything from the first record on that is not older than it on the wrapping
+// timeline.
 std::vector<RingPacketHeader> ReplayedRecords(const std::wstring& name) {
     RingFile ring;
     EXPECT_FALSE(ring.OpenForRead(name));
@@ -29,19 +31,28 @@ std::vector<RingPacketHeader> ReplayedRecords(const std::wstring& name) {
     const uint8_t* payload = nullptr;
     uint32_t size = 0;
     while (!ring.ReadNext(header, payload, size))
-        if (records.empty() || header.timestamp >= records.front().timestamp)
+        if (records.empty() || !RingTimeBefore(header.timestamp, records.front().timestamp))
             records.push_back(header);
     return records;
 }
 
 double Seconds(uint32_t ticks) { return ticks / 90000.0; }
 
-TEST(ExportContent, RemuxesTheRetainedHistoryIntoAPlayableMp4) {
+// A recording running for most of a day has timestamps that wrap at 2^32 ticks; one that is saved while the
+// retained history crosses the wrap must come out the same as one near the start.
+class ExportContent : public ::testing::TestWithParam<uint32_t> {};
+
+INSTANTIATE_TEST_SUITE_P(Timelines, ExportContent,
+                         ::testing::Values(0u, uint32_t(0x100000000ull - 6 * 90000 - 45000)));
+
+TEST_P(ExportContent, RemuxesTheRetainedHistoryIntoAPlayableMp4) {
     TempDirectory folder;
     const std::wstring name = folder.Wide("crash-report");
     const auto packets = EncodeCapture(Video, Audio, 9.0);
-    // Segments of 3 s with a key frame every 2 s: the ring keeps 4 s to 9 s, across both segments.
-    const auto written = WriteCaptureRing(name, 3, packets);
+    // Segments of 3 s with a key frame every 2 s: the ring keeps 4 s to 9 s, across both segments (and
+    // across the wrap at 6.5 s with the second base time).
+    const uint32_t base = GetParam();
+    const auto written = WriteCaptureRing(name, 3, packets, base);
 
     std::vector<std::uint8_t> sequenceHeader;
     for (const EncodedPacket& packet : packets) {
@@ -65,7 +76,7 @@ TEST(ExportContent, RemuxesTheRetainedHistoryIntoAPlayableMp4) {
     for (const RingPacketHeader& record : replayed)
         ((record.flags & RingFlagAudio) ? audio : video).push_back(record);
     ASSERT_GT(video.size(), 240u);
-    EXPECT_NEAR(Seconds(replayed.front().timestamp), 4.0, 0.05);
+    EXPECT_NEAR(Seconds(replayed.front().timestamp - base), 4.0, 0.05);
 
     const auto mp4 = folder.Path("crash-report.mp4");
     const auto streams = ProbeStreams(mp4);
@@ -85,6 +96,10 @@ TEST(ExportContent, RemuxesTheRetainedHistoryIntoAPlayableMp4) {
     const auto videoPackets = ProbePackets(mp4, "v");
     ASSERT_FALSE(videoPackets.empty());
     EXPECT_TRUE(videoPackets.front().keyFrame);
+    // In order and continuous: each packet starts where the one before it ended.
+    for (std::size_t i = 1; i < videoPackets.size(); ++i)
+        EXPECT_NEAR(videoPackets[i].time, videoPackets[i - 1].time + videoPackets[i - 1].duration, 0.002)
+            << "packet " << i;
 
     const double videoSpan =
         Seconds(video.back().timestamp + video.back().duration - video.front().timestamp);

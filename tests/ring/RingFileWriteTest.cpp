@@ -200,7 +200,7 @@ TEST(RingFileWrite, ASegmentThatCannotBeEmptiedIsNotSwitchedTo) {
         RingFile reader;
         ASSERT_FALSE(reader.OpenForRead(name));
         Record blocked = MakeRecord(270000, VideoKey, 50);
-        EXPECT_EQ(ring.Write(blocked.header, blocked.payload.data(), 50), 1);
+        EXPECT_EQ(ring.Write(blocked.header, blocked.payload.data(), 50), RingFile::WriteSwitchFailed);
         expected.push_back(blocked);
     }
     EXPECT_EQ(ParseRecords(ReadBytes(folder.Path("ring1"))).size(), 2u);
@@ -214,6 +214,45 @@ TEST(RingFileWrite, ASegmentThatCannotBeEmptiedIsNotSwitchedTo) {
     RingFile reader;
     ASSERT_FALSE(reader.OpenForRead(name));
     ExpectSameRecords(ReadAll(reader), expected);
+}
+
+TEST(RingFileWrite, AudioGoingOnAfterTheVideoStoppedStillSwitchesSoEverySegmentStaysBounded) {
+    TempDirectory folder;
+    const std::wstring name = folder.Wide("ring");
+    RingFile ring;
+    ASSERT_TRUE(ring.OpenForWrite(name, 10));
+    std::vector<Record> written = RecordMedia(ring, 0, 13 * Second);
+    const auto audioUntil = [&](uint32_t end) {
+        for (uint32_t time = written.back().header.timestamp + 1920; time < end; time += 1920)
+            written.push_back(PutPacket(ring, time, Audio, 40));
+    };
+    // Each segment holds at most the duration and one key-frame interval, whether or not video comes.
+    const auto expectBounded = [&] {
+        for (const char* file : {"ring0", "ring1"}) {
+            const std::vector<Record> records = ParseRecords(ReadBytes(folder.Path(file)));
+            ASSERT_FALSE(records.empty()) << file;
+            const RingPacketHeader& last = records.back().header;
+            EXPECT_LE(last.timestamp + last.duration - records.front().header.timestamp,
+                      10 * Second + RingFile::KeyFrameIntervalTicks + 1920 + 1500)
+                << file;
+        }
+    };
+
+    // Segment 1 began at the key frame of 12 s; audio alone ends it a key-frame interval after 22 s.
+    audioUntil(30 * Second);
+    expectBounded();
+    const std::vector<Record> segment0 = ParseRecords(ReadBytes(folder.Path("ring0")));
+    EXPECT_EQ(segment0.front().header.flags, Audio);
+    EXPECT_NEAR(double(segment0.front().header.timestamp), 24.0 * Second, 1920);
+    {
+        // Playback still starts at the last video key frame and goes on in order.
+        RingFile reader;
+        ASSERT_FALSE(reader.OpenForRead(name));
+        ExpectSameRecords(ReadAll(reader), From(written, 12 * Second, VideoKey));
+    }
+    audioUntil(70 * Second);
+    ring.Close();
+    expectBounded();
 }
 
 TEST(RingFileWrite, AFirstKeyFrameBeyondTheDurationStartsInSegmentOne) {

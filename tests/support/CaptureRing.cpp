@@ -17,7 +17,8 @@ RingPacketHeader CaptureRecordHeader(const EncodedPacket& packet) {
 }
 
 std::vector<CaptureRingRecord> WriteCaptureRing(const std::wstring& name, std::uint32_t duration,
-                                                const std::vector<EncodedPacket>& packets) {
+                                                const std::vector<EncodedPacket>& packets,
+                                                std::uint32_t baseTime) {
     RingFile ring;
     if (!ring.OpenForWrite(name, duration))
         throw std::runtime_error("cannot open the ring for writing");
@@ -34,7 +35,8 @@ std::vector<CaptureRingRecord> WriteCaptureRing(const std::wstring& name, std::u
                 continue;
             videoStarted = true;
         }
-        const RingPacketHeader header = CaptureRecordHeader(packet);
+        RingPacketHeader header = CaptureRecordHeader(packet);
+        header.timestamp += baseTime;
         if (ring.Write(header, packet.data.data(), header.size) != 0)
             throw std::runtime_error("ring write failed");
         written.push_back({header, packet.frame});

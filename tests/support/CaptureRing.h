@@ -15,9 +15,11 @@ struct CaptureRingRecord {
     int frame; // the packet's source frame number
 };
 
-// The records handed to the ring, in order. Throws when the ring cannot be opened.
+// The records handed to the ring, in order, their times moved by `baseTime` on the wrapping timeline as a
+// restarted capture's are. Throws when the ring cannot be opened.
 std::vector<CaptureRingRecord> WriteCaptureRing(const std::wstring& name, std::uint32_t duration,
-                                                const std::vector<EncodedPacket>& packets);
+                                                const std::vector<EncodedPacket>& packets,
+                                                std::uint32_t baseTime = 0);
 
 // The packet handler's record header for one packet.
 RingPacketHeader CaptureRecordHeader(const EncodedPacket& packet);

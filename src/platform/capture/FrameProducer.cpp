@@ -68,9 +68,10 @@ struct FrameProducer::Work {
         if (index < 0)
             return false;
         const x11::GrabResult result = source->Grab(target, cursorEnabled->load());
+        // The content's own size, also where the texture cut it: a capture learns of a resize from it.
         callbacks.endWrite(index, result,
-                           SizeInt32{static_cast<std::int32_t>(std::min(source->Width(), target.width)),
-                                     static_cast<std::int32_t>(std::min(source->Height(), target.height))});
+                           SizeInt32{static_cast<std::int32_t>(source->Width()),
+                                     static_cast<std::int32_t>(source->Height())});
         return true;
     }
 };

@@ -28,6 +28,17 @@ HRESULT VideoProcessorTransform::SetRotation(MF_VIDEO_PROCESSOR_ROTATION rotatio
     return S_OK;
 }
 
+HRESULT VideoProcessorTransform::SetDestinationRectangle(RECT* rect) {
+    if (rect == nullptr)
+        return E_POINTER;
+    if (rect->left < 0 || rect->top < 0 || rect->right <= rect->left || rect->bottom <= rect->top)
+        return E_INVALIDARG;
+    std::lock_guard lock(m_mutex);
+    m_area = {static_cast<int>(rect->left), static_cast<int>(rect->top),
+              static_cast<int>(rect->right - rect->left), static_cast<int>(rect->bottom - rect->top)};
+    return S_OK;
+}
+
 void VideoProcessorTransform::DescribeInput(MFT_INPUT_STREAM_INFO& info) {
     info.dwFlags = MFT_INPUT_STREAM_WHOLE_SAMPLES | MFT_INPUT_STREAM_SINGLE_SAMPLE_PER_BUFFER |
                    MFT_INPUT_STREAM_FIXED_SAMPLE_SIZE;
@@ -124,8 +135,11 @@ void VideoProcessorTransform::ResetPool() {
 int VideoProcessorTransform::Turn() const { return m_rotationMode == ROTATION_NORMAL ? m_inputRotation : 0; }
 
 bool VideoProcessorTransform::PassesThrough() const {
+    const bool wholeOutput = m_area.width == 0 || (m_area.x == 0 && m_area.y == 0 &&
+                                                   m_area.width == static_cast<int>(m_out.width) &&
+                                                   m_area.height == static_cast<int>(m_out.height));
     return m_out.subtype == MFVideoFormat_ARGB32 && m_in.width == m_out.width &&
-           m_in.height == m_out.height && Turn() == 0;
+           m_in.height == m_out.height && Turn() == 0 && wholeOutput;
 }
 
 HRESULT VideoProcessorTransform::TakeInput(IMFSample* sample) {
@@ -179,8 +193,8 @@ HRESULT VideoProcessorTransform::Convert(IMFSample* input, IMFSample* output) {
     const bool converted =
         m_out.subtype == MFVideoFormat_NV12
             ? m_converter.ToNv12(picture, Turn(),
-                                 {target.Data(), pitch, target.Chroma(), pitch, width, height})
-            : m_converter.ToArgb(picture, Turn(), {target.Data(), pitch, width, height});
+                                 {target.Data(), pitch, target.Chroma(), pitch, width, height}, m_area)
+            : m_converter.ToArgb(picture, Turn(), {target.Data(), pitch, width, height}, m_area);
     return converted ? S_OK : E_FAIL;
 }
 

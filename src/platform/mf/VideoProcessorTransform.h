@@ -1,7 +1,8 @@
 #pragma once
 // The platform's video processor (CLSID_VideoProcessorMFT): BGRA (MFVideoFormat_ARGB32) pictures to NV12 or
-// BGRA, scaled to the output size with the picture's aspect kept, and turned upright on request. Pictures
-// are read and written in place; with a device manager the output samples are textures of its device.
+// BGRA, scaled to the output size (or to a destination rectangle inside it, black around) with the picture's
+// aspect kept, and turned upright on request. Pictures are read and written in place; with a device manager
+// the output samples are textures of its device.
 // Frames pass one for one with their times: the output frame rate must equal the input's unless
 // MF_XVP_DISABLE_FRC is set, since no frames are made up or dropped.
 
@@ -15,10 +16,12 @@ class VideoProcessorTransform final : public TransformBase<IMFVideoProcessorCont
 public:
     static HRESULT Create(IMFTransform** transform);
 
-    // IMFVideoProcessorControl: only the rotation is offered.
+    // IMFVideoProcessorControl: the rotation and the destination rectangle are offered; borders are black.
     HRESULT STDMETHODCALLTYPE SetBorderColor(MFARGB*) override { return NotImplemented(); }
     HRESULT STDMETHODCALLTYPE SetSourceRectangle(RECT*) override { return NotImplemented(); }
-    HRESULT STDMETHODCALLTYPE SetDestinationRectangle(RECT*) override { return NotImplemented(); }
+    // E_INVALIDARG for an empty rectangle or one left of or above the output; one that does not fit the
+    // output type (or, for NV12, starts or ends on an odd pixel) makes processing fail.
+    HRESULT STDMETHODCALLTYPE SetDestinationRectangle(RECT* rect) override;
     HRESULT STDMETHODCALLTYPE SetMirror(MF_VIDEO_PROCESSOR_MIRROR) override { return NotImplemented(); }
     HRESULT STDMETHODCALLTYPE SetRotation(MF_VIDEO_PROCESSOR_ROTATION rotation) override;
     HRESULT STDMETHODCALLTYPE SetConstrictionSize(SIZE*) override { return NotImplemented(); }
@@ -54,6 +57,7 @@ private:
     PictureFormat m_out;
     int m_inputRotation = 0;
     MF_VIDEO_PROCESSOR_ROTATION m_rotationMode = ROTATION_NONE;
+    yuv::FrameConverter::Rect m_area; // empty: the whole output
     ComPtr<IMFSample> m_pending;
     ComPtr<ID3D11Device> m_device;
     ComPtr<VideoSamplePool> m_pool;

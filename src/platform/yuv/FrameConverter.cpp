@@ -43,6 +43,21 @@ libyuv::RotationMode RotationOf(int clockwise) {
     }
 }
 
+// The area a picture is fitted into: the given one, or the whole target; false when it leaves the target.
+bool Bounds(FrameConverter::Rect& area, int width, int height, bool even) {
+    if (area.width <= 0 || area.height <= 0)
+        area = {0, 0, width, height};
+    if (even && (area.x % 2 != 0 || area.y % 2 != 0 || area.width % 2 != 0 || area.height % 2 != 0))
+        return false;
+    return area.x >= 0 && area.y >= 0 && area.width <= width - area.x && area.height <= height - area.y;
+}
+
+FrameConverter::Rect Place(FrameConverter::Rect fitted, const FrameConverter::Rect& area) {
+    fitted.x += area.x;
+    fitted.y += area.y;
+    return fitted;
+}
+
 } // namespace
 
 FrameConverter::Rect FrameConverter::FitInside(int sourceWidth, int sourceHeight, int targetWidth,
@@ -100,11 +115,12 @@ bool FrameConverter::Scale(const ArgbView& source, int width, int height, ArgbVi
                              width * 4, width, height, libyuv::kFilterBox) == 0;
 }
 
-bool FrameConverter::ToNv12(const ArgbView& source, int clockwise, const Nv12Target& target) {
+bool FrameConverter::ToNv12(const ArgbView& source, int clockwise, const Nv12Target& target, Rect area) {
     ArgbView upright;
-    if (!Valid(source) || !Valid(target) || !Rotate(source, clockwise, upright))
+    if (!Valid(source) || !Valid(target) || !Bounds(area, target.width, target.height, true) ||
+        !Rotate(source, clockwise, upright))
         return false;
-    const Rect rect = FitInside(upright.width, upright.height, target.width, target.height, true);
+    const Rect rect = Place(FitInside(upright.width, upright.height, area.width, area.height, true), area);
     if (rect.width != target.width || rect.height != target.height) {
         libyuv::SetPlane(target.y, target.yPitch, target.width, target.height, BlackLuma);
         libyuv::SetPlane(target.uv, target.uvPitch, target.width, target.height / 2, NeutralChroma);
@@ -117,11 +133,12 @@ bool FrameConverter::ToNv12(const ArgbView& source, int clockwise, const Nv12Tar
                               rect.width, rect.height) == 0;
 }
 
-bool FrameConverter::ToArgb(const ArgbView& source, int clockwise, const ArgbTarget& target) {
+bool FrameConverter::ToArgb(const ArgbView& source, int clockwise, const ArgbTarget& target, Rect area) {
     ArgbView upright;
-    if (!Valid(source) || !Valid(target) || !Rotate(source, clockwise, upright))
+    if (!Valid(source) || !Valid(target) || !Bounds(area, target.width, target.height, false) ||
+        !Rotate(source, clockwise, upright))
         return false;
-    const Rect rect = FitInside(upright.width, upright.height, target.width, target.height, false);
+    const Rect rect = Place(FitInside(upright.width, upright.height, area.width, area.height, false), area);
     if (rect.width != target.width || rect.height != target.height)
         libyuv::ARGBRect(target.data, target.pitch, 0, 0, target.width, target.height, OpaqueBlack);
     std::uint8_t* destination = target.data + rect.y * target.pitch + rect.x * 4;

@@ -1,7 +1,7 @@
 #pragma once
 // Colour conversion, scaling and rotation of 32-bit BGRA frames on libyuv. NV12 output is BT.601 with
-// limited (16-235) range. A picture whose aspect differs from the target's is fitted inside it, centred,
-// with black borders.
+// limited (16-235) range. A picture whose aspect differs from the target's (or from the area of the target it
+// is given) is fitted inside it, centred, with black all around.
 
 #include "ImageViews.h"
 
@@ -12,17 +12,13 @@ namespace yuv {
 
 class FrameConverter {
 public:
-    // `clockwise` is 0, 90, 180 or 270: the source is turned by that much before it is fitted. False for
-    // empty images, odd NV12 sizes or another angle.
-    bool ToNv12(const ArgbView& source, int clockwise, const Nv12Target& target);
-    bool ToArgb(const ArgbView& source, int clockwise, const ArgbTarget& target);
+    using Rect = yuv::Rect;
 
-    struct Rect {
-        int x = 0;
-        int y = 0;
-        int width = 0;
-        int height = 0;
-    };
+    // `clockwise` is 0, 90, 180 or 270: the source is turned by that much before it is fitted into `area`
+    // (empty: the whole target). False for empty images, odd NV12 sizes or positions, another angle, or an
+    // area outside the target.
+    bool ToNv12(const ArgbView& source, int clockwise, const Nv12Target& target, Rect area = {});
+    bool ToArgb(const ArgbView& source, int clockwise, const ArgbTarget& target, Rect area = {});
 
     // Where a picture of the source size lands inside the target; `even` keeps NV12 chroma aligned.
     static Rect FitInside(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight, bool even);

@@ -5,6 +5,14 @@
 
 namespace yuv {
 
+// An area of an image, in pixels.
+struct Rect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
 // 32-bit pixels with bytes B, G, R, A in memory.
 struct ArgbView {
     const std::uint8_t* data = nullptr;

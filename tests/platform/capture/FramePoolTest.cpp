@@ -165,11 +165,11 @@ protected:
 TEST_F(FramePoolTest, FramesFollowChangesAtMostOncePerRefreshAndWaitForAFreeTexture) {
     ASSERT_EQ(m_state->StartProducing(nullptr, m_cursor, std::make_unique<FakeSource>(m_script)), S_OK);
 
-    // The first frame comes without any change, cut to the texture.
+    // The first frame comes without any change, cut to the texture; it tells the content's own size.
     ASSERT_TRUE(AwaitArrivals(1));
     Direct3D11CaptureFrame first = NextFrame();
     ASSERT_TRUE(first);
-    EXPECT_EQ(first.ContentSize().Width, 64);
+    EXPECT_EQ(first.ContentSize().Width, 80);
     EXPECT_EQ(first.ContentSize().Height, 48);
     first.Close();
     // Without changes nothing more is grabbed: repeating the image is the capture's business.

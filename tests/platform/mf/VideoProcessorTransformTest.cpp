@@ -160,6 +160,44 @@ TEST(VideoProcessorConversion, ScalesToTheOutputSizeKeepingTheAspectWithBlackBar
     EXPECT_EQ(scaled[(10 * 64 + 60) * 4 + 0], 255); // blue on the right
 }
 
+TEST(VideoProcessorConversion, PutsThePictureIntoTheDestinationRectangleOnBlack) {
+    ComPtr<IMFTransform> processor = Processor();
+    ComPtr<IMFVideoProcessorControl> control;
+    ASSERT_EQ(processor->QueryInterface(&control), S_OK);
+    EXPECT_EQ(control->SetDestinationRectangle(nullptr), E_POINTER);
+    RECT empty{10, 10, 10, 20};
+    EXPECT_EQ(control->SetDestinationRectangle(&empty), E_INVALIDARG);
+    RECT outside{-2, 0, 10, 10};
+    EXPECT_EQ(control->SetDestinationRectangle(&outside), E_INVALIDARG);
+
+    // A 16x8 picture at 1:1 in a 64x32 frame, centred: nothing scaled, black all around.
+    RECT area{24, 12, 40, 20};
+    ASSERT_EQ(control->SetDestinationRectangle(&area), S_OK);
+    SetTypes(processor.Get(), MakeVideoType(MFVideoFormat_ARGB32, 16, 8).Get(),
+             MakeVideoType(MFVideoFormat_NV12, 64, 32).Get());
+    std::vector<std::uint8_t> picture = Solid(16, 8, 255, 255, 255);
+    for (std::size_t i = 0; i < picture.size(); i += 16 * 4)
+        std::fill_n(picture.begin() + std::ptrdiff_t(i), 4, std::uint8_t{0}); // a black first column
+    ComPtr<IMFSample> output = ConvertOne(processor.Get(), picture);
+    ASSERT_NE(output, nullptr);
+    const Yuv420 yuv = FromNv12(BytesOf(output.Get()), 64, 32, 64);
+    EXPECT_EQ(yuv.y[11 * 64 + 30], 16);
+    EXPECT_EQ(yuv.y[12 * 64 + 30], 235);
+    EXPECT_EQ(yuv.y[19 * 64 + 30], 235);
+    EXPECT_EQ(yuv.y[20 * 64 + 30], 16);
+    EXPECT_EQ(yuv.y[15 * 64 + 24], 16); // the picture's own black column, not scaled away
+    EXPECT_EQ(yuv.y[15 * 64 + 25], 235);
+    EXPECT_EQ(yuv.y[15 * 64 + 39], 235);
+    EXPECT_EQ(yuv.y[15 * 64 + 40], 16);
+
+    // A rectangle that leaves the output fails the conversion instead of writing outside it.
+    RECT tooWide{40, 0, 72, 8};
+    ASSERT_EQ(control->SetDestinationRectangle(&tooWide), S_OK);
+    std::vector<ComPtr<IMFSample>> outputs;
+    EXPECT_TRUE(
+        FAILED(Feed(processor.Get(), MakeSample(picture.data(), picture.size(), 0, 1).Get(), outputs)));
+}
+
 TEST(VideoProcessorConversion, TurnsThePictureUprightOnlyWhenAsked) {
     // A 4x2 picture stored turned by 90 degrees: red in its first column.
     auto run = [](bool upright) {
