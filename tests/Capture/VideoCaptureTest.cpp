@@ -143,7 +143,7 @@ TEST_F(VideoCaptureTest, AVideoBranchThatFailsMidwayInterruptsTheCaptureAfterWha
     RingFile ring;
     ASSERT_TRUE(ring.OpenForWrite(m_folder.Wide("ring"), 60));
     {
-        VideoCapture capture(nullptr, reinterpret_cast<HWND>(std::uintptr_t{window}), {},
+        VideoCapture capture(nullptr, reinterpret_cast<HWND>(std::uintptr_t{window}), {}, {},
                              FailingEncoderAt(90));
         EXPECT_EQ(capture.Interruption(), CaptureInterruption::None);
         capture.Start(&ring, 0);
