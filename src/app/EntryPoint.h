@@ -3,5 +3,5 @@
 #include "Capture/VideoCaptureControl.h"
 
 // Runs the recorder process from its command line with the given video capture; returns the process exit
-// code (0, or -1 on failure).
+// status (see ExitStatus.h).
 int RunEntryPoint(const VideoCaptureFactory& videoCaptureFactory);

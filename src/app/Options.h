@@ -1,10 +1,13 @@
 #pragma once
-// The recorder's settings as read from the command line, with the defaults applied.
+// The recorder's settings as read from the command line, with the defaults applied. Every option is one row
+// of the option table, which also gives `--help` its text.
 
 #include "CommandLine.h"
 #include <handleapi.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <stdexcept>
 #include <string>
 
 struct Options {
@@ -20,8 +23,22 @@ struct Options {
     bool noDesktop = false;
     // Empty when no log file was asked for.
     std::wstring logFile;
+    bool help = false;
+    bool version = false;
 };
 
+// What is wrong with the command line, naming the option and the value.
+class CommandLineError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads the arguments after the program path: `--name=value` or `--name value` for the value options, the
+// bare name for flags. Throws CommandLineError for an unknown option or argument, a missing value, a flag
+// given a value, an option given twice, or a value that is not a whole number in range.
 Options ReadOptions(const ArgumentList& arguments);
 
 void LogStartLine(const Options& options);
+
+// Usage: the options, events and signals, the NAME lock and the exit statuses.
+void PrintUsage(std::FILE* out);

@@ -3,6 +3,7 @@
 // reacts to the save and cancel events and to the target's exit, and at the end exports the ring to NAME.mp4.
 
 #include "Capture/VideoCaptureControl.h"
+#include "ExitStatus.h"
 #include <handleapi.h>
 #include <winuser.h>
 
@@ -30,8 +31,9 @@ public:
     // Requests the stop (signalling the cancel event when nobody asked yet) and joins.
     void Stop();
 
-    // True when the control thread ended on an error; the capture was stopped and the ring files kept.
-    bool Failed() const { return m_failed; }
+    // How the recording ended, as the process's exit status: saved (or cancelled), save failed or partial
+    // (the ring files kept), nothing recorded.
+    ExitStatus Outcome() const { return m_outcome; }
 
 private:
     void ControlThread();
@@ -42,8 +44,8 @@ private:
     void StopCapture();
     void StopCaptureObjects();
     void ShutDown();
-    bool SaveRecording();
-    void KeepOrRemoveRingFiles(bool saveFailed);
+    ExitStatus SaveRecording();
+    void KeepOrRemoveRingFiles(bool keep);
     void LogKeptRingFiles() const;
     void FailCapture();
 
@@ -67,5 +69,5 @@ private:
     std::unique_ptr<ScreenshotKeeper> m_screenshotKeeper;
     ComPtr<IMFMediaType> m_videoType;
     ComPtr<IMFMediaType> m_audioType;
-    std::atomic<bool> m_failed{false};
+    std::atomic<ExitStatus> m_outcome{ExitSaved};
 };

@@ -149,7 +149,7 @@ TEST_F(RecorderTest, CancelRemovesTheRingAndWritesNoVideo) {
 TEST_F(RecorderTest, NullPidEndsTheRecordingAsInvalid) {
     StartRecorder({}, 0);
     const auto result = Finish();
-    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.exitStatus, 3);
     EXPECT_THAT(result.standardError, HasSubstr("ERROR    error: invalid pid\n"));
     EXPECT_FALSE(RingFilesExist());
 }
@@ -274,7 +274,7 @@ TEST_F(RecorderCaptureTest, AFailedExportKeepsTheRingForRecovery) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     m_save.Signal();
     const auto result = Finish();
-    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.exitStatus, 1);
     EXPECT_FALSE(fs::exists(Output(".mp4")));
     EXPECT_TRUE(fs::exists(Output("0")));
     EXPECT_THAT(result.standardError,
@@ -289,7 +289,7 @@ TEST_F(RecorderCaptureTest, AnErrorDuringCaptureStopsItKeepsTheRingAndFails) {
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
     m_save.Signal();
     const auto result = Finish();
-    EXPECT_EQ(result.exitStatus, 255);
+    EXPECT_EQ(result.exitStatus, 1);
     EXPECT_THAT(result.standardError, HasSubstr("ERROR    error during capture: "));
     EXPECT_TRUE(fs::exists(Output("0")));
 }

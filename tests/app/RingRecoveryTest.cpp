@@ -201,7 +201,7 @@ TEST_F(RingRecovery, IndexesThatPointNowhereFailCleanly) {
 
 TEST_F(RingRecovery, WithoutANameItPrintsHowToCallIt) {
     const ProcessResult result = RunProcess({PyxVideoBinary(), "--export"});
-    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.exitStatus, 2);
     EXPECT_NE(result.standardError.find("usage: pyx-video --export NAME"), std::string::npos);
 }
 

@@ -2,8 +2,10 @@
 
 #include "TestVideoCapture.h"
 #include "app/EntryPoint.h"
+#include "platform/signals/SignalEvents.h"
 
 int main() {
+    BlockProcessSignals();
     return RunEntryPoint([](HMONITOR monitor, HWND window) -> std::unique_ptr<IVideoCapture> {
         return std::make_unique<TestVideoCapture>(monitor, window);
     });

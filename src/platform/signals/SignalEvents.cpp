@@ -5,7 +5,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <limits>
 #include <poll.h>
+#include <string>
+#include <string_view>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <system_error>
@@ -27,6 +30,27 @@ sigset_t WatchedSignals() {
 }
 
 } // namespace
+
+void BlockProcessSignals() {
+    std::signal(SIGPIPE, SIG_IGN);
+    const sigset_t signals = WatchedSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+void UnblockProcessSignals() {
+    const sigset_t signals = WatchedSignals();
+    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+}
+
+bool IsEventDescriptor(HANDLE handle) {
+    const auto value = reinterpret_cast<std::uintptr_t>(handle);
+    if (value > static_cast<std::uintptr_t>(std::numeric_limits<int>::max()))
+        return false;
+    const std::string link = "/proc/self/fd/" + std::to_string(value);
+    char target[64] = {};
+    const ssize_t length = ::readlink(link.c_str(), target, sizeof(target) - 1);
+    return length > 0 && std::string_view(target, static_cast<std::size_t>(length)) == "anon_inode:[eventfd]";
+}
 
 SignalEvents::SignalEvents(HANDLE saveEvent, HANDLE cancelEvent)
     : m_saveEvent(saveEvent), m_cancelEvent(cancelEvent) {
