@@ -7,6 +7,7 @@
 #include "Util/ErrorText.h"
 #include "Util/Logger.h"
 #include "platform/files/NameLock.h"
+#include "platform/launch/ProcessGuard.h"
 #include "platform/signals/SignalEvents.h"
 #include "ring/RingPaths.h"
 #include <pyx/CaptureAvailability.h>
@@ -97,7 +98,7 @@ int Record(const Options& options, const VideoCaptureFactory& videoCaptureFactor
 
 int RunEntryPoint(const VideoCaptureFactory& videoCaptureFactory) {
     // Before anything else: a save or cancel signal that comes during start-up waits for its watcher.
-    BlockProcessSignals();
+    GuardProcessStart();
     // Wide texts in log lines are converted as UTF-8 whatever the environment's locale.
     std::setlocale(LC_CTYPE, "C.UTF-8");
     // X11 reports window and monitor geometry in physical pixels, so there is no DPI scaling to opt out of.

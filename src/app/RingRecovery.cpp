@@ -39,9 +39,10 @@ std::unique_ptr<Logger> EnsureLogger() {
 
 int Recover(const std::wstring& name) {
     const std::string shownName = WideToUtf8(name);
-    const std::optional<RingSurvey> survey = SurveyRing(name);
+    std::string error;
+    const std::optional<RingSurvey> survey = SurveyRing(name, error);
     if (!survey)
-        return Fail("unable to read the ring files of " + shownName);
+        return Fail("unable to read the ring files of " + shownName + ": " + error);
     if (!survey->keyFrame)
         return Fail("no readable video key frame in the ring files of " + shownName);
 

@@ -1,10 +1,10 @@
 #include "EntryPoint.h"
 #include "RingRecovery.h"
 #include "VideoCaptureFactory.h"
-#include "platform/signals/SignalEvents.h"
+#include "platform/launch/ProcessGuard.h"
 
 int main(int argc, char* argv[]) {
-    BlockProcessSignals();
+    GuardProcessStart();
     if (IsRingRecoveryCommand(argc, argv)) {
         // Nothing watches the signals here, so they keep their usual meaning: stop the export.
         UnblockProcessSignals();

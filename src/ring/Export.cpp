@@ -90,7 +90,8 @@ ExportResult Export(const std::wstring& ringName, const std::wstring& outputName
     if (ring->OpenForRead(ringName)) {
         LogError("unable to read the ringfile");
         writer.Finalize();
-        return Failure(result, "unable to read the ring files of " + WideToUtf8(ringName));
+        return Failure(result,
+                       "unable to read the ring files of " + WideToUtf8(ringName) + ": " + ring->OpenError());
     }
     result.packets = ReplayRing(*ring, writer);
     result.damage = ring->Damage();

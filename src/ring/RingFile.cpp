@@ -3,6 +3,7 @@
 #include "FreshFile.h"
 #include "RingPaths.h"
 
+#include "Util/ErrorText.h"
 #include "Util/Logger.h"
 #include <fileapi.h>
 
@@ -149,12 +150,14 @@ bool RingFile::OpenForRead(const std::wstring& name) {
     Close();
     m_name = name;
     for (unsigned i = 0; i < RingSegmentCount; ++i) {
-        const bool dataOpened = m_mappings[i].Open(RingPathToWide(RingDataPath(name, i)));
-        const bool indexOpened =
-            m_mappings[RingSegmentCount + i].Open(RingPathToWide(RingIndexPath(name, i)));
-        if (!dataOpened || !indexOpened) {
-            Close();
-            return true;
+        for (const auto& [mapping, path] :
+             {std::pair{&m_mappings[i], RingDataPath(name, i)},
+              std::pair{&m_mappings[RingSegmentCount + i], RingIndexPath(name, i)}}) {
+            if (!mapping->Open(RingPathToWide(path))) {
+                m_openError = path.string() + ": " + Win32ErrorText(GetLastError());
+                Close();
+                return true;
+            }
         }
         LoadIndex(i);
     }

@@ -29,7 +29,7 @@ public:
     // Creates both segments' data and index files new, replacing what was at their paths. False at the first
     // file that cannot be created; the files created before it are left on disk.
     bool OpenForWrite(const std::wstring& name, uint32_t duration);
-    // Why the last OpenForWrite failed, in words with the path.
+    // Why the last OpenForWrite or OpenForRead failed, in words with the path.
     const std::string& OpenError() const { return m_openError; }
 
     // Appends one record; 0 on success, 1 when a file operation failed. A record that cannot be written in

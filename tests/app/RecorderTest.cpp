@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "EventDescriptor.h"
 #include "TempDirectory.h"
 
 #include "MediaProbe.h"
@@ -19,25 +20,6 @@ using ::testing::Not;
 namespace {
 
 namespace fs = std::filesystem;
-
-class EventDescriptor {
-public:
-    EventDescriptor() : m_fd(::eventfd(0, EFD_CLOEXEC)) {}
-    ~EventDescriptor() { ::close(m_fd); }
-    int Fd() const { return m_fd; }
-    std::string HandleValue() const {
-        char text[32];
-        std::snprintf(text, sizeof(text), "0x%x", m_fd);
-        return text;
-    }
-    void Signal() const {
-        const std::uint64_t one = 1;
-        ASSERT_EQ(::write(m_fd, &one, sizeof(one)), static_cast<ssize_t>(sizeof(one)));
-    }
-
-private:
-    int m_fd;
-};
 
 // One recorder run against a test window program, started the way a crash reporter starts it.
 class RecorderTest : public ::testing::Test {

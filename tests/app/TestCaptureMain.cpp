@@ -2,10 +2,10 @@
 
 #include "TestVideoCapture.h"
 #include "app/EntryPoint.h"
-#include "platform/signals/SignalEvents.h"
+#include "platform/launch/ProcessGuard.h"
 
 int main() {
-    BlockProcessSignals();
+    GuardProcessStart();
     return RunEntryPoint([](HMONITOR monitor, HWND window) -> std::unique_ptr<IVideoCapture> {
         return std::make_unique<TestVideoCapture>(monitor, window);
     });

@@ -31,17 +31,6 @@ sigset_t WatchedSignals() {
 
 } // namespace
 
-void BlockProcessSignals() {
-    std::signal(SIGPIPE, SIG_IGN);
-    const sigset_t signals = WatchedSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-}
-
-void UnblockProcessSignals() {
-    const sigset_t signals = WatchedSignals();
-    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
-}
-
 bool IsEventDescriptor(HANDLE handle) {
     const auto value = reinterpret_cast<std::uintptr_t>(handle);
     if (value > static_cast<std::uintptr_t>(std::numeric_limits<int>::max()))

@@ -7,12 +7,6 @@
 
 #include <thread>
 
-// Blocks the recorder's signals (so none ends the process before its watcher reads it) and ignores SIGPIPE
-// (so a closed standard error cannot end it). Call it first in main, before any thread starts.
-void BlockProcessSignals();
-// Gives the recorder's signals their default actions again, for runs that watch no events.
-void UnblockProcessSignals();
-
 // True when `handle` names a descriptor of this process that is an eventfd.
 bool IsEventDescriptor(HANDLE handle);
 
