@@ -6,8 +6,6 @@
 #include <pthread.h>
 #include <unistd.h>
 
-namespace {
-
 sigset_t RecorderSignals() {
     sigset_t set;
     sigemptyset(&set);
@@ -16,8 +14,6 @@ sigset_t RecorderSignals() {
     sigaddset(&set, SIGINT);
     return set;
 }
-
-} // namespace
 
 void GuardProcessStart() {
     const sigset_t signals = RecorderSignals();

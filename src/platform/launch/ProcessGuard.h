@@ -5,7 +5,11 @@
 // descriptors 0 to 2 that is closed (so no file opened later takes its number and receives the log lines).
 // The mask, the ignored SIGPIPE and pending signals all survive exec.
 
+#include <csignal>
+
 // The signals that save (SIGUSR1) or cancel (SIGTERM, SIGINT) a recording.
+sigset_t RecorderSignals();
+
 void GuardProcessStart();
 // Gives the save and cancel signals their default actions again, for runs that watch no events.
 void UnblockProcessSignals();

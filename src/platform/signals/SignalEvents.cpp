@@ -1,5 +1,7 @@
 #include "SignalEvents.h"
 
+#include "platform/launch/ProcessGuard.h"
+
 #include <synchapi.h>
 
 #include <cerrno>
@@ -15,15 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-sigset_t WatchedSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGUSR1);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    return set;
-}
 
 [[noreturn]] void ThrowErrno(const char* what) {
     throw std::system_error(errno, std::generic_category(), what);
@@ -43,7 +36,7 @@ bool IsEventDescriptor(HANDLE handle) {
 
 SignalEvents::SignalEvents(HANDLE saveEvent, HANDLE cancelEvent)
     : m_saveEvent(saveEvent), m_cancelEvent(cancelEvent) {
-    const sigset_t signals = WatchedSignals();
+    const sigset_t signals = RecorderSignals();
     if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0)
         ThrowErrno("pthread_sigmask");
     m_signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
