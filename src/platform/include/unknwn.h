@@ -47,7 +47,7 @@ struct IUnknown {
     // compiler instantiate ComPtrRef for a type that is not a ComPtr.
     template <class T>
     HRESULT QueryInterface(Microsoft::WRL::Details::ComPtrRef<Microsoft::WRL::ComPtr<T>> ref) {
-        return QueryInterface<T>(ref);
+        return QueryInterface(static_cast<T**>(ref));
     }
 
 protected:
