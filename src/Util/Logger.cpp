@@ -12,6 +12,7 @@
 #include <locale.h>
 #include <mutex>
 #include <shared_mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -95,9 +96,18 @@ void Logger::Register(Logger* logger) {
 }
 
 bool Logger::OpenFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // Non-blocking, so a FIFO at the path cannot hang the start; only a regular file takes the lines.
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
     if (fd < 0)
         return false;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        errno = EINVAL;
+        return false;
+    }
     int previous = -1;
     {
         std::unique_lock gate(Gate());

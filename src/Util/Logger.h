@@ -31,8 +31,8 @@ public:
     int MinimumLevel() const { return m_minimumLevel.load(std::memory_order_relaxed); }
     void SetMinimumLevel(int level) { m_minimumLevel.store(level, std::memory_order_relaxed); }
 
-    // Appends every later line to `path` (created 0600, never through a symbolic link). False when it
-    // cannot be opened; errno tells why.
+    // Appends every later line to `path` (created 0600, never through a symbolic link, only a regular file).
+    // False when it cannot be opened; errno tells why.
     bool OpenFile(const std::string& path);
     bool IsFileOpen() const;
 

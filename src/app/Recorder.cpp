@@ -110,6 +110,7 @@ bool Recorder::WaitForSignals(DWORD milliseconds) {
         return false;
     default:
         LogError("error: invalid pid");
+        m_outcome = ExitNothingRecorded;
         m_stopRequested = true;
         return true;
     }
@@ -119,6 +120,8 @@ void Recorder::ControlThread() {
     LogDebug("capture thread started");
     if (m_videoEnabled && !m_ring->OpenForWrite(m_fileName, m_duration)) {
         LogError("unable to open ringfile: filename(%S)", m_fileName.c_str());
+        LogError("error: %s", m_ring->OpenError().c_str());
+        m_outcome = ExitSaveFailed;
         return;
     }
     try {
@@ -303,37 +306,53 @@ void Recorder::StopCaptureObjects() {
 void Recorder::ShutDown() {
     StopCapture();
     m_ring->Close();
-    const bool saveFailed = m_videoType && m_saveRequested && !SaveRecording();
-    KeepOrRemoveRingFiles(saveFailed);
+    if (m_saveRequested && m_videoEnabled) {
+        if (m_videoType) {
+            m_outcome = SaveRecording();
+        } else {
+            LogWarn("nothing to save: no video was recorded");
+            m_outcome = ExitNothingRecorded;
+        }
+    }
+    KeepOrRemoveRingFiles(m_outcome == ExitSaveFailed || m_outcome == ExitPartialExport);
     m_videoType.Reset();
     m_audioType.Reset();
     LogDebug("capture thread ended");
 }
 
-// Exports the ring into NAME.mp4; false when no playable file came out of it.
-bool Recorder::SaveRecording() {
+// Exports the ring into NAME.mp4.
+ExitStatus Recorder::SaveRecording() {
+    // An older recording's file must not pass for this one if the export fails.
     const fs::path mp4 = OutputPath(m_fileName, L".mp4");
-    if (fs::exists(mp4))
+    if (fs::exists(fs::symlink_status(mp4)))
         fs::remove(mp4);
-    Export(m_fileName, m_fileName, m_videoType.Get(), m_audioType.Get());
-    std::error_code error;
-    const std::uintmax_t size = fs::file_size(mp4, error);
-    if (!error && size == 0) {
+    const ExportResult result = Export(m_fileName, m_fileName, m_videoType.Get(), m_audioType.Get());
+    switch (result.outcome) {
+    case ExportResult::Outcome::Written:
+        return ExitSaved;
+    case ExportResult::Outcome::Partial:
+        LogError("error: %s saved without the damaged parts of the ring (%s)", mp4.c_str(),
+                 result.damage.Describe().c_str());
+        return ExitPartialExport;
+    case ExportResult::Outcome::Empty:
         LogWarn("unable to save video file - probably due to limited source frame data");
-        fs::remove(mp4);
+        return ExitNothingRecorded;
+    case ExportResult::Outcome::Failed:
+        break;
     }
-    return !error && size > 0;
+    LogError("error: unable to save video file: %s", result.failure.c_str());
+    return ExitSaveFailed;
 }
 
-// A failed save keeps a ring that holds packets, so the recording can still be recovered from it.
-void Recorder::KeepOrRemoveRingFiles(bool saveFailed) {
+// A failed or partial save keeps a ring that holds packets, so the recording can still be recovered from it.
+void Recorder::KeepOrRemoveRingFiles(bool keep) {
     std::uintmax_t ringBytes = 0;
     for (unsigned segment = 0; segment < RingSegmentCount; ++segment) {
         std::error_code error;
         const std::uintmax_t size = fs::file_size(RingDataPath(m_fileName, segment), error);
         ringBytes += error ? 0 : size;
     }
-    if (saveFailed && ringBytes > 0)
+    if (keep && ringBytes > 0)
         LogKeptRingFiles();
     else
         RemoveRingFiles(m_fileName);
@@ -348,7 +367,7 @@ void Recorder::LogKeptRingFiles() const {
 
 // After an error the recording cannot go on: stop capturing and keep whatever the ring holds.
 void Recorder::FailCapture() {
-    m_failed = true;
+    m_outcome = ExitSaveFailed;
     try {
         StopCapture();
         m_ring->Close();

@@ -3,6 +3,7 @@
 // reacts to the save and cancel events and to the target's exit, and at the end exports the ring to NAME.mp4.
 
 #include "Capture/VideoCaptureControl.h"
+#include "ExitStatus.h"
 #include <handleapi.h>
 #include <winuser.h>
 
@@ -31,8 +32,9 @@ public:
     // Requests the stop (signalling the cancel event when nobody asked yet) and joins.
     void Stop();
 
-    // True when the control thread ended on an error; the capture was stopped and the ring files kept.
-    bool Failed() const { return m_failed; }
+    // How the recording ended, as the process's exit status: saved (or cancelled), save failed or partial
+    // (the ring files kept), nothing recorded.
+    ExitStatus Outcome() const { return m_outcome; }
 
 private:
     void ControlThread();
@@ -44,8 +46,8 @@ private:
     void StopCapture();
     void StopCaptureObjects();
     void ShutDown();
-    bool SaveRecording();
-    void KeepOrRemoveRingFiles(bool saveFailed);
+    ExitStatus SaveRecording();
+    void KeepOrRemoveRingFiles(bool keep);
     void LogKeptRingFiles() const;
     void FailCapture();
     // Replaces a capture that cannot go on: at once after a size change, after a pause that grows with each
@@ -78,4 +80,5 @@ private:
     std::chrono::steady_clock::time_point m_restartAt;
     std::chrono::steady_clock::time_point m_captureStartedAt;
     unsigned m_failuresInARow = 0;
+    std::atomic<ExitStatus> m_outcome{ExitSaved};
 };

@@ -1,9 +1,12 @@
 #include "RingRecovery.h"
 
+#include "ExitStatus.h"
 #include "Util/Logger.h"
+#include "platform/files/NameLock.h"
 #include "ring/Export.h"
 #include "ring/RemoveRingFiles.h"
 #include "ring/RingMediaTypes.h"
+#include "ring/RingPaths.h"
 #include "ring/RingSurvey.h"
 #include <stringapiset.h>
 
@@ -19,9 +22,9 @@ namespace {
 
 constexpr std::string_view Command = "--export";
 
-int Fail(const std::string& message) {
+int Fail(const std::string& message, int status = ExitSaveFailed) {
     std::fprintf(stderr, "pyx-video: %s\n", message.c_str());
-    return 1;
+    return status;
 }
 
 // The export logs through the process logger; without one its error lines would be lost.
@@ -36,43 +39,43 @@ std::unique_ptr<Logger> EnsureLogger() {
 
 int Recover(const std::wstring& name) {
     const std::string shownName = WideToUtf8(name);
-    const std::optional<RingSurvey> survey = SurveyRing(name);
+    std::string error;
+    const std::optional<RingSurvey> survey = SurveyRing(name, error);
     if (!survey)
-        return Fail("unable to read the ring files of " + shownName);
+        return Fail("unable to read the ring files of " + shownName + ": " + error);
     if (!survey->keyFrame)
         return Fail("no readable video key frame in the ring files of " + shownName);
 
-    // Written under a temporary name first, so a failed export leaves an existing NAME.mp4 alone.
-    const std::wstring partialName = name + L".export";
-    const std::filesystem::path partialPath = WideToUtf8(partialName + L".mp4");
-    const std::filesystem::path finalPath = WideToUtf8(name + L".mp4");
-    std::error_code error;
+    ExportResult result;
     try {
         ComPtr<IMFMediaType> videoType = CreateVideoTypeFromKeyFrame(*survey->keyFrame);
         ComPtr<IMFMediaType> audioType = survey->audioPackets > 0 ? CreateRecordedAudioType() : nullptr;
-        Export(name, partialName, videoType.Get(), audioType.Get());
+        result = Export(name, name, videoType.Get(), audioType.Get());
     } catch (const std::exception& e) {
-        std::filesystem::remove(partialPath, error);
         return Fail("export of " + shownName + " failed: " + e.what());
     }
-    const std::uintmax_t size = std::filesystem::file_size(partialPath, error);
-    if (error || size == 0) {
-        std::filesystem::remove(partialPath, error);
+    const std::string finalPath = shownName + ".mp4";
+    switch (result.outcome) {
+    case ExportResult::Outcome::Failed:
+        return Fail(result.failure + "; the ring files are kept");
+    case ExportResult::Outcome::Empty:
         return Fail("export of " + shownName + " failed; the ring files are kept");
-    }
-    std::filesystem::rename(partialPath, finalPath, error);
-    if (error) {
-        std::filesystem::remove(partialPath, error);
-        return Fail("unable to write " + finalPath.string() + ": " + error.message());
+    case ExportResult::Outcome::Partial:
+        return Fail("the ring files of " + shownName + " are damaged: " + result.damage.Describe() + "; " +
+                        (result.failure.empty() ? "the rest is in " + finalPath : result.failure) +
+                        ", and the ring files are kept",
+                    ExitPartialExport);
+    case ExportResult::Outcome::Written:
+        break;
     }
     try {
         RemoveRingFiles(name);
     } catch (const std::exception& e) {
-        return Fail("wrote " + finalPath.string() + " but could not remove the ring files: " + e.what());
+        return Fail("wrote " + finalPath + " but could not remove the ring files: " + e.what());
     }
-    std::printf("%s: %ju bytes, %zu video and %zu audio packets\n", finalPath.c_str(), size,
+    std::printf("%s: %d packets (%zu video and %zu audio in the ring)\n", finalPath.c_str(), result.packets,
                 survey->videoPackets, survey->audioPackets);
-    return 0;
+    return ExitSaved;
 }
 
 } // namespace
@@ -93,10 +96,22 @@ int RunRingRecovery(int argc, const char* const argv[]) {
     } else if (argc >= 2) {
         name = std::string_view(argv[1]).substr(Command.size() + 1);
     }
-    if (name.empty())
-        return Fail("usage: pyx-video --export NAME");
+    if (name.empty() || argc > (std::string_view(argv[1]) == Command ? 3 : 2))
+        return Fail("usage: pyx-video --export NAME", ExitBadCommandLine);
     const std::unique_ptr<Logger> logger = EnsureLogger();
-    const int exitCode = Recover(Utf8ToWide(name));
+    // A recorder still writing NAME, or another export of it, owns the ring files.
+    std::unique_ptr<NameLock> lock;
+    std::string lockError;
+    const std::wstring wideName = Utf8ToWide(name);
+    const NameLock::Result locked = NameLock::Acquire(RingLockPath(wideName).native(), lock, lockError);
+    int exitCode;
+    if (locked == NameLock::Result::InUse)
+        exitCode = Fail(lockError + "; nothing was touched", ExitNameInUse);
+    else if (locked == NameLock::Result::Failed)
+        exitCode = Fail(lockError);
+    else
+        exitCode = Recover(wideName);
+    lock.reset();
     if (logger)
         Logger::Register(nullptr);
     return exitCode;

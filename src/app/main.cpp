@@ -1,9 +1,14 @@
 #include "EntryPoint.h"
 #include "RingRecovery.h"
 #include "VideoCaptureFactory.h"
+#include "platform/launch/ProcessGuard.h"
 
 int main(int argc, char* argv[]) {
-    if (IsRingRecoveryCommand(argc, argv))
+    GuardProcessStart();
+    if (IsRingRecoveryCommand(argc, argv)) {
+        // Nothing watches the signals here, so they keep their usual meaning: stop the export.
+        UnblockProcessSignals();
         return RunRingRecovery(argc, argv);
+    }
     return RunEntryPoint(CreateVideoCapture);
 }

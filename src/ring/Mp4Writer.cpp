@@ -1,8 +1,21 @@
 #include "Mp4Writer.h"
 
+#include "Util/ErrorText.h"
 #include "Util/HResultCheck.h"
+#include "Util/Logger.h"
+#include <stringapiset.h>
 
 #include <filesystem>
+
+namespace {
+
+// Results that say the file cannot take more data, as opposed to one sample being refused.
+bool IsFileFailure(HRESULT hr) {
+    return hr == E_FAIL || hr == E_ACCESSDENIED || hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL) ||
+           hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+}
+
+} // namespace
 
 Mp4Writer::Mp4Writer(const std::wstring& filename, IMFMediaType* videoType, IMFMediaType* audioType,
                      IMFMediaType* videoOverride, IMFMediaType* audioOverride, IUnknown* dxgiDeviceManager,
@@ -62,7 +75,7 @@ void Mp4Writer::WriteAudio(IMFSample* sample) {
 void Mp4Writer::Write(IMFSample* sample, bool hasStream, DWORD streamId, LONGLONG& firstTimestamp,
                       const char* setTimeText, const char* writeText) {
     // Without its own stream a sample would land in the other stream, under the other stream's id.
-    if (!m_sinkWriter || !hasStream)
+    if (!m_sinkWriter || !hasStream || FAILED(m_fileFailure))
         return;
     LONGLONG timestamp = 0;
     if (FAILED(LogIfFailed(sample->GetSampleTime(&timestamp), "sample->GetSampleTime( &timestamp )")))
@@ -71,12 +84,21 @@ void Mp4Writer::Write(IMFSample* sample, bool hasStream, DWORD streamId, LONGLON
         firstTimestamp = timestamp;
     if (FAILED(LogIfFailed(sample->SetSampleTime(timestamp - firstTimestamp), setTimeText)))
         return;
-    LogIfFailed(m_sinkWriter->WriteSample(streamId, sample), writeText);
+    const HRESULT hr = LogIfFailed(m_sinkWriter->WriteSample(streamId, sample), writeText);
+    if (IsFileFailure(hr))
+        FailFile(hr);
 }
 
-void Mp4Writer::Finalize() {
-    if (!m_sinkWriter)
+void Mp4Writer::FailFile(HRESULT hr) {
+    if (FAILED(m_fileFailure))
         return;
+    m_fileFailure = hr;
+    LogError("unable to write %s: %s", WideToUtf8(m_filename).c_str(), ErrorText(hr).c_str());
+}
+
+HRESULT Mp4Writer::Finalize() {
+    if (!m_sinkWriter)
+        return m_fileFailure;
     const HRESULT hr = m_sinkWriter->Finalize();
     m_sinkWriter = nullptr;
     m_videoType = nullptr;
@@ -84,7 +106,10 @@ void Mp4Writer::Finalize() {
     m_sinkVideoType = nullptr;
     m_sinkAudioType = nullptr;
     if (FAILED(LogIfFailed(hr, "m_sinkWriter->Finalize()"))) {
+        if (IsFileFailure(hr))
+            FailFile(hr);
         std::error_code ignored;
-        std::filesystem::remove(std::filesystem::path(m_filename), ignored);
+        std::filesystem::remove(std::filesystem::path(WideToUtf8(m_filename)), ignored);
     }
+    return FAILED(m_fileFailure) ? m_fileFailure : hr;
 }

@@ -23,18 +23,24 @@ public:
     Mp4Writer& operator=(const Mp4Writer&) = delete;
 
     HRESULT BeginWriting();
-    // Failures are logged and drop the sample. Samples of a stream that was left out are not written.
+    // Failures are logged and drop the sample. Samples of a stream that was left out are not written. Once
+    // the file itself cannot be written (disk full, I/O error) that is logged once, in words, and nothing
+    // more is written.
     void WriteVideo(IMFSample* sample) override;
     void WriteAudio(IMFSample* sample) override;
     // Completes the file and releases every reference; later calls do nothing. A failed finalization is
-    // logged at ERROR and removes the file, so no partial recording is left behind.
-    void Finalize();
+    // logged at ERROR and removes the file, so no partial recording is left behind. Returns the file's first
+    // failure: a failed write or the finalization's result.
+    HRESULT Finalize();
 
 private:
     void Write(IMFSample* sample, bool hasStream, DWORD streamId, LONGLONG& firstTimestamp,
                const char* setTimeText, const char* writeText);
 
+    void FailFile(HRESULT hr);
+
     std::wstring m_filename;
+    HRESULT m_fileFailure = S_OK;
     ComPtr<IMFSinkWriter> m_sinkWriter;
     ComPtr<IMFMediaType> m_videoType;
     ComPtr<IMFMediaType> m_audioType;

@@ -1,8 +1,10 @@
 #include "RingFile.h"
 
+#include "FreshFile.h"
 #include "RingPaths.h"
 #include "RingTime.h"
 
+#include "Util/ErrorText.h"
 #include "Util/Logger.h"
 #include <fileapi.h>
 
@@ -10,20 +12,11 @@
 
 namespace {
 
-bool IsValid(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
-
 void CloseFile(HANDLE& handle) {
     if (handle != nullptr) {
         CloseHandle(handle);
         handle = nullptr;
     }
-}
-
-HANDLE CreateRingFile(const std::filesystem::path& path) {
-    const std::wstring wide = RingPathToWide(path);
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    return IsValid(file) ? file : nullptr;
 }
 
 bool WriteAll(HANDLE file, const void* buffer, uint32_t bytes) {
@@ -49,7 +42,8 @@ bool IsRecordAt(const RingMapping& data, uint64_t offset, const RingPacketHeader
     if (offset > size || size - offset < sizeof(RingPacketHeader)) {
         return false;
     }
-    if (std::memcmp(data.Data() + offset, &header, sizeof header) != 0) {
+    if (!IsRingVideoKeyFrame(header.flags) ||
+        std::memcmp(data.Data() + offset, &header, sizeof header) != 0) {
         return false;
     }
     return header.size <= size - offset - sizeof(RingPacketHeader);
@@ -66,14 +60,16 @@ bool RingFile::OpenForWrite(const std::wstring& name, uint32_t duration) {
     m_segmentStart = 0;
     m_segmentHasRecords = false;
     m_segmentFirstTime = 0;
+    m_openError.clear();
+    // New files replace whatever is at the paths: writing through a link would overwrite its target.
     for (unsigned i = 0; i < RingSegmentCount; ++i) {
         CloseFile(m_dataHandles[i]);
-        m_dataHandles[i] = CreateRingFile(RingDataPath(name, i));
+        m_dataHandles[i] = CreateReplacingFile(RingDataPath(name, i), m_openError);
         if (m_dataHandles[i] == nullptr) {
             return false;
         }
         CloseFile(m_indexHandles[i]);
-        m_indexHandles[i] = CreateRingFile(RingIndexPath(name, i));
+        m_indexHandles[i] = CreateReplacingFile(RingIndexPath(name, i), m_openError);
         if (m_indexHandles[i] == nullptr) {
             return false;
         }
@@ -163,6 +159,8 @@ void RingFile::Close() {
         mapping.Close();
     }
     m_keyFrames.clear();
+    m_indexedRecords.clear();
+    m_check.Reset();
     m_readSegment = 0;
     m_startSegment = 0;
     m_readOffset = 0;
@@ -173,12 +171,14 @@ bool RingFile::OpenForRead(const std::wstring& name) {
     Close();
     m_name = name;
     for (unsigned i = 0; i < RingSegmentCount; ++i) {
-        const bool dataOpened = m_mappings[i].Open(RingPathToWide(RingDataPath(name, i)));
-        const bool indexOpened =
-            m_mappings[RingSegmentCount + i].Open(RingPathToWide(RingIndexPath(name, i)));
-        if (!dataOpened || !indexOpened) {
-            Close();
-            return true;
+        for (const auto& [mapping, path] :
+             {std::pair{&m_mappings[i], RingDataPath(name, i)},
+              std::pair{&m_mappings[RingSegmentCount + i], RingIndexPath(name, i)}}) {
+            if (!mapping->Open(RingPathToWide(path))) {
+                m_openError = path.string() + ": " + Win32ErrorText(GetLastError());
+                Close();
+                return true;
+            }
         }
         LoadIndex(i);
     }
@@ -202,14 +202,20 @@ void RingFile::LoadIndex(unsigned segment) {
         RingIndexEntry entry;
         std::memcpy(&entry, index.Data() + i * sizeof(RingIndexEntry), sizeof entry);
         if (!IsRecordAt(data, entry.offset, entry.header)) {
-            ++ignored;
+            // The key frame being written when the writer stopped is indexed before its record is complete.
+            const bool cutOff = i + 1 == count && entry.offset <= data.Size() &&
+                                entry.offset + sizeof(RingPacketHeader) + entry.header.size > data.Size();
+            if (!cutOff)
+                ++ignored;
             continue;
         }
         m_keyFrames.insert_or_assign(entry.header.timestamp, KeyFrame{segment, entry});
+        m_indexedRecords.emplace(segment, entry.offset);
     }
     if (ignored != 0) {
         LogWarn("ringfile index entries ignored: segment(%u), count(%llu)", segment,
                 static_cast<unsigned long long>(ignored));
+        m_check.CountIgnoredIndexEntries(ignored);
     }
 }
 
@@ -225,18 +231,39 @@ const RingFile::KeyFrame* RingFile::OldestKeyFrame() const {
     return oldest;
 }
 
+// The next readable record of the read segment, skipping damage; false when the segment has none left.
+bool RingFile::FindRecord(RingPacketHeader& record) {
+    const unsigned segment = m_readSegment;
+    const unsigned next = (segment + 1) % RingSegmentCount;
+    const bool lastPlayed = next == StartSegment() || m_mappings[next].Size() == 0;
+    return m_check.Find(
+        m_mappings[segment], m_readOffset, lastPlayed,
+        [&](uint64_t offset) {
+            return m_indexedRecords.count({segment, offset}) != 0;
+        },
+        record);
+}
+
+// With no key frame indexed, playback starts at segment 0 and still goes on into segment 1.
+unsigned RingFile::StartSegment() const {
+    const KeyFrame* oldest = OldestKeyFrame();
+    return oldest == nullptr ? 0 : oldest->segment;
+}
+
 bool RingFile::ReadNext(RingPacketHeader& header, const uint8_t*& payload, uint32_t& size) {
+    RingPacketHeader record;
+    while (!FindRecord(record)) {
+        // A start segment whose end is unreadable still leads on to the later ones.
+        const unsigned next = (m_readSegment + 1) % RingSegmentCount;
+        if (next == StartSegment()) {
+            return true;
+        }
+        m_readSegment = next;
+        m_readOffset = 0;
+    }
     const RingMapping& data = m_mappings[m_readSegment];
     const uint64_t dataSize = data.Size();
-    if (m_readOffset > dataSize || dataSize - m_readOffset < sizeof(RingPacketHeader)) {
-        return true;
-    }
-    RingPacketHeader record;
-    std::memcpy(&record, data.Data() + m_readOffset, sizeof record);
     const uint64_t payloadOffset = m_readOffset + sizeof record;
-    if (record.size > dataSize - payloadOffset) {
-        return true;
-    }
     header = record;
     payload = data.Data() + payloadOffset;
     size = record.size;

@@ -8,13 +8,16 @@
 #include "RingMapping.h"
 #include "RingPacketHeader.h"
 #include "RingPaths.h"
+#include "RingRecordCheck.h"
 
 #include <handleapi.h>
 
 #include <array>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
+#include <utility>
 
 class RingFile {
 public:
@@ -23,9 +26,11 @@ public:
     RingFile(const RingFile&) = delete;
     RingFile& operator=(const RingFile&) = delete;
 
-    // Creates (or empties) both segments' data and index files. False at the first file that cannot be
-    // created; the files created before it are left on disk.
+    // Creates both segments' data and index files new, replacing what was at their paths. False at the first
+    // file that cannot be created; the files created before it are left on disk.
     bool OpenForWrite(const std::wstring& name, uint32_t duration);
+    // Why the last OpenForWrite or OpenForRead failed, in words with the path.
+    const std::string& OpenError() const { return m_openError; }
 
     // Appends one record; 0 on success, 1 when a file operation failed. A record that cannot be written in
     // full is cut off again, so the files always end with a complete record; when the other segment cannot
@@ -46,8 +51,11 @@ public:
     [[nodiscard]] bool OpenForRead(const std::wstring& name);
 
     // The next record in playback order. Returns true at the END; otherwise the payload points into the
-    // mapped data file and stays valid until Close.
+    // mapped data file and stays valid until Close. Damaged stretches are skipped and counted in Damage().
     [[nodiscard]] bool ReadNext(RingPacketHeader& header, const uint8_t*& payload, uint32_t& size);
+
+    // What reading has left out so far because it was damaged.
+    const RingDamage& Damage() const { return m_check.Damage(); }
 
 private:
     struct KeyFrame {
@@ -62,8 +70,11 @@ private:
     void LoadIndex(unsigned segment);
     // The oldest indexed key frame on the wrapping timeline; null when none is indexed.
     const KeyFrame* OldestKeyFrame() const;
+    unsigned StartSegment() const;
+    bool FindRecord(RingPacketHeader& record);
 
     std::wstring m_name;
+    std::string m_openError;
     uint32_t m_duration = 10;
     unsigned m_currentSegment = 0;
     uint64_t m_bytesWritten = 0;
@@ -82,4 +93,7 @@ private:
     unsigned m_startSegment = 0;
     uint64_t m_readOffset = 0;
     uint32_t m_readStartTime = 0;
+    // Where the index vouches for a key frame: (segment, offset).
+    std::set<std::pair<unsigned, uint64_t>> m_indexedRecords;
+    RingRecordCheck m_check;
 };

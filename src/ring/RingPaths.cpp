@@ -22,4 +22,9 @@ std::filesystem::path RingIndexPath(const std::wstring& name, unsigned segment) 
     return SegmentPath(name, segment, true);
 }
 
+std::filesystem::path RingLockPath(const std::wstring& name) {
+    const std::filesystem::path base(WideToUtf8(name));
+    return base.parent_path() / (base.stem().native() + ".lock");
+}
+
 std::wstring RingPathToWide(const std::filesystem::path& path) { return Utf8ToWide(path.native()); }

@@ -10,6 +10,9 @@ constexpr unsigned RingSegmentCount = 2;
 
 std::filesystem::path RingDataPath(const std::wstring& name, unsigned segment);
 std::filesystem::path RingIndexPath(const std::wstring& name, unsigned segment);
+// The lock file of the recording NAME: parent(NAME) / (stem(NAME) + ".lock"), no longer than an index file's
+// name, so it fits wherever the ring fits.
+std::filesystem::path RingLockPath(const std::wstring& name);
 
 // The wide form that CreateFileW takes.
 std::wstring RingPathToWide(const std::filesystem::path& path);

@@ -3,10 +3,12 @@
 #include "RingFile.h"
 #include "RingTime.h"
 
-std::optional<RingSurvey> SurveyRing(const std::wstring& name) {
+std::optional<RingSurvey> SurveyRing(const std::wstring& name, std::string& error) {
     RingFile ring;
-    if (ring.OpenForRead(name))
+    if (ring.OpenForRead(name)) {
+        error = ring.OpenError();
         return std::nullopt;
+    }
     RingSurvey survey;
     RingPacketHeader header{};
     const uint8_t* payload = nullptr;

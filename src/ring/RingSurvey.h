@@ -15,5 +15,5 @@ struct RingSurvey {
     std::optional<KeyFrameInfo> keyFrame;
 };
 
-// Empty when the ring files cannot be opened for reading.
-std::optional<RingSurvey> SurveyRing(const std::wstring& name);
+// Empty when the ring files cannot be opened for reading; `error` then says why, with the path.
+std::optional<RingSurvey> SurveyRing(const std::wstring& name, std::string& error);

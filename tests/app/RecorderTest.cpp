@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "EventDescriptor.h"
 #include "TempDirectory.h"
 
 #include "MediaProbe.h"
@@ -19,25 +20,6 @@ using ::testing::Not;
 namespace {
 
 namespace fs = std::filesystem;
-
-class EventDescriptor {
-public:
-    EventDescriptor() : m_fd(::eventfd(0, EFD_CLOEXEC)) {}
-    ~EventDescriptor() { ::close(m_fd); }
-    int Fd() const { return m_fd; }
-    std::string HandleValue() const {
-        char text[32];
-        std::snprintf(text, sizeof(text), "0x%x", m_fd);
-        return text;
-    }
-    void Signal() const {
-        const std::uint64_t one = 1;
-        ASSERT_EQ(::write(m_fd, &one, sizeof(one)), static_cast<ssize_t>(sizeof(one)));
-    }
-
-private:
-    int m_fd;
-};
 
 // One recorder run against a test window program, started the way a crash reporter starts it.
 class RecorderTest : public ::testing::Test {
@@ -149,7 +131,7 @@ TEST_F(RecorderTest, CancelRemovesTheRingAndWritesNoVideo) {
 TEST_F(RecorderTest, NullPidEndsTheRecordingAsInvalid) {
     StartRecorder({}, 0);
     const auto result = Finish();
-    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.exitStatus, 3);
     EXPECT_THAT(result.standardError, HasSubstr("ERROR    error: invalid pid\n"));
     EXPECT_FALSE(RingFilesExist());
 }
@@ -284,7 +266,7 @@ TEST_F(RecorderCaptureTest, AFailedExportKeepsTheRingForRecovery) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     m_save.Signal();
     const auto result = Finish();
-    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.exitStatus, 1);
     EXPECT_FALSE(fs::exists(Output(".mp4")));
     EXPECT_TRUE(fs::exists(Output("0")));
     EXPECT_THAT(result.standardError,
@@ -299,7 +281,7 @@ TEST_F(RecorderCaptureTest, AnErrorDuringCaptureStopsItKeepsTheRingAndFails) {
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
     m_save.Signal();
     const auto result = Finish();
-    EXPECT_EQ(result.exitStatus, 255);
+    EXPECT_EQ(result.exitStatus, 1);
     EXPECT_THAT(result.standardError, HasSubstr("ERROR    error during capture: "));
     EXPECT_TRUE(fs::exists(Output("0")));
 }

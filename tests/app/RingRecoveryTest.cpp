@@ -134,6 +134,18 @@ TEST_F(RingRecovery, ExportsTheRingIntoNameMp4AndRemovesTheRingFiles) {
     EXPECT_FALSE(std::filesystem::exists(m_folder.Path("report.export.mp4")));
 }
 
+// Every file an export makes beside NAME fits wherever the ring's own names fit: the longest NAME whose index
+// files can exist (250 bytes, for 255-byte file names) still exports.
+TEST_F(RingRecovery, TheLongestNameWhoseRingCanExistExports) {
+    for (const std::size_t length : {247u, 250u}) {
+        const std::filesystem::path name = m_folder.Path(std::string(length, 'n'));
+        MakeRing({"libx264", 320, 180, 60, 120, 0}, true).Save(name);
+        const ProcessResult result = RunExport(name);
+        EXPECT_EQ(result.exitStatus, 0) << length << ": " << result.standardError;
+        EXPECT_TRUE(std::filesystem::exists(name.string() + ".mp4")) << length;
+    }
+}
+
 TEST_F(RingRecovery, RebuildsHevcStreamsAndLeavesOutAnAbsentAudioStream) {
     const RingFormatWriter ring = MakeRing({"libx265", 320, 180, 60, 120, 0}, false);
     ring.Save(m_name);
@@ -201,7 +213,7 @@ TEST_F(RingRecovery, IndexesThatPointNowhereFailCleanly) {
 
 TEST_F(RingRecovery, WithoutANameItPrintsHowToCallIt) {
     const ProcessResult result = RunProcess({PyxVideoBinary(), "--export"});
-    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.exitStatus, 2);
     EXPECT_NE(result.standardError.find("usage: pyx-video --export NAME"), std::string::npos);
 }
 

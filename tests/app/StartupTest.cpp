@@ -27,11 +27,12 @@ private:
     ChildProcess m_process;
 };
 
-TEST(StartupTest, StartLineShowsEffectiveValuesAndTheRunEndsWithZero) {
+// The target shows no window and ends: it is saved as for the save event, with nothing recorded.
+TEST(StartupTest, StartLineShowsEffectiveValuesAndTheRunEndsWithNothingRecorded) {
     const ShortLivedTarget target;
     const auto result =
         RunProcess({PyxVideoBinary(), "--pid=" + target.Pid(), "--duration", "0", "--no-desktop"});
-    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_EQ(result.exitStatus, 3) << result.standardError;
     EXPECT_THAT(result.standardError, ContainsRegex("^[0-9/]{8} [0-9:]{8} INFO     pyx-video: pid='" +
                                                     target.Pid() + "' duration='10'  --no-desktop\n"));
     EXPECT_THAT(result.standardError, HasSubstr("INFO     event: process closed\n"));
@@ -41,7 +42,8 @@ TEST(StartupTest, StartLineShowsEffectiveValuesAndTheRunEndsWithZero) {
 TEST(StartupTest, WithoutFlagsTheStartLineEndsInTwoBlanks) {
     const ShortLivedTarget target;
     const auto result = RunProcess({PyxVideoBinary(), "--pid", target.Pid(), "--duration=30"});
-    EXPECT_EQ(result.exitStatus, 0);
+    // Half a second of the screen may or may not have reached the ring.
+    EXPECT_TRUE(result.exitStatus == 0 || result.exitStatus == 3) << result.standardError;
     EXPECT_THAT(result.standardError, HasSubstr("pyx-video: pid='" + target.Pid() + "' duration='30'  \n"));
 }
 
@@ -53,7 +55,8 @@ TEST(StartupTest, WithoutADisplayTheCapabilityMessageEndsTheRunWith255) {
     EXPECT_THAT(result.standardError,
                 ContainsRegex("^[0-9/]{8} [0-9:]{8} INFO     pyx-video: pid='" + Pid +
                               "' duration='10' --no-video \n"
-                              "Borderless capture is not supported by this version of Windows$"));
+                              "Borderless capture is not supported by this version of Windows\n"
+                              "no X display: DISPLAY is not set\n$"));
 }
 
 TEST(StartupTest, DisplayWithoutTheCaptureExtensionsIsRefusedToo) {
@@ -62,7 +65,8 @@ TEST(StartupTest, DisplayWithoutTheCaptureExtensionsIsRefusedToo) {
     const auto result = RunProcess({PyxVideoBinary()}, options);
     EXPECT_EQ(result.exitStatus, 255);
     EXPECT_THAT(result.standardError,
-                EndsWith("Borderless capture is not supported by this version of Windows"));
+                EndsWith("Borderless capture is not supported by this version of Windows\n"
+                         "no X display: cannot open :1999\n"));
 }
 
 TEST(StartupTest, LogOptionAppendsEveryLineToTheFile) {

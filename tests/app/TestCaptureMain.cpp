@@ -2,8 +2,10 @@
 
 #include "TestVideoCapture.h"
 #include "app/EntryPoint.h"
+#include "platform/launch/ProcessGuard.h"
 
 int main() {
+    GuardProcessStart();
     return RunEntryPoint(
         [](HMONITOR monitor, HWND window, FrameSize, const AudioChoice&) -> std::unique_ptr<IVideoCapture> {
             return std::make_unique<TestVideoCapture>(monitor, window);

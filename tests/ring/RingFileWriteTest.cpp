@@ -41,18 +41,29 @@ TEST(RingFileOpenForWrite, CreatesFourEmptyPrivateFilesNamedAfterTheExtension) {
     EXPECT_FALSE(fs::exists(folder.Path("report.bin")));
 }
 
-TEST(RingFileOpenForWrite, RefusesASymbolicLinkAndKeepsWhatItPointsAt) {
+// Links and other users' files at the ring's paths are replaced by new files, never written through.
+TEST(RingFileOpenForWrite, ReplacesLinksAndKeepsWhatTheyPointAt) {
     TempDirectory folder;
     const fs::path target = folder.Path("precious");
     WriteBytes(target, Bytes{1, 2, 3});
     fs::create_symlink(target, folder.Path("ring0.idx"));
+    fs::create_hard_link(target, folder.Path("ring1"));
     RingFile ring;
-    EXPECT_FALSE(ring.OpenForWrite(folder.Wide("ring"), 10));
+    ASSERT_TRUE(ring.OpenForWrite(folder.Wide("ring"), 10));
+    const Bytes payload(100, 0x55);
+    ASSERT_EQ(ring.Write({0, 10, 100, RingFlagKeyFrame}, payload.data(), 100), 0);
+    ring.Close();
     EXPECT_EQ(ReadBytes(target), (Bytes{1, 2, 3}));
-    EXPECT_TRUE(fs::is_symlink(folder.Path("ring0.idx")));
-    // Files created before the failure stay; nothing after it is created.
-    EXPECT_TRUE(fs::exists(folder.Path("ring0")));
-    EXPECT_FALSE(fs::exists(folder.Path("ring1")));
+    EXPECT_EQ(fs::hard_link_count(target), 1u);
+    for (const char* file : {"ring0", "ring0.idx", "ring1", "ring1.idx"}) {
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(folder.Path(file)))) << file;
+        EXPECT_EQ(fs::status(folder.Path(file)).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write)
+            << file;
+    }
+    EXPECT_EQ(fs::file_size(folder.Path("ring0.idx")), sizeof(RingIndexEntry));
+    // Nothing but the ring and the target is left in the folder.
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.Root()), fs::directory_iterator()), 5);
 }
 
 TEST(RingFileOpenForWrite, FailsInAMissingFolder) {

@@ -27,9 +27,17 @@ using WriteData = const std::uint8_t*;
 
 int FileOutput::Open(const FormatLibrary& library, const std::string& path,
                      std::unique_ptr<FileOutput>& output) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // Non-blocking, so a FIFO at the path cannot hang the open; only a regular file is written.
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
     if (fd < 0)
-        return errno;
+        return errno == ENXIO ? EINVAL : errno;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return EINVAL;
+    }
     auto* buffer = static_cast<unsigned char*>(av_malloc(BufferSize));
     std::unique_ptr<FileOutput> file(new FileOutput(library, fd));
     if (buffer != nullptr) {

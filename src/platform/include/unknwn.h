@@ -25,10 +25,14 @@ constexpr const GUID& UuidOf() {
 
 #define __uuidof(Type) (::UuidOf<Type>())
 
-namespace Microsoft::WRL::Details {
+namespace Microsoft::WRL {
+template <class T>
+class ComPtr;
+namespace Details {
 template <class T>
 class ComPtrRef;
-} // namespace Microsoft::WRL::Details
+} // namespace Details
+} // namespace Microsoft::WRL
 
 struct IUnknown {
     virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) = 0;
@@ -39,11 +43,11 @@ struct IUnknown {
     HRESULT QueryInterface(Q** pp) {
         return QueryInterface(UuidOf<Q>(), reinterpret_cast<void**>(pp));
     }
-    // `&comPtr` as the out argument.
-    template <class C>
-    requires requires { typename C::InterfaceType; }
-    HRESULT QueryInterface(Microsoft::WRL::Details::ComPtrRef<C> ref) {
-        return QueryInterface<typename C::InterfaceType>(ref);
+    // `&comPtr` as the out argument. Deduced from the ComPtr itself, so that no other argument makes a
+    // compiler instantiate ComPtrRef for a type that is not a ComPtr.
+    template <class T>
+    HRESULT QueryInterface(Microsoft::WRL::Details::ComPtrRef<Microsoft::WRL::ComPtr<T>> ref) {
+        return QueryInterface(static_cast<T**>(ref));
     }
 
 protected:

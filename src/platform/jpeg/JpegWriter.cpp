@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -63,8 +64,13 @@ bool WriteJpegFile(const std::string& path, const Image& image, int quality, std
         error = "invalid image";
         return false;
     }
-    const std::string temporary = path + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // A new file of a short fresh name beside the image, renamed over it when complete: a link or another
+    // user's file at the path is replaced rather than written through, and the name fits wherever the path's
+    // does.
+    const std::string::size_type slash = path.find_last_of('/');
+    std::string temporary =
+        (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + ".pyx-XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
         error = std::strerror(errno);
         return false;

@@ -1,11 +1,16 @@
 #include "SignalEvents.h"
 
+#include "platform/launch/ProcessGuard.h"
+
 #include <synchapi.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <limits>
 #include <poll.h>
+#include <string>
+#include <string_view>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <system_error>
@@ -13,24 +18,25 @@
 
 namespace {
 
-sigset_t WatchedSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGUSR1);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    return set;
-}
-
 [[noreturn]] void ThrowErrno(const char* what) {
     throw std::system_error(errno, std::generic_category(), what);
 }
 
 } // namespace
 
+bool IsEventDescriptor(HANDLE handle) {
+    const auto value = reinterpret_cast<std::uintptr_t>(handle);
+    if (value > static_cast<std::uintptr_t>(std::numeric_limits<int>::max()))
+        return false;
+    const std::string link = "/proc/self/fd/" + std::to_string(value);
+    char target[64] = {};
+    const ssize_t length = ::readlink(link.c_str(), target, sizeof(target) - 1);
+    return length > 0 && std::string_view(target, static_cast<std::size_t>(length)) == "anon_inode:[eventfd]";
+}
+
 SignalEvents::SignalEvents(HANDLE saveEvent, HANDLE cancelEvent)
     : m_saveEvent(saveEvent), m_cancelEvent(cancelEvent) {
-    const sigset_t signals = WatchedSignals();
+    const sigset_t signals = RecorderSignals();
     if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0)
         ThrowErrno("pthread_sigmask");
     m_signalFd = signalfd(-1, &signals, SFD_CLOEXEC);

@@ -7,6 +7,9 @@
 
 #include <thread>
 
+// True when `handle` names a descriptor of this process that is an eventfd.
+bool IsEventDescriptor(HANDLE handle);
+
 class SignalEvents {
 public:
     // Throws std::system_error when the signal descriptor or the thread cannot be created.

@@ -81,8 +81,9 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    // Linux has no share modes; handles never leak into child processes.
-    const int flags = OpenAccessMode(desiredAccess) | O_NOFOLLOW | O_CLOEXEC;
+    // Linux has no share modes; handles never leak into child processes. A FIFO or device at the path must
+    // not block the open: it is refused below, as only regular files are files here.
+    const int flags = OpenAccessMode(desiredAccess) | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
     bool existed = false;
     int fd = -1;
     switch (creationDisposition) {
@@ -111,14 +112,18 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
     }
     if (fd < 0) {
         const int error = errno;
-        SetLastError(error == ENOENT ? MissingFileError(path) : Win32ErrorFromErrno(error));
+        // A FIFO without a reader refuses a non-blocking writer.
+        SetLastError(error == ENOENT  ? MissingFileError(path)
+                     : error == ENXIO ? ERROR_BAD_FILE_TYPE
+                                      : Win32ErrorFromErrno(error));
         return INVALID_HANDLE_VALUE;
     }
-    // Folders open read-only on Linux, but they are not files.
+    // Folders open read-only on Linux, but they are not files; nor are FIFOs, sockets or devices.
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         ::close(fd);
-        SetLastError(ERROR_ACCESS_DENIED);
+        SetLastError(S_ISDIR(status.st_mode) ? ERROR_ACCESS_DENIED : ERROR_BAD_FILE_TYPE);
         return INVALID_HANDLE_VALUE;
     }
     // A replaced file gets new content, so it becomes as private as a new one.

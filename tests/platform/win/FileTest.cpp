@@ -189,15 +189,19 @@ TEST_F(FileTest, ReadWriteArgumentAndAccessErrors) {
     }
 }
 
-TEST_F(FileTest, WriteToFullDeviceReportsDiskFull) {
-    const HANDLE full = CreateFileW(L"/dev/full", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (full == INVALID_HANDLE_VALUE)
-        GTEST_SKIP() << "no /dev/full";
-    DWORD written = 1;
-    EXPECT_FALSE(WriteFile(full, "abc", 3, &written, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
-    EXPECT_EQ(written, 0u);
-    CloseHandle(full);
+// Only regular files open: a device or a FIFO (which would block a writer until some reader came) is refused
+// at once, whichever way it is opened.
+TEST_F(FileTest, DevicesAndFifosAreRefusedWithoutBlocking) {
+    ASSERT_EQ(::mkfifo(m_folder.Path("fifo").c_str(), 0600), 0);
+    for (const std::wstring& path : {std::wstring(L"/dev/full"), m_folder.Wide("fifo")})
+        for (const DWORD disposition : {OPEN_EXISTING, CREATE_ALWAYS, OPEN_ALWAYS})
+            for (const DWORD access : {DWORD{GENERIC_READ}, DWORD{GENERIC_WRITE}}) {
+                if (disposition != OPEN_EXISTING && access == GENERIC_READ)
+                    continue;
+                EXPECT_EQ(CreateFileW(path.c_str(), access, 0, nullptr, disposition, 0, nullptr),
+                          INVALID_HANDLE_VALUE);
+                EXPECT_EQ(GetLastError(), ERROR_BAD_FILE_TYPE);
+            }
 }
 
 TEST_F(FileTest, SetFilePointerMovesAndReportsErrors) {
