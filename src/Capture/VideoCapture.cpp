@@ -15,6 +15,10 @@ constexpr DWORD RetryDelayMs = 200;
 
 } // namespace
 
+std::atomic<bool> VideoCapture::s_includeCustomCodecs{false};
+
+void VideoCapture::SetIncludeCustomCodecs(bool include) { s_includeCustomCodecs.store(include); }
+
 VideoCapture::MediaFoundation::MediaFoundation() {
     ThrowIfFailed(MFStartup(MF_VERSION, MFSTARTUP_FULL), "MFStartup( MF_VERSION, MFSTARTUP_FULL )");
 }
@@ -25,6 +29,7 @@ VideoCapture::VideoCapture(HMONITOR monitor, HWND window) {
     LogInfo("video frame size: %ux%u", m_options.outputWidth, m_options.outputHeight);
     m_options.monitor = window != nullptr ? nullptr : monitor;
     m_options.window = window;
+    m_options.includeCustomCodecs = s_includeCustomCodecs.load() ? 1 : 0;
     CreatePipelines();
     m_packetHandler.SetKeyFrameRequest([pipeline = m_videoPipeline.get()] { pipeline->RequestKeyFrame(); });
 

@@ -11,6 +11,7 @@
 #include "VideoCaptureControl.h"
 #include "VideoCapturePipeline.h"
 
+#include <atomic>
 #include <memory>
 
 class VideoCapture final : public IVideoCapture {
@@ -27,6 +28,10 @@ public:
     ComPtr<IMFMediaType> AudioOutputType() const override;
     ID3D11Device* Device() const override;
     void Stop(std::uint32_t* latestEndTime) override;
+
+    // Whether the captures of this process list the codec library's encoders first (the command line's
+    // choice; off unless asked for).
+    static void SetIncludeCustomCodecs(bool include);
 
 private:
     void CreatePipelines();
@@ -47,4 +52,6 @@ private:
     std::unique_ptr<AudioCapturePipeline> m_audioPipeline;
     PacketHandler m_packetHandler;
     bool m_stopped = false;
+
+    static std::atomic<bool> s_includeCustomCodecs;
 };

@@ -1,5 +1,6 @@
 #include "EntryPoint.h"
 
+#include "Capture/VideoCapture.h"
 #include "CaptureCapability.h"
 #include "Options.h"
 #include "Recorder.h"
@@ -53,6 +54,7 @@ int Record(const Options& options, const VideoCaptureFactory& videoCaptureFactor
     const OwnedEvent cancelEvent(options.cancelEvent);
     const SignalEvents signalEvents(saveEvent.Get(), cancelEvent.Get());
 
+    VideoCapture::SetIncludeCustomCodecs(options.customCodecs);
     Recorder recorder(videoCaptureFactory);
     recorder.Start(options.file, options.pid, options.duration, saveEvent.Get(), cancelEvent.Get(),
                    options.noVideo, options.noDesktop);

@@ -20,6 +20,7 @@ Options ReadOptions(const ArgumentList& arguments) {
     options.file = GetOptionValue(arguments, L"--file");
     options.noVideo = HasFlag(arguments, L"--no-video");
     options.noDesktop = HasFlag(arguments, L"--no-desktop");
+    options.customCodecs = HasFlag(arguments, L"--custom-codecs");
     options.logFile = GetOptionValue(arguments, L"--log");
 
     if (options.file.empty())

@@ -18,6 +18,8 @@ struct Options {
     std::wstring file = DefaultFile;
     bool noVideo = false;
     bool noDesktop = false;
+    // List the codec library's hardware encoders before the platform's.
+    bool customCodecs = false;
     // Empty when no log file was asked for.
     std::wstring logFile;
 };
