@@ -1,12 +1,14 @@
 #pragma once
 // The entry points of NVIDIA's CUDA driver and NVDEC runtimes that the bindings resolve, each listed once:
-// X(member, export, signature type). The bindings declare their members from these tables and the test
+// X(member, export, signature type); and the NVENC functions the encoder runtime hands out in its function
+// list: X(member, list field). The bindings declare their members from these tables and the test
 // runtimes export the same names from them. The CUDA driver's Direct3D 11 interop exists on Windows only
 // and is not part of the Linux tables.
 
 #include <ffnvcodec/dynlink_cuda.h>
 #include <ffnvcodec/dynlink_cuviddec.h>
 #include <ffnvcodec/dynlink_nvcuvid.h>
+#include <ffnvcodec/nvEncodeAPI.h>
 
 #include <cstddef>
 
@@ -96,3 +98,39 @@ using tcuArrayGetPlane = CUresult(CUarray* plane, CUarray array, unsigned int pl
     X(CtxUnlock, cuvidCtxUnlock, ::tcuvidCtxUnlock)                                                          \
     X(GetDecoderCaps, cuvidGetDecoderCaps, ::tcuvidGetDecoderCaps)                                           \
     X(GetDecodeStatus, cuvidGetDecodeStatus, ::tcuvidGetDecodeStatus)
+
+// NVENC: the two exports, then the functions of the list NvEncodeAPICreateInstance fills.
+#define KIV_NV_NVENC_EXPORTS(X)                                                                              \
+    X(GetMaxSupportedVersion, NvEncodeAPIGetMaxSupportedVersion,                                             \
+      decltype(::NvEncodeAPIGetMaxSupportedVersion))                                                         \
+    X(CreateInstance, NvEncodeAPICreateInstance, decltype(::NvEncodeAPICreateInstance))
+
+#define KIV_NV_NVENC_FUNCTIONS(X)                                                                            \
+    X(OpenEncodeSessionEx, nvEncOpenEncodeSessionEx)                                                         \
+    X(DestroyEncoder, nvEncDestroyEncoder)                                                                   \
+    X(GetEncodePresetConfigEx, nvEncGetEncodePresetConfigEx)                                                 \
+    X(InitializeEncoder, nvEncInitializeEncoder)                                                             \
+    X(CreateBitstreamBuffer, nvEncCreateBitstreamBuffer)                                                     \
+    X(DestroyBitstreamBuffer, nvEncDestroyBitstreamBuffer)                                                   \
+    X(RegisterResource, nvEncRegisterResource)                                                               \
+    X(UnregisterResource, nvEncUnregisterResource)                                                           \
+    X(MapInputResource, nvEncMapInputResource)                                                               \
+    X(UnmapInputResource, nvEncUnmapInputResource)                                                           \
+    X(EncodePicture, nvEncEncodePicture)                                                                     \
+    X(LockBitstream, nvEncLockBitstream)                                                                     \
+    X(UnlockBitstream, nvEncUnlockBitstream)                                                                 \
+    X(ReconfigureEncoder, nvEncReconfigureEncoder)                                                           \
+    X(RegisterAsyncEvent, nvEncRegisterAsyncEvent)                                                           \
+    X(UnregisterAsyncEvent, nvEncUnregisterAsyncEvent)                                                       \
+    X(GetEncodeGUIDCount, nvEncGetEncodeGUIDCount)                                                           \
+    X(GetEncodeGUIDs, nvEncGetEncodeGUIDs)                                                                   \
+    X(GetEncodeProfileGUIDCount, nvEncGetEncodeProfileGUIDCount)                                             \
+    X(GetEncodeProfileGUIDs, nvEncGetEncodeProfileGUIDs)                                                     \
+    X(GetInputFormatCount, nvEncGetInputFormatCount)                                                         \
+    X(GetInputFormats, nvEncGetInputFormats)                                                                 \
+    X(GetEncodePresetCount, nvEncGetEncodePresetCount)                                                       \
+    X(GetEncodePresetGUIDs, nvEncGetEncodePresetGUIDs)                                                       \
+    X(GetEncodeCaps, nvEncGetEncodeCaps)                                                                     \
+    X(GetLastErrorString, nvEncGetLastErrorString)                                                           \
+    X(CreateInputBuffer, nvEncCreateInputBuffer)                                                             \
+    X(DestroyInputBuffer, nvEncDestroyInputBuffer)

@@ -152,8 +152,9 @@ public:
         if (m_session)
             m_session->Shutdown();
         // The session shuts an asynchronous codec transform down before letting it go.
-        if (m_codec != nullptr)
+        if (m_codec != nullptr) {
             EXPECT_EQ(m_codec->getState(), kiv::mfcodec::Base::State::ShutDown);
+        }
     }
 
     // Feeds audio, then video once audio flows, as a capture does, and lets the pipeline settle.
@@ -179,8 +180,9 @@ public:
         ASSERT_TRUE(m_events->WaitFor(MESessionStopped));
         ASSERT_EQ(m_events->Count(MEError), 0u);
         // The stop told the codec transform that its stream and streaming ended.
-        if (m_codec != nullptr)
+        if (m_codec != nullptr) {
             EXPECT_EQ(m_codec->getState(), kiv::mfcodec::Base::State::Finalized);
+        }
     }
 
     IMFMediaType* VideoType() const { return m_videoType.Get(); }

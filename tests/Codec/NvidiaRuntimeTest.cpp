@@ -28,6 +28,7 @@ TEST_F(NvidiaRuntimeTest, AMissingRuntimeOrEntryPointLeavesTheBindingUnloaded) {
     RuntimeLibrary::setSearchDirectoryForTests(empty.Root().wstring());
     kiv::nv::CudaInterface cuda;
     EXPECT_EQ(cuda.load_(), Error::DllNotFound);
+    EXPECT_EQ(kiv::nv::EncoderInterface().load_(), Error::DllNotFound);
     EXPECT_FALSE(cuda.isLoaded_());
     EXPECT_TRUE(
         log.Matches("ERROR \\(m_dll != nullptr\\) does not hold \\[kiv::nv::CudaInterface::load_@[0-9]+\\]"));
@@ -97,6 +98,40 @@ TEST_F(NvidiaRuntimeTest, AFailingInitialisationUnloads) {
     EXPECT_FALSE(cuda.isLoaded_());
     setInitResult(0);
     EXPECT_EQ(cuda.load_(), Error::None);
+    FreeLibrary(fake);
+}
+
+TEST_F(NvidiaRuntimeTest, TheEncoderRuntimeMustServeTheHeadersVersion) {
+    RuntimeLibrary::setSearchDirectoryForTests(FakeRuntimes("nvidia"));
+    const HMODULE fake = LoadLibraryW((FakeRuntimes("nvidia") + L"/libnvidia-encode.so.1").c_str());
+    ASSERT_NE(fake, nullptr);
+    const auto setMaxVersion =
+        reinterpret_cast<void (*)(std::uint32_t)>(GetProcAddress(fake, "fakeNvencSetMaxVersion"));
+    const auto leaveOutFirst =
+        reinterpret_cast<void (*)(bool)>(GetProcAddress(fake, "fakeNvencLeaveOutFirstFunction"));
+    ASSERT_TRUE(setMaxVersion && leaveOutFirst);
+    const std::uint32_t required = kiv::nv::EncoderInterface::RequiredVersion;
+
+    setMaxVersion(required - 1);
+    kiv::nv::EncoderInterface nvenc;
+    EXPECT_EQ(nvenc.load_(), Error::VersionTooOld);
+    EXPECT_FALSE(nvenc.isLoaded_());
+    EXPECT_EQ(nvenc.GetMaxSupportedVersion, nullptr);
+
+    // A list without one of its functions is refused, not run into.
+    setMaxVersion(0xD0); // 13.0
+    leaveOutFirst(true);
+    EXPECT_EQ(nvenc.load_(), Error::EntryPointNotFound);
+    EXPECT_TRUE(log.Matches("ERROR \\(this->OpenEncodeSessionEx\\) does not hold .*"));
+    leaveOutFirst(false);
+
+    ASSERT_EQ(nvenc.load_(), Error::None);
+    EXPECT_TRUE(nvenc.isLoaded_());
+    EXPECT_EQ(nvenc.majorVersion_, 13);
+    EXPECT_EQ(nvenc.minorVersion_, 0);
+    // The functions come from the runtime's list; the fake refuses what it does not implement.
+    EXPECT_EQ(nvenc.EncodePicture(nullptr, nullptr), NV_ENC_ERR_UNIMPLEMENTED);
+    setMaxVersion(required);
     FreeLibrary(fake);
 }
 

@@ -107,7 +107,8 @@ HRESULT WrappedEncoderCodec::onInputArrived(IMFSample* sample) {
 HRESULT WrappedEncoderCodec::PullPackets(IMFSample* input, std::size_t& produced) {
     MFT_OUTPUT_STREAM_INFO info{};
     KIV_RETURN_IF_FAILED(m_encoder->GetOutputStreamInfo(0, &info));
-    const bool provides = (info.dwFlags & MFT_OUTPUT_STREAM_PROVIDES_SAMPLES) != 0;
+    const bool provides =
+        (info.dwFlags & (MFT_OUTPUT_STREAM_PROVIDES_SAMPLES | MFT_OUTPUT_STREAM_CAN_PROVIDE_SAMPLES)) != 0;
     for (;;) {
         ComPtr<IMFSample> packet;
         if (!provides) {
