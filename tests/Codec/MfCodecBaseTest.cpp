@@ -390,6 +390,8 @@ TEST(MfCodecBaseServicesTest, AlignedAllocAndTscTiming) {
     ASSERT_NE(memory, nullptr);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(memory) % 256, 0u);
     Base::AlignedFree(memory);
+    // Earlier tests of this process ran work-queue threads: the child starts afresh.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(Base::AlignedAlloc(100, 64), "ASSERTION FAILED: \\(size % align\\) == 0 "
                                               "\\[static kiv::mfcodec::Base::AlignedAlloc@[0-9]+\\]");
     EXPECT_DEATH(Base::AlignedAlloc(96, 48), "ASSERTION FAILED: \\(align & \\(align - 1\\)\\) == 0");
