@@ -1,27 +1,16 @@
 #include "Codec/MfHelperNvidia.h"
-#include "LogCapture.h"
+#include "FakeRuntimeTest.h"
 #include "TempDirectory.h"
 #include <libloaderapi.h>
 
 #include <gtest/gtest.h>
-
-#include <string>
 
 namespace {
 
 using kiv::Error;
 using kiv::RuntimeLibrary;
 
-std::wstring FakeRuntimes(const std::string& folder) {
-    return (std::filesystem::path(PYX_FAKE_RUNTIMES_DIR) / folder).wstring();
-}
-
-class NvidiaRuntimeTest : public testing::Test {
-protected:
-    ~NvidiaRuntimeTest() override { RuntimeLibrary::setSearchDirectoryForTests({}); }
-
-    LogCapture log;
-};
+using NvidiaRuntimeTest = FakeRuntimeTest;
 
 TEST_F(NvidiaRuntimeTest, AMissingRuntimeOrEntryPointLeavesTheBindingUnloaded) {
     TempDirectory empty;
