@@ -1,7 +1,7 @@
 #pragma once
 // The settings of one capture session, filled by VideoCapture and read by both pipelines.
 
-#include "CodecKinds.h"
+#include "Codec/CodecKinds.h"
 #include "EncoderSelection.h"
 #include "VideoCaptureControl.h"
 #include <winuser.h>
@@ -23,6 +23,10 @@ struct CaptureOptions {
     std::uint32_t outputHeight = 2160;
     VideoCodecChoice codec = VideoCodecChoice::H264;
     std::uint8_t includeCustomCodecs = 0;
+    // Handed to the codec library's transforms through the encoder query.
+    std::int8_t codecPreset = 0;
+    std::uint8_t codecLongGop = 0;
+    std::uint16_t codecOptionValue = 0;
     AudioCodecKind audioCodec = AudioCodecKind::Aac;
     std::int32_t sliceMode = 0;
     std::uint8_t keepCaptureSize = 0;

@@ -37,6 +37,16 @@ ComPtr<IDXGIAdapter1> AdapterForMonitor(HMONITOR monitor) {
     return nullptr;
 }
 
+// The adapter behind the device; null for no device or a failed query.
+ComPtr<IDXGIAdapter> AdapterOf(ID3D11Device* device) {
+    ComPtr<IDXGIDevice> dxgiDevice;
+    ComPtr<IDXGIAdapter> adapter;
+    if (device == nullptr || FAILED(device->QueryInterface(IID_PPV_ARGS(&dxgiDevice))) ||
+        FAILED(dxgiDevice->GetAdapter(&adapter)))
+        return nullptr;
+    return adapter;
+}
+
 } // namespace
 
 HRESULT D3DUtil::CreateD3D11Device(ID3D11Device** device, HMONITOR monitor) {
@@ -68,14 +78,18 @@ HRESULT D3DUtil::CreateD3D11Device(ID3D11Device** device, HMONITOR monitor) {
     return S_OK;
 }
 
-UINT D3DUtil::GetDeviceVendor(ID3D11Device* device) {
-    if (device == nullptr)
+UINT64 D3DUtil::GetDeviceDriverVersion(ID3D11Device* device) {
+    const ComPtr<IDXGIAdapter> adapter = AdapterOf(device);
+    LARGE_INTEGER version{};
+    if (!adapter || FAILED(adapter->CheckInterfaceSupport(__uuidof(IDXGIDevice), &version)))
         return 0;
-    ComPtr<IDXGIDevice> dxgiDevice;
-    ComPtr<IDXGIAdapter> adapter;
+    return static_cast<UINT64>(version.QuadPart);
+}
+
+UINT D3DUtil::GetDeviceVendor(ID3D11Device* device) {
+    const ComPtr<IDXGIAdapter> adapter = AdapterOf(device);
     DXGI_ADAPTER_DESC desc{};
-    if (FAILED(device->QueryInterface(IID_PPV_ARGS(&dxgiDevice))) ||
-        FAILED(dxgiDevice->GetAdapter(&adapter)) || FAILED(adapter->GetDesc(&desc)))
+    if (!adapter || FAILED(adapter->GetDesc(&desc)))
         return 0;
     return desc.VendorId;
 }

@@ -11,4 +11,6 @@ public:
 
     // The vendor id of the device's adapter; 0 for no device or a failed query.
     static UINT GetDeviceVendor(ID3D11Device* device);
+    // The user-mode driver version of the device's adapter (four 16-bit parts); 0 when it cannot be read.
+    static UINT64 GetDeviceDriverVersion(ID3D11Device* device);
 };

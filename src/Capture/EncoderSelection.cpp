@@ -146,6 +146,10 @@ std::vector<EncoderInfo> EncoderSelection::SearchVideo(const VideoCodecOptions& 
     query.videoCodec = codec;
     query.device = options.device;
     query.deviceVendor = options.deviceVendor;
+    query.driverVersion = options.driverVersion;
+    query.speedQualityPreset = options.codecPreset;
+    query.longGop = options.codecLongGop;
+    query.codecOptionValue = options.codecOptionValue;
     query.category = MFT_CATEGORY_VIDEO_ENCODER;
     query.majorType = MFMediaType_Video;
     // A hardware encoder of another vendor than the capture GPU cannot take its textures.

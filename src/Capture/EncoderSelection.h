@@ -3,46 +3,15 @@
 // format (hardware first, then software), the video choice takes the first one that accepts ARGB32 or NV12,
 // the audio choice the first that accepts the captured PCM. Every step is logged.
 
-#include "CodecKinds.h"
-#include <d3d11.h>
+#include "Codec/EncoderQuery.h"
+#include "Codec/MfCodec.h"
 #include <mfapi.h>
 #include <mftransform.h>
 #include <wrl/client.h>
 
 #include <cstdint>
 #include <functional>
-#include <string>
 #include <vector>
-
-// One transform the search found.
-struct EncoderInfo {
-    ComPtr<IMFTransform> mft;
-    ComPtr<IMFAttributes> attrib; // the transform's own attribute store
-    std::wstring name;
-    std::vector<GUID> inputs; // declared input subtypes
-    GUID output = GUID_NULL;  // the query's output subtype
-    UINT32 vendorId = 0;      // from "VEN_xxxx"; 0 when not given
-    bool async = false;
-    bool hardware = false;
-    bool d3d11Aware = false;
-};
-
-// What to search for.
-struct EncoderQuery {
-    std::uint8_t decoder = 0;
-    std::uint8_t audio = 0;
-    std::uint8_t includeSoftware = 0;                          // after hardware transforms, software ones too
-    std::uint8_t includeCustomCodecs = 0;                      // the system's own codec transforms first
-    VideoCodecChoice videoCodec = VideoCodecChoice::Automatic; // of a video query
-    AudioCodecKind audioCodec = AudioCodecKind::Aac;           // of an audio query
-    ID3D11Device* device = nullptr;
-    UINT32 deviceVendor = 0; // vendor id of the device's adapter, 0 when unknown
-    GUID category = GUID_NULL;
-    GUID majorType = GUID_NULL;
-    GUID inputSubtype = GUID_NULL; // GUID_NULL: any
-    GUID outputSubtype = GUID_NULL;
-    std::function<bool(const EncoderInfo&)> filter; // empty: keep everything
-};
 
 // MFTEnumEx or a stand-in with its contract.
 using TransformEnumerator =
@@ -59,12 +28,16 @@ struct VideoCodecOptions {
     std::uint8_t includeCustomCodecs = 0;
     ID3D11Device* device = nullptr;
     UINT32 deviceVendor = 0;
+    UINT64 driverVersion = 0; // as the codec library compares it
+    std::int8_t codecPreset = 0;
+    std::uint8_t codecLongGop = 0;
+    std::uint16_t codecOptionValue = 0;
 };
 
 class EncoderSelection {
 public:
     explicit EncoderSelection(TransformEnumerator enumerate = MFTEnumEx,
-                              CustomCodecEnumerator customCodecs = {});
+                              CustomCodecEnumerator customCodecs = kiv::mfcodec::EnumerateCustomCodecs);
 
     // The transforms of the query in preference order.
     std::vector<EncoderInfo> Search(const EncoderQuery& query) const;

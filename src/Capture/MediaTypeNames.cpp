@@ -18,6 +18,7 @@ constexpr NamedGuid Names[] = {
     PYX_NAMED(MFVideoFormat_ARGB32),
     PYX_NAMED(MFVideoFormat_NV12),
     PYX_NAMED(MFVideoFormat_H264),
+    PYX_NAMED(MFVideoFormat_H264_ES),
     PYX_NAMED(MFVideoFormat_H265),
     PYX_NAMED(MFVideoFormat_HEVC),
     PYX_NAMED(MFVideoFormat_HEVC_ES),

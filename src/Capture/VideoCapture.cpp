@@ -23,9 +23,9 @@ VideoCapture::MediaFoundation::MediaFoundation() {
 
 VideoCapture::MediaFoundation::~MediaFoundation() { MFShutdown(); }
 
-VideoCapture::VideoCapture(HMONITOR monitor, HWND window, FrameSize frameSize, const AudioChoice& audio,
+VideoCapture::VideoCapture(HMONITOR monitor, HWND window, FrameSize frameSize, const CaptureChoices& choices,
                            TransformEnumerator enumerateTransforms)
-    : m_packetHandler(audio.mode != AudioCaptureMode::None) {
+    : m_packetHandler(choices.audio.mode != AudioCaptureMode::None) {
     m_options.enumerateTransforms = std::move(enumerateTransforms);
     if (frameSize.width != 0 && frameSize.height != 0) {
         m_options.outputWidth = frameSize.width;
@@ -35,7 +35,8 @@ VideoCapture::VideoCapture(HMONITOR monitor, HWND window, FrameSize frameSize, c
     LogInfo("video frame size: %ux%u", m_options.outputWidth, m_options.outputHeight);
     m_options.monitor = window != nullptr ? nullptr : monitor;
     m_options.window = window;
-    m_options.audio = audio;
+    m_options.audio = choices.audio;
+    m_options.includeCustomCodecs = choices.includeCustomCodecs ? 1 : 0;
     // Only the capture thread calls it, which Stop joins before the pipeline goes.
     m_options.resolutionCallback = [this](std::int32_t width, std::int32_t height) {
         OnCaptureSizeChange(width, height);

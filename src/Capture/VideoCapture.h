@@ -20,7 +20,7 @@ public:
     // Builds the whole session; nothing runs yet. With a frame size the video is encoded at that size, the
     // captured picture fitted inside it. The video encoder is found through `enumerateTransforms`. Throws
     // std::exception naming the failed step.
-    VideoCapture(HMONITOR monitor, HWND window, FrameSize frameSize = {}, const AudioChoice& audio = {},
+    VideoCapture(HMONITOR monitor, HWND window, FrameSize frameSize = {}, const CaptureChoices& choices = {},
                  TransformEnumerator enumerateTransforms = MFTEnumEx);
     ~VideoCapture() override;
     VideoCapture(const VideoCapture&) = delete;

@@ -57,9 +57,15 @@ struct FrameSize {
     std::uint32_t height = 0;
 };
 
+// What the command line chose for every capture of a recording.
+struct CaptureChoices {
+    AudioChoice audio;
+    bool includeCustomCodecs = false; // look for the codec library's encoders before the platform's
+};
+
 // Builds the capture of a window, or of the monitor when the window is null; throws std::exception.
 using VideoCaptureFactory =
     std::function<std::unique_ptr<IVideoCapture>(HMONITOR monitor, HWND window, FrameSize frameSize)>;
-// The same, with the audio it records.
-using AudioVideoCaptureFactory = std::function<std::unique_ptr<IVideoCapture>(
-    HMONITOR monitor, HWND window, FrameSize frameSize, const AudioChoice& audio)>;
+// The same, with the command line's choices.
+using ChosenCaptureFactory = std::function<std::unique_ptr<IVideoCapture>(
+    HMONITOR monitor, HWND window, FrameSize frameSize, const CaptureChoices& choices)>;

@@ -1,5 +1,6 @@
 #include "VideoCapturePipeline.h"
 
+#include "Codec/DriverVersion.h"
 #include "Codec/SampleAttributes.h"
 #include "D3DUtil.h"
 #include "DDCapture.h"
@@ -98,6 +99,11 @@ VideoCapturePipeline::VideoCapturePipeline(const CaptureOptions& options,
     codecOptions.includeCustomCodecs = options.includeCustomCodecs;
     codecOptions.device = m_capture->Device();
     codecOptions.deviceVendor = D3DUtil::GetDeviceVendor(m_capture->Device());
+    codecOptions.driverVersion = kiv::mfcodec::CodecDriverVersion(
+        codecOptions.deviceVendor, D3DUtil::GetDeviceDriverVersion(m_capture->Device()));
+    codecOptions.codecPreset = options.codecPreset;
+    codecOptions.codecLongGop = options.codecLongGop;
+    codecOptions.codecOptionValue = options.codecOptionValue;
     GUID encoderInput = GUID_NULL;
     EncoderInfo encoder =
         EncoderSelection(options.enumerateTransforms).ChooseVideo(codecOptions, encoderInput, m_codecKind);

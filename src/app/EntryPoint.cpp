@@ -1,5 +1,6 @@
 #include "EntryPoint.h"
 
+#include "Capture/VideoCapture.h"
 #include "CaptureCapability.h"
 #include "ExitStatus.h"
 #include "Options.h"
@@ -81,16 +82,16 @@ private:
     HANDLE m_owned = nullptr;
 };
 
-int Record(const Options& options, const AudioVideoCaptureFactory& videoCaptureFactory) {
+int Record(const Options& options, const ChosenCaptureFactory& videoCaptureFactory) {
     const OwnedEvent saveEvent(options.saveEvent);
     const OwnedEvent cancelEvent(options.cancelEvent);
     const SignalEvents signalEvents(saveEvent.Get(), cancelEvent.Get());
 
     // With application audio the recorded tree is the target's.
-    const AudioChoice audio{options.audio, options.pid};
+    const CaptureChoices choices{{options.audio, options.pid}, options.customCodecs};
     LogInfo("audio: mode(%s)", AudioModeName(options.audio));
-    Recorder recorder([&videoCaptureFactory, audio](HMONITOR monitor, HWND window, FrameSize frameSize) {
-        return videoCaptureFactory(monitor, window, frameSize, audio);
+    Recorder recorder([&videoCaptureFactory, choices](HMONITOR monitor, HWND window, FrameSize frameSize) {
+        return videoCaptureFactory(monitor, window, frameSize, choices);
     });
     recorder.Start(options.file, options.pid, options.duration, saveEvent.Get(), cancelEvent.Get(),
                    options.noVideo, options.noDesktop);
@@ -101,7 +102,7 @@ int Record(const Options& options, const AudioVideoCaptureFactory& videoCaptureF
 
 } // namespace
 
-int RunEntryPoint(const AudioVideoCaptureFactory& videoCaptureFactory) {
+int RunEntryPoint(const ChosenCaptureFactory& videoCaptureFactory) {
     // Before anything else: a save or cancel signal that comes during start-up waits for its watcher.
     GuardProcessStart();
     // Wide texts in log lines are converted as UTF-8 whatever the environment's locale.

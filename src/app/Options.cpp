@@ -102,6 +102,10 @@ constexpr auto OptionTable = std::to_array<OptionRow>({
      [](Options& o, const std::wstring& v) {
          o.audio = AudioModeOf(v);
      }},
+    {L"--custom-codecs", nullptr, "offer the built-in NVIDIA, Intel and AMD hardware encoders first",
+     [](Options& o, const std::wstring&) {
+         o.customCodecs = true;
+     }},
     {L"--log", "PATH", "also append every log line to PATH (a regular file)",
      [](Options& o, const std::wstring& v) {
          o.logFile = v;
@@ -177,7 +181,8 @@ void LogStartLine(const Options& options) {
 void PrintUsage(std::FILE* out) {
     std::fputs(
         "usage: pyx-video --pid=PID [--duration=SECONDS] [--save-event=HANDLE] [--cancel-event=HANDLE]\n"
-        "                 [--file=NAME] [--no-video] [--no-desktop] [--audio=MODE] [--log=PATH]\n"
+        "                 [--file=NAME] [--no-video] [--no-desktop] [--audio=MODE]\n"
+        "                 [--custom-codecs] [--log=PATH]\n"
         "       pyx-video --export NAME\n"
         "Records the window of process PID (or the screen) with its sound into a ring of files\n"
         "beside NAME; on save writes NAME.mp4 and NAME.jpg. --export NAME turns the ring files a recorder\n"

@@ -26,6 +26,8 @@ struct Options {
     bool noVideo = false;
     bool noDesktop = false;
     AudioCaptureMode audio = AudioCaptureMode::System;
+    // List the codec library's hardware encoders before the platform's.
+    bool customCodecs = false;
     // Empty when no log file was asked for.
     std::wstring logFile;
     bool help = false;

@@ -3,6 +3,6 @@
 #include "Capture/VideoCapture.h"
 
 std::unique_ptr<IVideoCapture> CreateVideoCapture(HMONITOR monitor, HWND window, FrameSize frameSize,
-                                                  const AudioChoice& audio) {
-    return std::make_unique<VideoCapture>(monitor, window, frameSize, audio);
+                                                  const CaptureChoices& choices) {
+    return std::make_unique<VideoCapture>(monitor, window, frameSize, choices);
 }

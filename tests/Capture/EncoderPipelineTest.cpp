@@ -2,16 +2,20 @@
 // 10 s go from a MediaSource through the video processor and the chosen encoder into a grabber sink and the
 // ring; float audio of a tone goes through the resampler and the AAC encoder beside them. The ring is
 // exported and the MP4 decoded: every delivered frame is there, key frames come every 120 frames from the
-// first, the pictures are faithful and the tone keeps its frequency.
+// first, the pictures are faithful and the tone keeps its frequency. The same holds with a codec library
+// transform (over a platform encoder) chosen first through the custom-codec search, which the session also
+// stops and shuts down as the Windows one does.
 
 #include "Capture/D3DSampleAllocator.h"
 #include "Capture/EncoderSelection.h"
 #include "Capture/PacketHandler.h"
 #include "Capture/SinkNodeHolder.h"
+#include "Codec/MfCodec.h"
 #include "MediaProbe.h"
 #include "SessionTestSupport.h"
 #include "TempDirectory.h"
 #include "TransformTestSupport.h"
+#include "WrappedEncoderCodec.h"
 #include "ring/Export.h"
 #include "ring/RingFile.h"
 #include <codecapi.h>
@@ -99,9 +103,14 @@ void SetCodecValue(ICodecAPI* api, const GUID& key, VARTYPE kind, UINT32 value) 
 }
 
 // What a capture builds: the two branches, the session over them and the packet handler behind both sinks.
+struct PipelineChoice {
+    VideoCodecChoice codec;
+    bool codecLibrary = false;
+};
+
 class CaptureTopology {
 public:
-    CaptureTopology(VideoCodecChoice codec, RingFile& ring) {
+    CaptureTopology(PipelineChoice choice, RingFile& ring) {
         const D3D_FEATURE_LEVEL level = D3D_FEATURE_LEVEL_11_0;
         Check(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT,
                                 &level, 1, D3D11_SDK_VERSION, &m_device, nullptr, &m_context),
@@ -110,7 +119,7 @@ public:
         UINT token = 0;
         Check(MFCreateDXGIDeviceManager(&token, &m_manager), "MFCreateDXGIDeviceManager");
         Check(m_manager->ResetDevice(m_device.Get(), token), "ResetDevice");
-        BuildVideo(codec);
+        BuildVideo(choice);
         BuildAudio();
 
         IMFMediaType* types[] = {m_sourceVideoType.Get(), m_sourceAudioType.Get()};
@@ -142,6 +151,10 @@ public:
             m_source->Shutdown();
         if (m_session)
             m_session->Shutdown();
+        // The session shuts an asynchronous codec transform down before letting it go.
+        if (m_codec != nullptr) {
+            EXPECT_EQ(m_codec->getState(), kiv::mfcodec::Base::State::ShutDown);
+        }
     }
 
     // Feeds audio, then video once audio flows, as a capture does, and lets the pipeline settle.
@@ -163,7 +176,13 @@ public:
         stop = true;
         audio.join();
         m_packets.Stop();
+        ASSERT_EQ(m_session->Stop(), S_OK);
+        ASSERT_TRUE(m_events->WaitFor(MESessionStopped));
         ASSERT_EQ(m_events->Count(MEError), 0u);
+        // The stop told the codec transform that its stream and streaming ended.
+        if (m_codec != nullptr) {
+            EXPECT_EQ(m_codec->getState(), kiv::mfcodec::Base::State::Finalized);
+        }
     }
 
     IMFMediaType* VideoType() const { return m_videoType.Get(); }
@@ -172,17 +191,28 @@ public:
     int QueuedFrames() const { return m_queuedFrames; }
 
 private:
-    void BuildVideo(VideoCodecChoice codec) {
+    void BuildVideo(PipelineChoice choice) {
         m_sourceVideoType = SourceVideoType();
         VideoCodecOptions options;
-        options.codec = codec;
+        options.codec = choice.codec;
         options.device = m_device.Get();
+        options.includeCustomCodecs = choice.codecLibrary ? 1 : 0;
+        options.driverVersion = ~0ULL;
+        // The codec library's table with the test transform in place of the vendor ones.
+        const EncoderSelection selection(MFTEnumEx, [](const EncoderQuery& query, const auto& callback) {
+            kiv::mfcodec::EnumerateCodecs({&WrappedEncoderCodec::Registration(), 1}, query, callback);
+        });
         GUID input = GUID_NULL;
         VideoCodecKind kind = VideoCodecKind::H264;
-        EncoderInfo encoder = EncoderSelection().ChooseVideo(options, input, kind);
+        EncoderInfo encoder = selection.ChooseVideo(options, input, kind);
         if (input != MFVideoFormat_NV12)
             throw std::runtime_error("the platform's encoders take NV12");
         m_videoEncoder = encoder.mft;
+        if (choice.codecLibrary) {
+            m_codec = dynamic_cast<kiv::mfcodec::Base*>(m_videoEncoder.Get());
+            if (m_codec == nullptr)
+                throw std::runtime_error("the codec library's transform was not chosen");
+        }
 
         ComPtr<IMFMediaType> processed;
         Check(CopyType(m_sourceVideoType.Get(), processed), "copy");
@@ -299,6 +329,7 @@ private:
     ComPtr<IMFMediaType> m_sourceAudioType;
     ComPtr<IMFTransform> m_processor;
     ComPtr<IMFTransform> m_videoEncoder;
+    kiv::mfcodec::Base* m_codec = nullptr; // the codec library's transform, when it is the encoder
     ComPtr<IMFTransform> m_resampler;
     ComPtr<IMFTransform> m_audioEncoder;
     ComPtr<IMFMediaType> m_videoType;
@@ -324,7 +355,7 @@ std::vector<float> DecodeAudioMono(const std::filesystem::path& file) {
     return samples;
 }
 
-class CapturePipelineTest : public ::testing::TestWithParam<VideoCodecChoice> {};
+class CapturePipelineTest : public ::testing::TestWithParam<PipelineChoice> {};
 
 } // namespace
 
@@ -378,7 +409,11 @@ TEST_P(CapturePipelineTest, RecordsEveryDeliveredFrameWithKeyFramesAtTheGopAndTh
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, CapturePipelineTest,
-                         ::testing::Values(VideoCodecChoice::H264, VideoCodecChoice::Hevc),
+                         ::testing::Values(PipelineChoice{VideoCodecChoice::H264},
+                                           PipelineChoice{VideoCodecChoice::Hevc},
+                                           PipelineChoice{VideoCodecChoice::H264, true}),
                          [](const auto& info) {
-                             return std::string(info.param == VideoCodecChoice::H264 ? "H264" : "Hevc");
+                             if (info.param.codecLibrary)
+                                 return std::string("H264ThroughCodecLibrary");
+                             return std::string(info.param.codec == VideoCodecChoice::H264 ? "H264" : "Hevc");
                          });

@@ -9,9 +9,9 @@
 
 int main() {
     return RunEntryPoint([](HMONITOR monitor, HWND window, FrameSize frameSize,
-                            const AudioChoice& audio) -> std::unique_ptr<IVideoCapture> {
+                            const CaptureChoices& choices) -> std::unique_ptr<IVideoCapture> {
         static std::atomic<bool> s_failed{false};
-        return std::make_unique<VideoCapture>(monitor, window, frameSize, audio,
+        return std::make_unique<VideoCapture>(monitor, window, frameSize, choices,
                                               s_failed.exchange(true) ? TransformEnumerator(MFTEnumEx)
                                                                       : FailingEncoderAt(90));
     });

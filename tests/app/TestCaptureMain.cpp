@@ -6,8 +6,8 @@
 
 int main() {
     GuardProcessStart();
-    return RunEntryPoint(
-        [](HMONITOR monitor, HWND window, FrameSize, const AudioChoice&) -> std::unique_ptr<IVideoCapture> {
-            return std::make_unique<TestVideoCapture>(monitor, window);
-        });
+    return RunEntryPoint([](HMONITOR monitor, HWND window, FrameSize,
+                            const CaptureChoices&) -> std::unique_ptr<IVideoCapture> {
+        return std::make_unique<TestVideoCapture>(monitor, window);
+    });
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,13 @@ public:
     bool Contains(const std::string& line) const {
         const auto lines = Lines();
         return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+    // Whether some line matches the regular expression as a whole.
+    bool Matches(const std::string& pattern) const {
+        const std::regex expression(pattern);
+        const auto lines = Lines();
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& line) { return std::regex_match(line, expression); });
     }
     std::size_t Count(const std::string& level) const {
         const auto lines = Lines();

@@ -37,6 +37,9 @@ DEFINE_GUID(MFMediaType_Video, 0x73646976, 0x0000, 0x0010, 0x80, 0x00, 0x00, 0xa
 PYX_DEFINE_MEDIATYPE_GUID(MFVideoFormat_ARGB32, 21);
 PYX_DEFINE_MEDIATYPE_GUID(MFVideoFormat_NV12, MakeFourCC('N', 'V', '1', '2'));
 PYX_DEFINE_MEDIATYPE_GUID(MFVideoFormat_H264, MakeFourCC('H', '2', '6', '4'));
+// H.264 elementary stream: the subtype is not a FourCC one.
+DEFINE_GUID(MFVideoFormat_H264_ES, 0x3f40f4f0, 0x5622, 0x4ff8, 0xb6, 0xd8, 0xa1, 0x7a, 0x58, 0x4b, 0xee,
+            0x5e);
 PYX_DEFINE_MEDIATYPE_GUID(MFVideoFormat_H265, MakeFourCC('H', '2', '6', '5'));
 PYX_DEFINE_MEDIATYPE_GUID(MFVideoFormat_HEVC, MakeFourCC('H', 'E', 'V', 'C'));
 PYX_DEFINE_MEDIATYPE_GUID(MFVideoFormat_HEVC_ES, MakeFourCC('H', 'E', 'V', 'S'));
@@ -90,6 +93,10 @@ DEFINE_GUID(MFSampleExtension_CleanPoint, 0x9cdf01d8, 0xa0f0, 0x43ba, 0xb0, 0x77
             0x72, 0x8a);
 DEFINE_GUID(MFSampleExtension_Discontinuity, 0x9cdf01d9, 0xa0f0, 0x43ba, 0xb0, 0x77, 0xea, 0xa0, 0x6c, 0xbd,
             0x72, 0x8a);
+
+// Event attributes.
+DEFINE_GUID(MF_EVENT_MFT_INPUT_STREAM_ID, 0xf29c2cca, 0x7ae6, 0x42d2, 0xb2, 0x84, 0xbf, 0x83, 0x7c, 0xc8,
+            0x74, 0xe2);
 
 // Sink writer and session configuration.
 DEFINE_GUID(MF_LOW_LATENCY, 0x9c27891a, 0xed7a, 0x40e1, 0x88, 0xe8, 0xb2, 0x27, 0x27, 0xa0, 0x24, 0xee);

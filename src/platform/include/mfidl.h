@@ -357,6 +357,24 @@ protected:
 
 PYX_INTERFACE_ID(IMFTrackedSample, IUnknown, "245bf8e9-0755-40f7-88a5-ae0f18d55e17");
 
+// Objects that their owner must shut down explicitly before the last release, such as asynchronous
+// transforms.
+enum MFSHUTDOWN_STATUS : UINT32 {
+    MFSHUTDOWN_INITIATED = 0,
+    MFSHUTDOWN_COMPLETED = 1,
+};
+
+struct IMFShutdown : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Shutdown() = 0;
+    // MF_E_INVALIDREQUEST before Shutdown was called.
+    virtual HRESULT STDMETHODCALLTYPE GetShutdownStatus(MFSHUTDOWN_STATUS* pStatus) = 0;
+
+protected:
+    ~IMFShutdown() = default;
+};
+
+PYX_INTERFACE_ID(IMFShutdown, IUnknown, "97ec2ea4-0e42-4937-97ac-9d6d328824e1");
+
 struct IMFDXGIDeviceManager : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE CloseDeviceHandle(HANDLE hDevice) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetVideoService(HANDLE hDevice, REFIID riid, void** ppService) = 0;

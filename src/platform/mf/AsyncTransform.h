@@ -6,6 +6,7 @@
 // (MF_LOW_LATENCY) reaches it; ICodecAPI is passed on when the inner transform has it.
 
 #include <codecapi.h>
+#include <mfapi.h>
 #include <mfobjects.h>
 #include <mftransform.h>
 #include <wrl/implements.h>
@@ -13,8 +14,6 @@
 #include <deque>
 #include <mutex>
 
-DEFINE_GUID(MF_EVENT_MFT_INPUT_STREAM_ID, 0xf29c2cca, 0x7ae6, 0x42d2, 0xb2, 0x84, 0xbf, 0x83, 0x7c, 0xc8,
-            0x74, 0xe2);
 DEFINE_GUID(MF_EVENT_MFT_CONTEXT, 0xb7cd31f1, 0x899e, 0x4b41, 0x80, 0xc9, 0x26, 0xa8, 0x96, 0xd3, 0x29, 0x77);
 
 class AsyncTransform final : public ComObject<IMFTransform, IMFMediaEventGenerator, ICodecAPI> {

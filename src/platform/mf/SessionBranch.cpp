@@ -149,8 +149,10 @@ void SessionBranch::Shutdown() {
     m_subscriptions.clear();
     m_streamEvents = nullptr;
     m_sinkInput.clear();
-    for (auto& stage : m_stages)
+    for (auto& stage : m_stages) {
         stage->Input().clear();
+        stage->Shutdown();
+    }
     m_mediaSink = nullptr;
     m_sinkClock = nullptr;
     m_stream = nullptr;

@@ -1,6 +1,7 @@
 #include "TransformStage.h"
 
 #include <mferror.h>
+#include <pyx/PlatformTrace.h>
 
 HRESULT TransformStage::Prepare() {
     ComPtr<IMFAttributes> attributes;
@@ -25,7 +26,29 @@ HRESULT TransformStage::Stop() {
     m_input.clear();
     m_needInput = 0;
     m_haveOutput = 0;
-    return m_transform->ProcessMessage(MFT_MESSAGE_COMMAND_FLUSH, 0);
+    HRESULT hr = m_transform->ProcessMessage(MFT_MESSAGE_COMMAND_FLUSH, 0);
+    if (!m_streaming)
+        return hr;
+    m_streaming = false;
+    for (const MFT_MESSAGE_TYPE message :
+         {MFT_MESSAGE_NOTIFY_END_OF_STREAM, MFT_MESSAGE_NOTIFY_END_STREAMING}) {
+        const HRESULT sent = m_transform->ProcessMessage(message, 0);
+        if (SUCCEEDED(hr))
+            hr = sent;
+    }
+    return hr;
+}
+
+void TransformStage::Shutdown() {
+    if (!m_async || m_shutDown)
+        return;
+    m_shutDown = true;
+    ComPtr<IMFShutdown> shutdown;
+    if (FAILED(m_transform->QueryInterface(IID_PPV_ARGS(&shutdown))))
+        return;
+    // Nobody is left to tell: the session is going away.
+    if (const HRESULT hr = shutdown->Shutdown(); FAILED(hr))
+        TraceFailure(std::source_location::current(), hr);
 }
 
 HRESULT TransformStage::Step(std::deque<ComPtr<IMFSample>>& output, bool& progressed) {

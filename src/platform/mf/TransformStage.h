@@ -4,6 +4,7 @@
 // METransformHaveOutput. Samples waiting to enter the transform queue here, and the branch asks its source
 // for more only once every such queue is empty, so a slow transform never builds a backlog.
 
+#include <mfidl.h>
 #include <mftransform.h>
 #include <wrl/client.h>
 
@@ -18,10 +19,14 @@ public:
     bool IsAsync() const { return m_async; }
     IMFTransform* Transform() const { return m_transform.Get(); }
 
-    // Begins (once) and starts streaming.
+    // Begins streaming (again after a stop) and starts the stream.
     HRESULT Start();
-    // Flushes the transform and forgets the queued input and the pending requests.
+    // As the Windows session does at a stop: flushes the transform, tells it that its input stream has ended
+    // and that streaming ends, and forgets the queued input and the pending requests.
     HRESULT Stop();
+    // As the Windows session does when it is shut down: an asynchronous transform is shut down through
+    // IMFShutdown before its last release. Once only.
+    void Shutdown();
 
     void OnNeedInput() { ++m_needInput; }
     void OnHaveOutput() { ++m_haveOutput; }
@@ -44,6 +49,7 @@ private:
     const ComPtr<IMFTransform> m_transform;
     bool m_async = false;
     bool m_streaming = false;
+    bool m_shutDown = false;
     unsigned m_needInput = 0;
     unsigned m_haveOutput = 0;
     std::deque<ComPtr<IMFSample>> m_input;
