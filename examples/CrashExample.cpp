@@ -154,7 +154,8 @@ private:
 };
 
 void Crash() {
-    int* volatile nowhere = nullptr;
+    // Volatile both ways: the compiler may neither know the pointer is null nor drop the store.
+    volatile int* volatile nowhere = nullptr;
     *nowhere = 1;
 }
 
