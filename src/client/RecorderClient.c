@@ -326,6 +326,42 @@ static int FreshFile(const pyx_video_recorder* recorder, const char* path) {
     return status.st_mtim.tv_sec >= recorder->started.tv_sec - 1;
 }
 
+/* The "error" text of this run's NAME.json, when the recorder wrote one: its own words for the failure. */
+static int MetadataError(const pyx_video_recorder* recorder, char* text, size_t size) {
+    char path[sizeof recorder->name + 8];
+    snprintf(path, sizeof path, "%s.json", recorder->name);
+    if (!FreshFile(recorder, path))
+        return 0;
+    FILE* file = fopen(path, "re");
+    if (file == NULL)
+        return 0;
+    char content[16384];
+    const size_t length = fread(content, 1, sizeof content - 1, file);
+    fclose(file);
+    content[length] = '\0';
+    const char* key = "\"error\": \"";
+    const char* from = strstr(content, key);
+    if (from == NULL)
+        return 0;
+    from += strlen(key);
+    size_t n = 0;
+    for (; *from != '\0' && *from != '"' && n + 1 < size; ++from) {
+        if (*from == '\\' && from[1] != '\0') {
+            ++from;
+            if (*from == 'u' && strlen(from) >= 5) {
+                const unsigned code =
+                    (unsigned)strtoul((char[]){from[1], from[2], from[3], from[4], 0}, NULL, 16);
+                text[n++] = code < 0x20 ? ' ' : code < 0x80 ? (char)code : '?';
+                from += 4;
+                continue;
+            }
+        }
+        text[n++] = *from;
+    }
+    text[n] = '\0';
+    return n > 0;
+}
+
 static void Describe(pyx_video_recorder* recorder, int status, int collected) {
     pyx_video_outcome* outcome = &recorder->outcome;
     memset(outcome, 0, sizeof *outcome);
@@ -346,8 +382,13 @@ static void Describe(pyx_video_recorder* recorder, int status, int collected) {
             outcome->state = saved ? PYX_VIDEO_SAVED : PYX_VIDEO_NOT_SAVED;
         else {
             outcome->state = PYX_VIDEO_FAILED;
-            snprintf(outcome->reason, sizeof outcome->reason, "the recorder failed with exit status %d",
-                     outcome->exit_status);
+            char error[sizeof outcome->reason - 64];
+            if (MetadataError(recorder, error, sizeof error))
+                snprintf(outcome->reason, sizeof outcome->reason,
+                         "the recorder failed with exit status %d: %s", outcome->exit_status, error);
+            else
+                snprintf(outcome->reason, sizeof outcome->reason, "the recorder failed with exit status %d",
+                         outcome->exit_status);
         }
     } else {
         outcome->signal = WTERMSIG(status);

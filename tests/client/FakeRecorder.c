@@ -1,6 +1,7 @@
 /* Stands in for pyx-video in the client library's tests. It writes NAME.started (its pid, then every
  * descriptor it inherited, then its arguments, one a line), then waits on its events: save writes NAME.mp4
- * and NAME.jpg and exits 0, cancel exits 0. FAKE_RECORDER_EXIT=N makes it exit with N at once,
+ * and NAME.jpg and exits 0, cancel exits 0. FAKE_RECORDER_EXIT=N makes it exit with N at once (after writing
+ * FAKE_RECORDER_ERROR, JSON-escaped, as NAME.json's error when that is set),
  * FAKE_RECORDER_DEAF=1 makes it ignore its events and SIGTERM. It never lives longer than a minute, so a
  * failed test leaves no stray process behind. */
 
@@ -33,6 +34,16 @@ static void Touch(const char* name, const char* suffix) {
 int main(int argc, char** argv) {
     alarm(60);
     const char* exitStatus = getenv("FAKE_RECORDER_EXIT");
+    const char* error = getenv("FAKE_RECORDER_ERROR");
+    if (exitStatus != NULL && error != NULL && Option(argc, argv, "--file") != NULL) {
+        char path[4096];
+        snprintf(path, sizeof path, "%s.json", Option(argc, argv, "--file"));
+        FILE* json = fopen(path, "w");
+        if (json != NULL) {
+            fprintf(json, "{\n  \"result\": \"failed\",\n  \"error\": \"%s\"\n}\n", error);
+            fclose(json);
+        }
+    }
     if (exitStatus != NULL)
         return atoi(exitStatus);
     const int deaf = getenv("FAKE_RECORDER_DEAF") != NULL;

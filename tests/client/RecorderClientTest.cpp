@@ -44,7 +44,7 @@ struct Started {
 
 Started WaitForStart(const std::filesystem::path& name) {
     const std::string path = name.string() + ".started";
-    EXPECT_TRUE(Eventually([&] { return std::filesystem::exists(path); })) << path;
+    EXPECT_TRUE(Eventually([&] { return std::filesystem::exists(path); }, std::chrono::seconds(20))) << path;
     Started started;
     std::ifstream in(path);
     std::string line;
@@ -153,11 +153,11 @@ TEST(RecorderClientTest, ExpiredDeadlineSaysRunningAndAStopLeavesNothingBehind) 
     EXPECT_FALSE(std::filesystem::exists(name.string() + ".mp4"));
 
     // One that ignores the cancel is killed once the stop's deadline passes.
+    std::filesystem::remove(name.string() + ".started");
     setenv("FAKE_RECORDER_DEAF", "1", 1);
     recorder = pyx_video_start(&options, why, sizeof why);
     unsetenv("FAKE_RECORDER_DEAF");
     ASSERT_NE(recorder, nullptr) << why;
-    std::filesystem::remove(name.string() + ".started");
     const int deafPid = WaitForStart(name).pid;
     EXPECT_EQ(pyx_video_stop(recorder, 200, &outcome), PYX_VIDEO_FAILED);
     EXPECT_EQ(outcome.signal, SIGKILL);
@@ -200,6 +200,19 @@ TEST(RecorderClientTest, ARecorderThatCannotStartOrFailsSaysWhy) {
     EXPECT_EQ(outcome.exit_status, 255);
     EXPECT_STREQ(outcome.reason, "the recorder failed with exit status 255");
     pyx_video_stop(recorder, 0, nullptr);
+
+    // With NAME.json the reason is the recorder's own.
+    options.recorder_path = FakeRecorder.c_str();
+    setenv("FAKE_RECORDER_EXIT", "3", 1);
+    setenv("FAKE_RECORDER_ERROR", "unable to write \\\"/x/report.mp4\\\":\\u0009Permission denied", 1);
+    recorder = pyx_video_start(&options, why, sizeof why);
+    unsetenv("FAKE_RECORDER_EXIT");
+    unsetenv("FAKE_RECORDER_ERROR");
+    ASSERT_NE(recorder, nullptr) << why;
+    EXPECT_EQ(pyx_video_stop(recorder, 10000, &outcome), PYX_VIDEO_FAILED);
+    EXPECT_STREQ(
+        outcome.reason,
+        "the recorder failed with exit status 3: unable to write \"/x/report.mp4\": Permission denied");
 }
 
 // Starts a recorder for `target` in a child process that then ends as `end` says without stopping it; returns
