@@ -1,0 +1,112 @@
+#include "app/RecordingMetadata.h"
+#include "TempDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Read(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+RecordingMetadata Saved() {
+    RecordingMetadata metadata;
+    metadata.recorderVersion = "0.1.0";
+    metadata.pid = 4321;
+    metadata.saveReason = "event";
+    metadata.firstPicture = MetadataTime{5'000'000'000, 1'765'283'255'123};
+    metadata.lastPicture = MetadataTime{9'500'000'000, 1'765'283'259'623};
+    metadata.captures.push_back(
+        {false, 0, {4'000'000'000, 1'765'283'254'123}, {6'000'000'000, 1'765'283'256'123}});
+    metadata.captures.push_back(
+        {true, 0x200000, {6'000'000'000, 1'765'283'256'123}, {9'500'000'000, 1'765'283'259'623}});
+    metadata.width = 320;
+    metadata.height = 240;
+    metadata.videoEncoder = MetadataEncoder{"libx264", false};
+    metadata.audioEncoder = MetadataEncoder{"aac", false};
+    metadata.framesRepeated = 12;
+    metadata.framesDropped = 1;
+    metadata.result = "saved";
+    return metadata;
+}
+
+// The documented schema, field by field and in order.
+TEST(RecordingMetadataTest, TheFileFollowsTheSchemaAndReplacesAnOlderOneWhole) {
+    const TempDirectory dir;
+    const std::wstring name = dir.Wide("report");
+    const fs::path path = dir.Path("report.json");
+    // An older file and a link left where the fresh file is made: both replaced, neither written through.
+    std::ofstream(path) << "old";
+    std::ofstream(dir.Path("elsewhere")) << "keep";
+    fs::create_symlink(dir.Path("elsewhere"), dir.Path("report.json.partial"));
+
+    WriteRecordingMetadata(name, Saved());
+    EXPECT_EQ(
+        Read(path),
+        "{\n"
+        "  \"format_version\": 1,\n"
+        "  \"recorder_version\": \"0.1.0\",\n"
+        "  \"pid\": 4321,\n"
+        "  \"save_reason\": \"event\",\n"
+        "  \"first_picture\": {\"utc\": \"2025-12-09T12:27:35.123Z\", \"monotonic_ns\": 5000000000},\n"
+        "  \"last_picture\": {\"utc\": \"2025-12-09T12:27:39.623Z\", \"monotonic_ns\": 9500000000},\n"
+        "  \"captures\": [\n"
+        "    {\"kind\": \"monitor\", \"window_id\": 0, \"start\": {\"utc\": \"2025-12-09T12:27:34.123Z\", "
+        "\"monotonic_ns\": 4000000000}, \"end\": {\"utc\": \"2025-12-09T12:27:36.123Z\", \"monotonic_ns\": "
+        "6000000000}},\n"
+        "    {\"kind\": \"window\", \"window_id\": 2097152, \"start\": {\"utc\": "
+        "\"2025-12-09T12:27:36.123Z\", "
+        "\"monotonic_ns\": 6000000000}, \"end\": {\"utc\": \"2025-12-09T12:27:39.623Z\", \"monotonic_ns\": "
+        "9500000000}}\n"
+        "  ],\n"
+        "  \"frame_size\": {\"width\": 320, \"height\": 240},\n"
+        "  \"video_encoder\": {\"name\": \"libx264\", \"hardware\": false},\n"
+        "  \"audio_encoder\": {\"name\": \"aac\", \"hardware\": false},\n"
+        "  \"frames_repeated\": 12,\n"
+        "  \"frames_dropped\": 1,\n"
+        "  \"result\": \"saved\",\n"
+        "  \"error\": null\n"
+        "}\n");
+    EXPECT_EQ(Read(dir.Path("elsewhere")), "keep");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir.Path("report.json.partial"))));
+    struct stat status {};
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+    // Nothing recorded: no pictures, no captures, no encoders; an error text is escaped.
+    RecordingMetadata failed;
+    failed.saveReason = "process exit";
+    failed.result = "failed";
+    failed.error = "unable to write \"/x\"\n\ttab\\";
+    const std::string text = FormatRecordingMetadata(failed);
+    EXPECT_NE(text.find("\"first_picture\": null,\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"captures\": [],\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"video_encoder\": null,\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"error\": \"unable to write \\\"/x\\\"\\u000a\\u0009tab\\\\\"\n"),
+              std::string::npos)
+        << text;
+
+    // A folder that cannot be written: named in the error, nothing left behind.
+    EXPECT_THROW(WriteRecordingMetadata(dir.Wide("missing/report"), failed), std::runtime_error);
+}
+
+TEST(RecordingMetadataTest, ACaptureClockReadingIsPlacedOnTheWallClock) {
+    const auto now = pyx::CaptureClock::now();
+    const auto utcNow = std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now());
+    const MetadataTime earlier = MetadataTimeOf(now - std::chrono::seconds(3));
+    EXPECT_EQ(earlier.monotonicNs, (now - std::chrono::seconds(3)).time_since_epoch().count());
+    EXPECT_NEAR(double(earlier.utcMs), double(utcNow.time_since_epoch().count() - 3000), 50.0);
+}
+
+} // namespace
