@@ -96,9 +96,7 @@ constexpr auto OptionTable = std::to_array<OptionRow>({
      [](Options& o, const std::wstring&) {
          o.noDesktop = true;
      }},
-    {L"--audio", "MODE",
-     "the sound recorded: system (every program; the default), application (the target's process tree) or "
-     "none",
+    {L"--audio", "MODE", "sound to record: system (default), application (the target's process tree), none",
      [](Options& o, const std::wstring& v) {
          o.audio = AudioModeOf(v);
      }},

@@ -201,9 +201,19 @@ TEST(RecorderClientTest, ARecorderThatCannotStartOrFailsSaysWhy) {
     EXPECT_STREQ(outcome.reason, "the recorder failed with exit status 255");
     pyx_video_stop(recorder, 0, nullptr);
 
-    // With NAME.json the reason is the recorder's own.
+    // The recorder's nothing-recorded status is no failure: there was nothing to save.
     options.recorder_path = FakeRecorder.c_str();
     setenv("FAKE_RECORDER_EXIT", "3", 1);
+    recorder = pyx_video_start(&options, why, sizeof why);
+    unsetenv("FAKE_RECORDER_EXIT");
+    ASSERT_NE(recorder, nullptr) << why;
+    EXPECT_EQ(pyx_video_wait(recorder, 10000, &outcome), PYX_VIDEO_NOT_SAVED);
+    EXPECT_EQ(outcome.exit_status, 3);
+    pyx_video_stop(recorder, 0, nullptr);
+
+    // With NAME.json the reason is the recorder's own.
+    options.recorder_path = FakeRecorder.c_str();
+    setenv("FAKE_RECORDER_EXIT", "1", 1);
     setenv("FAKE_RECORDER_ERROR", "unable to write \\\"/x/report.mp4\\\":\\u0009Permission denied", 1);
     recorder = pyx_video_start(&options, why, sizeof why);
     unsetenv("FAKE_RECORDER_EXIT");
@@ -212,7 +222,7 @@ TEST(RecorderClientTest, ARecorderThatCannotStartOrFailsSaysWhy) {
     EXPECT_EQ(pyx_video_stop(recorder, 10000, &outcome), PYX_VIDEO_FAILED);
     EXPECT_STREQ(
         outcome.reason,
-        "the recorder failed with exit status 3: unable to write \"/x/report.mp4\": Permission denied");
+        "the recorder failed with exit status 1: unable to write \"/x/report.mp4\": Permission denied");
 }
 
 // Starts a recorder for `target` in a child process that then ends as `end` says without stopping it; returns
