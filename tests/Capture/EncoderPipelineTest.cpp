@@ -280,16 +280,7 @@ private:
 
     // 10 s of frames at their times, each copied into a pool texture as the capture does.
     void FeedVideo() {
-        D3D11_TEXTURE2D_DESC desc{Width,
-                                  Height,
-                                  1,
-                                  1,
-                                  DXGI_FORMAT_B8G8R8A8_UNORM,
-                                  {1, 0},
-                                  D3D11_USAGE_DEFAULT,
-                                  D3D11_BIND_RENDER_TARGET | D3D11_BIND_SHADER_RESOURCE,
-                                  0,
-                                  0};
+        const D3D11_TEXTURE2D_DESC desc = CapturedTextureDesc(Width, Height);
         ComPtr<ID3D11Texture2D> captured;
         Check(m_device->CreateTexture2D(&desc, nullptr, &captured), "CreateTexture2D");
         const auto begin = std::chrono::steady_clock::now();

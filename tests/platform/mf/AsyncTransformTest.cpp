@@ -23,14 +23,7 @@ ComPtr<IMFTransform> AsyncEncoder() {
 std::vector<MediaEventType> TakeEvents(IMFTransform* transform) {
     ComPtr<IMFMediaEventGenerator> generator;
     EXPECT_EQ(transform->QueryInterface(&generator), S_OK);
-    std::vector<MediaEventType> types;
-    ComPtr<IMFMediaEvent> event;
-    while (SUCCEEDED(generator->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event))) {
-        MediaEventType type = MEUnknown;
-        event->GetType(&type);
-        types.push_back(type);
-    }
-    return types;
+    return QueuedEventTypes(generator.Get());
 }
 
 ComPtr<IMFSample> Picture(int index) {

@@ -1,6 +1,7 @@
 // The sample grabber sink, tracked samples, DXGI surface buffers and the DXGI device manager.
 
 #include "TestCallback.h"
+#include "TransformTestSupport.h"
 #include "platform/d3d/Texture2D.h"
 #include "platform/mf/MfDxgiSurfaceBuffer.h"
 #include <d3d11.h>
@@ -81,17 +82,6 @@ ComPtr<IMFSample> SampleOf(DWORD size, LONGLONG time) {
     return sample;
 }
 
-std::vector<MediaEventType> Events(IMFMediaEventGenerator* generator) {
-    std::vector<MediaEventType> types;
-    ComPtr<IMFMediaEvent> event;
-    while (SUCCEEDED(generator->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event))) {
-        MediaEventType type = MEUnknown;
-        event->GetType(&type);
-        types.push_back(type);
-    }
-    return types;
-}
-
 class GrabberSinkTest : public ::testing::Test {
 protected:
     void Activate(bool extended, bool ignoreClock) {
@@ -141,14 +131,14 @@ TEST_F(GrabberSinkTest, SamplesGoToTheCallbackOnceTheClockRunsAndEachIsFollowedB
     Activate(true, true);
     EXPECT_EQ(m_stream->ProcessSample(SampleOf(4, 0).Get()), MF_E_INVALIDREQUEST);
     ASSERT_EQ(m_clock->OnClockStart(0, 25), S_OK);
-    EXPECT_EQ(Events(m_stream.Get()),
+    EXPECT_EQ(QueuedEventTypes(m_stream.Get()),
               (std::vector<MediaEventType>{MEStreamSinkStarted, MEStreamSinkRequestSample}));
     ComPtr<IMFSample> sample = SampleOf(4, 1000);
     sample->SetUINT32(MFSampleExtension_CleanPoint, 1);
     ASSERT_EQ(m_stream->ProcessSample(sample.Get()), S_OK);
-    EXPECT_EQ(Events(m_stream.Get()), (std::vector<MediaEventType>{MEStreamSinkRequestSample}));
+    EXPECT_EQ(QueuedEventTypes(m_stream.Get()), (std::vector<MediaEventType>{MEStreamSinkRequestSample}));
     ASSERT_EQ(m_clock->OnClockStop(0), S_OK);
-    EXPECT_EQ(Events(m_stream.Get()), (std::vector<MediaEventType>{MEStreamSinkStopped}));
+    EXPECT_EQ(QueuedEventTypes(m_stream.Get()), (std::vector<MediaEventType>{MEStreamSinkStopped}));
 
     EXPECT_EQ(m_sink->Shutdown(), S_OK);
     EXPECT_EQ(m_sink->Shutdown(), MF_E_SHUTDOWN);

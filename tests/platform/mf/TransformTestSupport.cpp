@@ -211,6 +211,30 @@ int MaxDifference(const Yuv420& a, const Yuv420& b) {
     return largest;
 }
 
+std::vector<MediaEventType> QueuedEventTypes(IMFMediaEventGenerator* generator) {
+    std::vector<MediaEventType> types;
+    ComPtr<IMFMediaEvent> event;
+    while (SUCCEEDED(generator->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event))) {
+        MediaEventType type = MEUnknown;
+        event->GetType(&type);
+        types.push_back(type);
+    }
+    return types;
+}
+
+D3D11_TEXTURE2D_DESC CapturedTextureDesc(UINT width, UINT height) {
+    return {width,
+            height,
+            1,
+            1,
+            DXGI_FORMAT_B8G8R8A8_UNORM,
+            {1, 0},
+            D3D11_USAGE_DEFAULT,
+            D3D11_BIND_RENDER_TARGET | D3D11_BIND_SHADER_RESOURCE,
+            0,
+            0};
+}
+
 std::vector<int> NalTypes(const std::vector<std::uint8_t>& annexB, bool hevc) {
     std::vector<int> types;
     for (std::size_t i = 0; i + 3 < annexB.size(); ++i)

@@ -2,7 +2,9 @@
 // Helpers of the transform tests: types, samples, driving a synchronous transform, test pictures with an
 // independent BT.601 reference, and a libavcodec decoder for the encoders' output.
 
+#include <d3d11.h>
 #include <mfapi.h>
+#include <mfobjects.h>
 #include <mftransform.h>
 #include <wrl/client.h>
 
@@ -40,6 +42,12 @@ Yuv420 FromNv12(const std::vector<std::uint8_t>& nv12, int width, int height, in
 double Psnr(const Yuv420& a, const Yuv420& b);
 // Largest absolute difference over all three planes.
 int MaxDifference(const Yuv420& a, const Yuv420& b);
+
+// The events a generator has queued, taken without waiting.
+std::vector<MediaEventType> QueuedEventTypes(IMFMediaEventGenerator* generator);
+
+// A BGRA texture the capture could hand over: a render target that shaders may read.
+D3D11_TEXTURE2D_DESC CapturedTextureDesc(UINT width, UINT height);
 
 // The NAL unit types of an Annex B buffer (H.264: 5 bits, HEVC: 6 bits).
 std::vector<int> NalTypes(const std::vector<std::uint8_t>& annexB, bool hevc);

@@ -294,16 +294,7 @@ TEST(VideoProcessorTextures, ReadsAndWritesTexturesOfTheDeviceInPlaceAndReusesTh
              MakeVideoType(MFVideoFormat_NV12, Width, Height).Get());
 
     const std::vector<std::uint8_t> picture = BgraPicture(Width, Height, 3);
-    D3D11_TEXTURE2D_DESC desc{Width,
-                              Height,
-                              1,
-                              1,
-                              DXGI_FORMAT_B8G8R8A8_UNORM,
-                              {1, 0},
-                              D3D11_USAGE_DEFAULT,
-                              D3D11_BIND_RENDER_TARGET | D3D11_BIND_SHADER_RESOURCE,
-                              0,
-                              0};
+    const D3D11_TEXTURE2D_DESC desc = CapturedTextureDesc(Width, Height);
     const D3D11_SUBRESOURCE_DATA data{picture.data(), Width * 4, 0};
     ComPtr<ID3D11Texture2D> source;
     ASSERT_EQ(device->CreateTexture2D(&desc, &data, &source), S_OK);
