@@ -99,8 +99,10 @@ VideoCapturePipeline::VideoCapturePipeline(const CaptureOptions& options,
     codecOptions.includeCustomCodecs = options.includeCustomCodecs;
     codecOptions.device = m_capture->Device();
     codecOptions.deviceVendor = D3DUtil::GetDeviceVendor(m_capture->Device());
-    codecOptions.driverVersion = kiv::mfcodec::CodecDriverVersion(
-        codecOptions.deviceVendor, D3DUtil::GetDeviceDriverVersion(m_capture->Device()));
+    // Only the codec library reads it, and for some vendors it loads their runtime to find it.
+    if (options.includeCustomCodecs != 0)
+        codecOptions.driverVersion = kiv::mfcodec::CodecDriverVersion(
+            codecOptions.deviceVendor, D3DUtil::GetDeviceDriverVersion(m_capture->Device()));
     codecOptions.codecPreset = options.codecPreset;
     codecOptions.codecLongGop = options.codecLongGop;
     codecOptions.codecOptionValue = options.codecOptionValue;

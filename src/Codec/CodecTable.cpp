@@ -1,5 +1,6 @@
 #include "CodecTable.h"
 
+#include "DriverVersion.h"
 #include "Exception.h"
 #include <mfapi.h>
 
@@ -15,9 +16,6 @@ constexpr std::uint16_t Amd = 0x1002;
 constexpr std::uint16_t Intel = 0x8086;
 constexpr std::uint16_t Nvidia = 0x10DE;
 
-constexpr std::uint64_t AmdDriver = PackVersion(31, 0, 22017, 1011);
-constexpr std::uint64_t IntelDecoderDriver = PackVersion(31, 0, 101, 4146);
-constexpr std::uint64_t IntelEncoderDriver = PackVersion(31, 0, 101, 5333);
 constexpr std::uint64_t NvidiaDecoderDriver = PackVersion(31, 0, 15, 3640);
 constexpr std::uint64_t NvidiaEncoderDriver = PackVersion(31, 0, 15, 5176);
 

@@ -1,8 +1,10 @@
 #include "DriverVersion.h"
 
-#include "RegistrationInfo.h"
+#include "MfHelperAmd.h"
+#include "MfHelperIntel.h"
 
 #include <algorithm>
+#include <mutex>
 
 namespace kiv::mfcodec {
 
@@ -23,18 +25,52 @@ std::uint64_t NvidiaWindowsVersion(std::uint64_t moduleVersion) {
                        static_cast<std::uint16_t>(release % 10000));
 }
 
+std::uint64_t IntelWindowsVersion(std::uint64_t apiVersion) {
+    if (apiVersion >= PackVersion(2, 10, 0, 0))
+        return IntelEncoderDriver;
+    return apiVersion >= PackVersion(2, 4, 0, 0) ? IntelDecoderDriver : 0;
+}
+
+std::uint64_t AmdWindowsVersion(std::uint64_t runtimeVersion) {
+    return runtimeVersion >= amd::AmfInterface::FullVersion ? AmdDriver : 0;
+}
+
+// The version the vendor's runtime reports, packed; 0 without the runtime.
+std::uint64_t RuntimeVersion(std::uint32_t vendorId) {
+    static std::mutex mutex;
+    static intel::VplInterface vpl;
+    static amd::AmfInterface amf;
+    std::lock_guard lock(mutex);
+    if (vendorId == Intel) {
+        if (vpl.load_() != Error::None)
+            return 0;
+        const mfxU32 api = vpl.implementationApiVersion_();
+        return PackVersion(static_cast<std::uint16_t>(api >> 16), static_cast<std::uint16_t>(api & 0xFFFF), 0,
+                           0);
+    }
+    if (amf.load_() != Error::None)
+        return 0;
+    return PackVersion(amf.version_[0], amf.version_[1], amf.version_[2], amf.version_[3]);
+}
+
 } // namespace
 
-std::uint64_t CodecDriverVersion(std::uint32_t vendorId, std::uint64_t adapterVersion) {
+std::uint64_t WindowsDriverVersion(std::uint32_t vendorId, std::uint64_t reported) {
     switch (vendorId) {
     case Nvidia:
-        return NvidiaWindowsVersion(adapterVersion);
+        return NvidiaWindowsVersion(reported);
     case Intel:
+        return IntelWindowsVersion(reported);
     case Amd:
-        return 0;
+        return AmdWindowsVersion(reported);
     default:
-        return adapterVersion;
+        return reported;
     }
+}
+
+std::uint64_t CodecDriverVersion(std::uint32_t vendorId, std::uint64_t adapterVersion) {
+    const bool runtimeReports = vendorId == Intel || vendorId == Amd;
+    return WindowsDriverVersion(vendorId, runtimeReports ? RuntimeVersion(vendorId) : adapterVersion);
 }
 
 } // namespace kiv::mfcodec

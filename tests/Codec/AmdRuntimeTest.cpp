@@ -1,3 +1,4 @@
+#include "Codec/DriverVersion.h"
 #include "Codec/MfHelperAmd.h"
 #include "FakeRuntimeTest.h"
 #include "TempDirectory.h"
@@ -49,6 +50,9 @@ TEST_F(AmdRuntimeTest, LoadsOnlyARuntimeThatServesTheSdkAndHandsOutAFactory) {
     EXPECT_EQ(amf.version_[1], 4);
     EXPECT_EQ(amf.version_[2], 33);
     EXPECT_EQ(amf.load_(), Error::None);
+    // The runtime's version stands in for the driver version of an AMD adapter.
+    EXPECT_EQ(kiv::mfcodec::CodecDriverVersion(0x1002, kiv::mfcodec::PackVersion(6, 8, 0, 0)),
+              kiv::mfcodec::AmdDriver);
     FreeLibrary(fake);
 }
 

@@ -1,3 +1,4 @@
+#include "Codec/DriverVersion.h"
 #include "Codec/IntelVaDisplay.h"
 #include "Codec/MfHelperIntel.h"
 #include "FakeRuntimeTest.h"
@@ -114,6 +115,12 @@ TEST_F(IntelRuntimeTest, TheRealDispatcherMakesSessionsOnTheFakeImplementation) 
                     "does not hold .*"));
     EXPECT_EQ(laterVpl.createSession_(nullptr, device.Get(), MFX_CODEC_AVC, true, false), E_INVALIDARG);
     EXPECT_EQ(openSessions(), 0u);
+
+    // The implementation's API version stands in for the driver version of an Intel adapter.
+    const std::uint64_t kernelRelease = kiv::mfcodec::PackVersion(6, 1, 0, 18);
+    EXPECT_EQ(kiv::mfcodec::CodecDriverVersion(0x8086, kernelRelease), kiv::mfcodec::IntelEncoderDriver);
+    setApiVersion(0x00020009);
+    EXPECT_EQ(kiv::mfcodec::CodecDriverVersion(0x8086, kernelRelease), kiv::mfcodec::IntelDecoderDriver);
     EXPECT_EQ(complaints.Text().find("fake oneVPL"), std::string::npos) << complaints.Text();
 }
 

@@ -220,10 +220,26 @@ TEST(CodecDriverVersionTest, LinuxVersionsMapOntoTheWindowsMinimums) {
     EXPECT_EQ(kiv::mfcodec::CodecDriverVersion(0x10DE, PackVersion(535, 183, 1, 0)),
               PackVersion(31, 0, 15, 3599));
     EXPECT_EQ(kiv::mfcodec::CodecDriverVersion(0x10DE, 0), 0u);
-    // Kernel releases say nothing about Intel's or AMD's user-mode drivers.
-    EXPECT_EQ(kiv::mfcodec::CodecDriverVersion(0x8086, PackVersion(6, 1, 0, 18)), 0u);
-    EXPECT_EQ(kiv::mfcodec::CodecDriverVersion(0x1002, PackVersion(6, 8, 0, 0)), 0u);
     EXPECT_EQ(kiv::mfcodec::CodecDriverVersion(0x1234, PackVersion(1, 2, 3, 4)), PackVersion(1, 2, 3, 4));
+
+    // Intel and AMD by their runtimes' versions: oneVPL API 2.9 (Intel's 2023 GPU runtimes) serves the
+    // decoders only, 2.10 and later the encoders too; a Media SDK runtime (API 1.35) neither. AMF 1.4.33
+    // meets the AMD minimum, 1.4.29 does not.
+    using kiv::mfcodec::WindowsDriverVersion;
+    const auto intelMeets = [](std::uint64_t apiVersion) {
+        std::vector<bool> meets;
+        for (unsigned index = 0; const RegistrationInfo* info = kiv::mfcodec::GetStaticCodecInfo(index);
+             ++index)
+            if (info->vendorId == 0x8086)
+                meets.push_back(WindowsDriverVersion(0x8086, apiVersion) >= info->minDriverVersion);
+        return meets;
+    };
+    const std::vector<bool> decodersOnly = {true, true, false, false}; // H.264 and HEVC decoders, encoders
+    EXPECT_EQ(intelMeets(PackVersion(2, 9, 0, 0)), decodersOnly);
+    EXPECT_EQ(intelMeets(PackVersion(2, 11, 0, 0)), std::vector<bool>(4, true));
+    EXPECT_EQ(intelMeets(PackVersion(1, 35, 0, 0)), std::vector<bool>(4, false));
+    EXPECT_EQ(WindowsDriverVersion(0x1002, PackVersion(1, 4, 33, 0)), kiv::mfcodec::AmdDriver);
+    EXPECT_EQ(WindowsDriverVersion(0x1002, PackVersion(1, 4, 29, 0)), 0u);
 
     // 555.42.02 meets the NVIDIA HEVC encoder's minimum, 550.54.14 does not.
     const RegistrationInfo& hevc = *kiv::mfcodec::GetStaticCodecInfo(11);
