@@ -1,7 +1,8 @@
 #pragma once
 // The exports of the oneVPL dispatcher that the binding resolves, listed once in the order they are resolved:
 // X(name) binds the member `name` to the export "MFX" name, typed as Debian's libvpl-dev declares it. All of
-// them must be present for the binding to load, although the transforms call only some.
+// them must be present for the binding to load, although the transforms call only some. The last one is the
+// Linux encoder's own: it fills system-memory surfaces of the runtime where Windows imports textures.
 
 #include <vpl/mfxdispatcher.h>
 #include <vpl/mfxvideo.h>
@@ -36,7 +37,8 @@
     X(VideoENCODE_Init)                                                                                      \
     X(VideoENCODE_Query)                                                                                     \
     X(VideoENCODE_QueryIOSurf)                                                                               \
-    X(VideoENCODE_Reset)
+    X(VideoENCODE_Reset)                                                                                     \
+    X(Memory_GetSurfaceForEncode)
 
 // The two VA-API calls that turn an adapter's render node into the display oneVPL works on, from libva-drm
 // (which brings libva): X(name).

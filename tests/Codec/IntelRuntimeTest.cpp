@@ -2,6 +2,7 @@
 #include "Codec/IntelVaDisplay.h"
 #include "Codec/MfHelperIntel.h"
 #include "FakeRuntimeTest.h"
+#include "MediaProbe.h"
 #include "StderrCapture.h"
 #include "TempDirectory.h"
 #include <libloaderapi.h>
@@ -25,6 +26,8 @@ protected:
     IntelRuntimeTest() {
         ::setenv("ONEVPL_SEARCH_PATH", std::filesystem::path(FakeRuntimes("intel-runtime")).c_str(), 1);
         m_fake = LoadLibraryW((FakeRuntimes("intel-runtime") + L"/libmfx-gen.so.1.2").c_str());
+        if (const auto setApiVersion = Control<void(mfxU32)>("fakeVplSetApiVersion"))
+            setApiVersion(0x0002000A); // each test starts from 2.10
     }
     ~IntelRuntimeTest() override {
         kiv::intel::VaDisplays::useDisplayForTests(nullptr);
@@ -36,8 +39,19 @@ protected:
     Function* Control(const char* name) {
         return reinterpret_cast<Function*>(GetProcAddress(m_fake, name));
     }
+    // The real dispatcher under the test search directory, and a device whose sessions get a stand-in
+    // display (the test machine may have no render node).
+    void UseDispatcher() {
+        RuntimeLibrary::setSearchDirectoryForTests(FakeRuntimes("intel"));
+        ASSERT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0,
+                                    D3D11_SDK_VERSION, &device, nullptr, nullptr),
+                  S_OK);
+        kiv::intel::VaDisplays::useDisplayForTests(&display);
+    }
 
     HMODULE m_fake = nullptr;
+    ComPtr<ID3D11Device> device;
+    int display = 0;
 };
 
 TEST_F(IntelRuntimeTest, AMissingDispatcherOrEntryPointLeavesTheBindingUnloaded) {
@@ -70,13 +84,8 @@ TEST_F(IntelRuntimeTest, TheRealDispatcherMakesSessionsOnTheFakeImplementation) 
     const auto lastDisplay = Control<mfxHDL()>("fakeVplLastDisplay");
     const auto lastMode = Control<mfxU32()>("fakeVplLastAccelerationMode");
     ASSERT_TRUE(setApiVersion && openSessions && lastDisplay && lastMode);
-    RuntimeLibrary::setSearchDirectoryForTests(FakeRuntimes("intel"));
-    ComPtr<ID3D11Device> device;
-    ASSERT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
-                                &device, nullptr, nullptr),
-              S_OK);
-    int display = 0;
-    kiv::intel::VaDisplays::useDisplayForTests(&display);
+    UseDispatcher();
+    ASSERT_FALSE(HasFatalFailure());
     StderrCapture complaints;
 
     // An implementation of API 2.9 serves decoders (2.4) but not encoders (2.10).
@@ -122,6 +131,143 @@ TEST_F(IntelRuntimeTest, TheRealDispatcherMakesSessionsOnTheFakeImplementation) 
     setApiVersion(0x00020009);
     EXPECT_EQ(kiv::mfcodec::CodecDriverVersion(0x8086, kernelRelease), kiv::mfcodec::IntelDecoderDriver);
     EXPECT_EQ(complaints.Text().find("fake oneVPL"), std::string::npos) << complaints.Text();
+}
+
+// Frame `index` of a moving bar, written into a mapped surface.
+void Paint(mfxFrameSurface1& surface, int index) {
+    const mfxFrameInfo& info = surface.Info;
+    const int pitch = surface.Data.PitchLow;
+    for (int y = 0; y < info.CropH; ++y) {
+        for (int x = 0; x < info.CropW; ++x) {
+            const bool bar = (x / 16) % 8 == index % 8;
+            if (info.FourCC == MFX_FOURCC_NV12) {
+                surface.Data.Y[y * pitch + x] = bar ? 235 : 16 + y % 64;
+                surface.Data.UV[(y / 2) * pitch + x] = bar ? 90 : 128;
+            } else {
+                mfxU8* pixel = surface.Data.B + y * pitch + x * 4;
+                pixel[0] = bar ? 255 : 0;
+                pixel[1] = static_cast<mfxU8>(y);
+                pixel[2] = bar ? 0 : 200;
+                pixel[3] = 255;
+            }
+        }
+    }
+}
+
+struct EncodedStream {
+    std::vector<mfxU16> frameTypes;
+    std::vector<mfxU64> timeStamps;
+};
+
+// Encodes `frames` frames on the session as an encoder transform would (one in flight, synchronised before
+// the next), forcing a key frame at `forcedKeyFrame`, and writes the stream to `file`.
+EncodedStream Encode(VplInterface& vpl, mfxSession session, int frames, int forcedKeyFrame,
+                     const std::filesystem::path& file) {
+    EncodedStream stream;
+    std::vector<mfxU8> buffer(0x400000);
+    std::ofstream out(file, std::ios::binary);
+    mfxBitstream bitstream{};
+    bitstream.Data = buffer.data();
+    bitstream.MaxLength = static_cast<mfxU32>(buffer.size());
+    const auto collect = [&](mfxSyncPoint sync) {
+        EXPECT_EQ(vpl.VideoCORE_SyncOperation(session, sync, 1000), MFX_ERR_NONE);
+        out.write(reinterpret_cast<const char*>(bitstream.Data + bitstream.DataOffset), bitstream.DataLength);
+        stream.frameTypes.push_back(bitstream.FrameType);
+        stream.timeStamps.push_back(bitstream.TimeStamp);
+        bitstream.DataLength = 0;
+    };
+    for (int index = 0; index < frames; ++index) {
+        mfxFrameSurface1* surface = nullptr;
+        EXPECT_EQ(vpl.Memory_GetSurfaceForEncode(session, &surface), MFX_ERR_NONE);
+        EXPECT_EQ(surface->FrameInterface->Map(surface, MFX_MAP_WRITE), MFX_ERR_NONE);
+        Paint(*surface, index);
+        EXPECT_EQ(surface->FrameInterface->Unmap(surface), MFX_ERR_NONE);
+        surface->Data.TimeStamp = 1500u * static_cast<mfxU64>(index); // 90 kHz at 60 frames a second
+        mfxEncodeCtrl control{};
+        control.FrameType = MFX_FRAMETYPE_I | MFX_FRAMETYPE_IDR;
+        mfxSyncPoint sync = nullptr;
+        mfxStatus status = MFX_WRN_DEVICE_BUSY;
+        while (status == MFX_WRN_DEVICE_BUSY)
+            status = vpl.VideoENCODE_EncodeFrameAsync(session, index == forcedKeyFrame ? &control : nullptr,
+                                                      surface, &bitstream, &sync);
+        EXPECT_EQ(surface->FrameInterface->Release(surface), MFX_ERR_NONE);
+        if (status == MFX_ERR_NONE)
+            collect(sync);
+        else
+            EXPECT_EQ(status, MFX_ERR_MORE_DATA);
+    }
+    for (mfxSyncPoint sync = nullptr;
+         vpl.VideoENCODE_EncodeFrameAsync(session, nullptr, nullptr, &bitstream, &sync) == MFX_ERR_NONE;)
+        collect(sync);
+    return stream;
+}
+
+TEST_F(IntelRuntimeTest, TheFakeImplementationEncodesPlayableStreams) {
+    const auto busy = Control<void(int)>("fakeVplAnswerBusy");
+    const auto liveSurfaces = Control<std::size_t()>("fakeVplLiveSurfaces");
+    ASSERT_TRUE(busy && liveSurfaces);
+    UseDispatcher();
+    ASSERT_FALSE(HasFatalFailure());
+    StderrCapture complaints;
+    TempDirectory folder;
+    VplInterface vpl;
+    ASSERT_EQ(vpl.load_(), Error::None);
+
+    for (const bool hevc : {false, true}) {
+        mfxSession session = nullptr;
+        ASSERT_EQ(
+            vpl.createSession_(&session, device.Get(), hevc ? MFX_CODEC_HEVC : MFX_CODEC_AVC, true, false),
+            S_OK);
+        mfxVideoParam params{};
+        params.AsyncDepth = 1;
+        params.IOPattern = MFX_IOPATTERN_IN_SYSTEM_MEMORY;
+        params.mfx.CodecId = hevc ? MFX_CODEC_HEVC : MFX_CODEC_AVC;
+        mfxFrameInfo& info = params.mfx.FrameInfo;
+        info.FourCC = hevc ? MFX_FOURCC_RGB4 : MFX_FOURCC_NV12;
+        info.ChromaFormat = hevc ? MFX_CHROMAFORMAT_YUV444 : MFX_CHROMAFORMAT_YUV420;
+        info.Width = info.CropW = hevc ? 320 : 1366;
+        info.Height = info.CropH = hevc ? 240 : 768;
+        info.FrameRateExtN = 60;
+        info.FrameRateExtD = 1;
+        info.PicStruct = MFX_PICSTRUCT_PROGRESSIVE;
+        params.mfx.RateControlMethod = MFX_RATECONTROL_VBR;
+        params.mfx.TargetKbps = 4000;
+        params.mfx.GopRefDist = 1;
+        params.mfx.BufferSizeInKB = 4194;
+
+        // The runtime rounds the width up to its alignment and says so.
+        mfxVideoParam corrected{};
+        corrected.mfx.CodecId = params.mfx.CodecId;
+        EXPECT_EQ(vpl.VideoENCODE_Query(session, &params, &corrected),
+                  hevc ? MFX_ERR_NONE : MFX_WRN_INCOMPATIBLE_VIDEO_PARAM);
+        EXPECT_EQ(corrected.mfx.FrameInfo.Width, hevc ? 320 : 1376);
+        EXPECT_EQ(corrected.mfx.FrameInfo.CropW, hevc ? 320 : 1366);
+        ASSERT_EQ(vpl.VideoENCODE_Init(session, &corrected), MFX_ERR_NONE);
+        EXPECT_EQ(vpl.VideoENCODE_Init(session, &corrected), MFX_ERR_UNDEFINED_BEHAVIOR);
+
+        busy(2);
+        const std::filesystem::path file = folder.Path(hevc ? "stream.hevc" : "stream.h264");
+        const int frames = hevc ? 6 : 30;
+        const EncodedStream stream = Encode(vpl, session, frames, 3, file);
+        ASSERT_EQ(stream.frameTypes.size(), std::size_t(frames));
+        EXPECT_NE(stream.frameTypes[0] & MFX_FRAMETYPE_IDR, 0);
+        EXPECT_EQ(stream.frameTypes[1] & MFX_FRAMETYPE_IDR, 0);
+        EXPECT_NE(stream.frameTypes[3] & MFX_FRAMETYPE_IDR, 0);
+        EXPECT_EQ(stream.timeStamps[frames - 1], 1500u * static_cast<mfxU64>(frames - 1));
+        EXPECT_EQ(vpl.VideoENCODE_Close(session), MFX_ERR_NONE);
+        EXPECT_EQ(vpl.Close(session), MFX_ERR_NONE);
+        EXPECT_EQ(liveSurfaces(), 0u);
+
+        const auto streams = ProbeStreams(file);
+        ASSERT_EQ(streams.size(), 1u);
+        EXPECT_EQ(streams[0].at("codec_name"), hevc ? "hevc" : "h264");
+        EXPECT_EQ(streams[0].at("width"), hevc ? "320" : "1366");
+        EXPECT_EQ(streams[0].at("height"), hevc ? "240" : "768");
+        EXPECT_EQ(streams[0].at("nb_read_packets"), std::to_string(frames));
+    }
+    // The second Init of each session was refused loudly, and nothing else was.
+    const std::string secondInit = "fake oneVPL: MFXVideoENCODE_Init: initialised already\n";
+    EXPECT_EQ(complaints.Text(), secondInit + secondInit);
 }
 
 TEST(IntelStatusTest, StatusCodesBecomeHresults) {

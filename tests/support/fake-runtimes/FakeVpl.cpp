@@ -4,25 +4,14 @@
 // offers, descriptions released once, one device handle per session. Tests steer its API version and read
 // what the sessions were given.
 
-#include "FakeRuntime.h"
+#include "FakeVplSession.h"
 #include <vpl/mfximplcaps.h>
-#include <vpl/mfxvideo.h>
 
 #include <atomic>
 #include <cstring>
-#include <mutex>
-#include <set>
-
-#define PYX_FAKE_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
-struct Session {
-    mfxHDL display = nullptr;
-};
-
-std::mutex s_mutex;
-std::set<Session*> s_sessions;
 std::atomic<mfxU32> s_apiVersion{0x0002000A}; // 2.10
 std::atomic<mfxU32> s_lastAccelerationMode{0};
 std::atomic<mfxHDL> s_lastDisplay{nullptr};
@@ -79,24 +68,14 @@ Description* Describe() {
     return result;
 }
 
-// The fake's own session, or null after a complaint.
-Session* Find(mfxSession session, const char* function) {
-    auto* found = reinterpret_cast<Session*>(session);
-    if (s_sessions.count(found) == 0) {
-        FakeRuntimeComplaint("oneVPL", "%s: %p is not a session", function, static_cast<void*>(session));
-        return nullptr;
-    }
-    return found;
-}
-
 } // namespace
 
 PYX_FAKE_EXPORT void fakeVplSetApiVersion(mfxU32 version) { s_apiVersion = version; }
 PYX_FAKE_EXPORT mfxU32 fakeVplLastAccelerationMode() { return s_lastAccelerationMode; }
 PYX_FAKE_EXPORT mfxHDL fakeVplLastDisplay() { return s_lastDisplay; }
 PYX_FAKE_EXPORT std::size_t fakeVplOpenSessions() {
-    std::lock_guard lock(s_mutex);
-    return s_sessions.size();
+    std::lock_guard lock(g_fakeVplMutex);
+    return g_fakeVplSessions.size();
 }
 
 PYX_FAKE_EXPORT mfxHDL* MFXQueryImplsDescription(mfxImplCapsDeliveryFormat format, mfxU32* numImpls) {
@@ -107,7 +86,7 @@ PYX_FAKE_EXPORT mfxHDL* MFXQueryImplsDescription(mfxImplCapsDeliveryFormat forma
     *numImpls = 0;
     if (format != MFX_IMPLCAPS_IMPLDESCSTRUCTURE)
         return nullptr; // the other forms are optional
-    std::lock_guard lock(s_mutex);
+    std::lock_guard lock(g_fakeVplMutex);
     Description* description = Describe();
     s_descriptions.insert(description);
     *numImpls = 1;
@@ -115,7 +94,7 @@ PYX_FAKE_EXPORT mfxHDL* MFXQueryImplsDescription(mfxImplCapsDeliveryFormat forma
 }
 
 PYX_FAKE_EXPORT mfxStatus MFXReleaseImplDescription(mfxHDL handle) {
-    std::lock_guard lock(s_mutex);
+    std::lock_guard lock(g_fakeVplMutex);
     for (Description* description : s_descriptions) {
         if (handle == &description->description) {
             s_descriptions.erase(description);
@@ -138,9 +117,9 @@ PYX_FAKE_EXPORT mfxStatus MFXInitialize(mfxInitializationParam param, mfxSession
                              static_cast<unsigned>(param.AccelerationMode), param.VendorImplID);
         return MFX_ERR_UNSUPPORTED;
     }
-    std::lock_guard lock(s_mutex);
-    auto* created = new Session;
-    s_sessions.insert(created);
+    std::lock_guard lock(g_fakeVplMutex);
+    auto* created = new FakeSession;
+    g_fakeVplSessions.insert(created);
     *session = reinterpret_cast<mfxSession>(created);
     return MFX_ERR_NONE;
 }
@@ -148,8 +127,8 @@ PYX_FAKE_EXPORT mfxStatus MFXInitialize(mfxInitializationParam param, mfxSession
 // A query of a session's own value into `out`.
 template <typename Value>
 mfxStatus Answer(mfxSession session, const char* function, Value* out, Value value) {
-    std::lock_guard lock(s_mutex);
-    if (Find(session, function) == nullptr)
+    std::lock_guard lock(g_fakeVplMutex);
+    if (FindFakeSession(session, function) == nullptr)
         return MFX_ERR_INVALID_HANDLE;
     if (out == nullptr)
         return MFX_ERR_NULL_PTR;
@@ -169,18 +148,20 @@ PYX_FAKE_EXPORT mfxStatus MFXQueryIMPL(mfxSession session, mfxIMPL* impl) {
 }
 
 PYX_FAKE_EXPORT mfxStatus MFXClose(mfxSession session) {
-    std::lock_guard lock(s_mutex);
-    Session* found = Find(session, "MFXClose");
+    std::lock_guard lock(g_fakeVplMutex);
+    FakeSession* found = FindFakeSession(session, "MFXClose");
     if (found == nullptr)
         return MFX_ERR_INVALID_HANDLE;
-    s_sessions.erase(found);
+    if (const std::size_t held = CountFakeSurfaces(found); held != 0)
+        FakeRuntimeComplaint("oneVPL", "MFXClose: %zu surfaces of the session were never released", held);
+    g_fakeVplSessions.erase(found);
     delete found;
     return MFX_ERR_NONE;
 }
 
 PYX_FAKE_EXPORT mfxStatus MFXVideoCORE_SetHandle(mfxSession session, mfxHandleType type, mfxHDL handle) {
-    std::lock_guard lock(s_mutex);
-    Session* found = Find(session, "MFXVideoCORE_SetHandle");
+    std::lock_guard lock(g_fakeVplMutex);
+    FakeSession* found = FindFakeSession(session, "MFXVideoCORE_SetHandle");
     if (found == nullptr)
         return MFX_ERR_INVALID_HANDLE;
     if (type != MFX_HANDLE_VA_DISPLAY || handle == nullptr) {
@@ -198,8 +179,8 @@ PYX_FAKE_EXPORT mfxStatus MFXVideoCORE_SetHandle(mfxSession session, mfxHandleTy
 }
 
 PYX_FAKE_EXPORT mfxStatus MFXVideoCORE_GetHandle(mfxSession session, mfxHandleType type, mfxHDL* handle) {
-    std::lock_guard lock(s_mutex);
-    Session* found = Find(session, "MFXVideoCORE_GetHandle");
+    std::lock_guard lock(g_fakeVplMutex);
+    FakeSession* found = FindFakeSession(session, "MFXVideoCORE_GetHandle");
     if (found == nullptr)
         return MFX_ERR_INVALID_HANDLE;
     if (handle == nullptr)
