@@ -68,6 +68,10 @@ TEST_F(IntelRuntimeTest, AMissingDispatcherOrEntryPointLeavesTheBindingUnloaded)
                             "\"MFX\" \"Unload\"\\)\\) does not hold .*"));
     EXPECT_FALSE(vpl.isLoaded_());
     EXPECT_EQ(vpl.Load, nullptr);
+    RuntimeLibrary::setSearchDirectoryForTests(FakeRuntimes("intel-no-loader"));
+    EXPECT_EQ(vpl.load_(), Error::InitFailed);
+    EXPECT_TRUE(log.Matches("ERROR \\(m_loader = Load\\(\\)\\) does not hold .*"));
+    EXPECT_FALSE(vpl.isLoaded_());
 
     RuntimeLibrary::setSearchDirectoryForTests(FakeRuntimes("intel"));
     ASSERT_EQ(vpl.load_(), Error::None);

@@ -1,4 +1,5 @@
-// A oneVPL dispatcher without MFXUnload, the second export of the binding's table.
+// A oneVPL dispatcher that makes no loader. Alone it lacks MFXUnload, the second export of the binding's
+// table; with the stubs it has every export.
 
 #include <vpl/mfxdispatcher.h>
 
