@@ -24,14 +24,16 @@ using Microsoft::WRL::ComPtr;
 class IntelRuntimeTest : public FakeRuntimeTest {
 protected:
     IntelRuntimeTest() {
-        ::setenv("ONEVPL_SEARCH_PATH", std::filesystem::path(FakeRuntimes("intel-runtime")).c_str(), 1);
+        // The dispatcher's priority folder: implementations there come before any it ranks, so a GPU runtime
+        // installed on the machine cannot take the fake's place.
+        ::setenv("ONEVPL_PRIORITY_PATH", std::filesystem::path(FakeRuntimes("intel-runtime")).c_str(), 1);
         m_fake = LoadLibraryW((FakeRuntimes("intel-runtime") + L"/libmfx-gen.so.1.2").c_str());
         if (const auto setApiVersion = Control<void(mfxU32)>("fakeVplSetApiVersion"))
             setApiVersion(0x0002000A); // each test starts from 2.10
     }
     ~IntelRuntimeTest() override {
         kiv::intel::VaDisplays::useDisplayForTests(nullptr);
-        ::unsetenv("ONEVPL_SEARCH_PATH");
+        ::unsetenv("ONEVPL_PRIORITY_PATH");
         if (m_fake != nullptr)
             FreeLibrary(m_fake);
     }
