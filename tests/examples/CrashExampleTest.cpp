@@ -95,6 +95,10 @@ TEST(CrashExampleTest, ItCrashesWithItsSignalAndTheRecordingEndsAtTheCrash) {
     EXPECT_EQ(metadata["captures"].back()["kind"], "window");
     EXPECT_NE(metadata["captures"].back()["window_id"], 0);
     EXPECT_EQ(metadata["captures"].back()["end"], metadata["last_picture"]);
+    EXPECT_EQ(metadata["captures"].front()["start"], metadata["first_picture"]);
+    // The crashed window showed nothing new while its last picture was recorded.
+    EXPECT_GT(metadata["frames_repeated"], 0);
+    EXPECT_FALSE(metadata["video_encoder"]["name"].get<std::string>().empty());
 }
 
 } // namespace
