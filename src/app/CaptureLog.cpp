@@ -29,8 +29,12 @@ void CaptureLog::Describe(const PictureSpan& pictures, RecordingMetadata& metada
             RingTimeBefore(pictures.last, entry.endRingTime) ? pictures.last : entry.endRingTime;
         if (holdsFirst || !metadata.firstPicture)
             metadata.firstPicture = TimeOf(entry, pictures.first);
-        metadata.captures.push_back(
-            {entry.windowId != 0, entry.windowId, TimeOf(entry, from), TimeOf(entry, to)});
+        // The ring's timeline goes on from a capture's last packet end, which on the clock may lie a packet's
+        // duration past the moment the next capture began: that moment ends it.
+        const MetadataTime begins = TimeOf(entry, from);
+        if (!metadata.captures.empty() && begins.monotonicNs < metadata.captures.back().end.monotonicNs)
+            metadata.captures.back().end = begins;
+        metadata.captures.push_back({entry.windowId != 0, entry.windowId, begins, TimeOf(entry, to)});
         metadata.framesRepeated += entry.report.framesRepeated;
         metadata.framesDropped += entry.report.framesDropped;
         last = &entry;

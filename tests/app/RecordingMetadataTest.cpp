@@ -110,7 +110,8 @@ TEST(RecordingMetadataTest, ACaptureClockReadingIsPlacedOnTheWallClock) {
 }
 
 // Three captures, the ring's 32-bit timeline wrapping inside the second; the MP4 starts inside the second
-// capture, so the first is not in it and the second is cut to the MP4's first picture.
+// capture, so the first is not in it and the second is cut to the MP4's first picture, and to the start of
+// the third, which began before the second's last packet ended.
 TEST(RecordingMetadataTest, TheCaptureLogPlacesTheMp4sPicturesOnTheCaptureClock) {
     constexpr std::uint32_t Second = 90'000;
     constexpr std::int64_t Ns = 1'000'000'000;
@@ -130,22 +131,22 @@ TEST(RecordingMetadataTest, TheCaptureLogPlacesTheMp4sPicturesOnTheCaptureClock)
     log.Add(nullptr, CaptureReport{}, wrap); // wrote nothing
     log.Add(nullptr, report(wrap - 2 * Second, 110 * Ns, "monitor", 7),
             wrap + 2 * Second); // 2 s past the wrap
-    log.Add(reinterpret_cast<HWND>(0x400000), report(wrap + 2 * Second, 120 * Ns, "last", 11),
+    log.Add(reinterpret_cast<HWND>(0x400000), report(wrap + 2 * Second, 113'950'000'000, "last", 11),
             wrap + 5 * Second);
 
     RecordingMetadata metadata;
     log.Describe({wrap - Second, wrap + 4 * Second}, metadata);
     ASSERT_TRUE(metadata.firstPicture && metadata.lastPicture);
     EXPECT_EQ(metadata.firstPicture->monotonicNs, 111 * Ns);
-    EXPECT_EQ(metadata.lastPicture->monotonicNs, 122 * Ns);
+    EXPECT_EQ(metadata.lastPicture->monotonicNs, 115'950'000'000);
     ASSERT_EQ(metadata.captures.size(), 2u);
     EXPECT_FALSE(metadata.captures[0].window);
     EXPECT_EQ(metadata.captures[0].start.monotonicNs, 111 * Ns);
-    EXPECT_EQ(metadata.captures[0].end.monotonicNs, 114 * Ns);
+    EXPECT_EQ(metadata.captures[0].end.monotonicNs, 113'950'000'000);
     EXPECT_TRUE(metadata.captures[1].window);
     EXPECT_EQ(metadata.captures[1].windowId, 0x400000u);
-    EXPECT_EQ(metadata.captures[1].start.monotonicNs, 120 * Ns);
-    EXPECT_EQ(metadata.captures[1].end.monotonicNs, 122 * Ns);
+    EXPECT_EQ(metadata.captures[1].start.monotonicNs, 113'950'000'000);
+    EXPECT_EQ(metadata.captures[1].end.monotonicNs, 115'950'000'000);
     EXPECT_EQ(metadata.framesRepeated, 18u);
     EXPECT_EQ(metadata.framesDropped, 2u);
     ASSERT_TRUE(metadata.videoEncoder);
