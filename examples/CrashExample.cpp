@@ -37,20 +37,31 @@ constexpr double kFps = 60;
 pyx_video_recorder* g_recorder = nullptr;
 volatile std::sig_atomic_t g_frame = 0; // the last frame on screen, for the handler's report
 
-// Only async-signal-safe calls here: the heap and stdio may be what crashed.
-void OnCrash(int) {
-    pyx_video_save(g_recorder);
-    char line[64];
-    int n = 0;
-    const char prefix[] = "pyx-crash-example: crashed at frame ";
-    std::memcpy(line, prefix, sizeof prefix - 1);
-    n = sizeof prefix - 1;
-    char digits[16];
+// Digits without the heap or stdio.
+void AppendNumber(char* line, int& n, std::uint64_t value) {
+    char digits[24];
     int d = 0;
-    for (unsigned value = unsigned(g_frame); d == 0 || value != 0; value /= 10)
+    for (; d == 0 || value != 0; value /= 10)
         digits[d++] = char('0' + value % 10);
     while (d > 0)
         line[n++] = digits[--d];
+}
+
+// Only async-signal-safe calls here: the heap and stdio may be what crashed. The crash time is read on the
+// clock of NAME.json's "monotonic_ns", so the report can be lined up with the recording.
+void OnCrash(int) {
+    timespec crashed{};
+    clock_gettime(CLOCK_MONOTONIC, &crashed);
+    pyx_video_save(g_recorder);
+    char line[128];
+    const char prefix[] = "pyx-crash-example: crashed at frame ";
+    const char at[] = ", monotonic_ns ";
+    int n = sizeof prefix - 1;
+    std::memcpy(line, prefix, sizeof prefix - 1);
+    AppendNumber(line, n, unsigned(g_frame));
+    std::memcpy(line + n, at, sizeof at - 1);
+    n += sizeof at - 1;
+    AppendNumber(line, n, std::uint64_t(crashed.tv_sec) * 1'000'000'000 + std::uint64_t(crashed.tv_nsec));
     line[n++] = '\n';
     (void)!write(STDERR_FILENO, line, std::size_t(n));
     // The window stays up while the recorder stops its capture; then the crash goes on (SA_RESETHAND gave the

@@ -13,6 +13,7 @@
 #include <processthreadsapi.h>
 #include <propidl.h>
 #include <pyx/CaptureClock.h>
+#include <stringapiset.h>
 #include <wmcodecdsp.h>
 
 #include <algorithm>
@@ -89,7 +90,9 @@ AudioCapturePipeline::AudioCapturePipeline(const CaptureOptions& options,
     CreateResampler();
     ComPtr<IMFMediaType> pcm;
     ThrowIfFailed(m_resampler->GetOutputCurrentType(0, &pcm), "m_resampler->GetOutputCurrentType( 0, &pcm )");
-    m_encoder = EncoderSelection().ChooseAudio(pcm.Get(), options.audioCodec);
+    EncoderInfo chosen;
+    m_encoder = EncoderSelection().ChooseAudio(pcm.Get(), options.audioCodec, &chosen);
+    m_encoderDescription = {WideToUtf8(chosen.name), chosen.hardware};
     ComPtr<IMFMediaType> encoded;
     ThrowIfFailed(m_encoder->GetOutputCurrentType(0, &encoded),
                   "m_encoder->GetOutputCurrentType( 0, &outputType )");

@@ -43,6 +43,7 @@ public:
     IMFMediaType* MediaType() const { return m_mediaType.Get(); }
     // The encoder's output type.
     IMFMediaType* OutputType() const { return m_sinkNode->MediaType(); }
+    const EncoderDescription& Encoder() const { return m_encoderDescription; }
 
 private:
     struct TaskMemFree {
@@ -76,6 +77,7 @@ private:
     bool m_nullDevice = false; // the stand-in for a missing sound server
     ComPtr<IMFTransform> m_resampler;
     ComPtr<IMFTransform> m_encoder;
+    EncoderDescription m_encoderDescription;
     std::unique_ptr<SinkNodeHolder> m_sinkNode;
     ComPtr<MediaStream> m_mediaStream;
     LONGLONG m_startTime = 0;

@@ -72,7 +72,9 @@ void CaptureSource::JoinCaptureThread() {
 
 bool CaptureSource::InOwnCallback() const { return t_callingSource == this; }
 
-void CaptureSource::DeliverFrame(ID3D11Texture2D* texture) {
+void CaptureSource::DeliverFrame(ID3D11Texture2D* texture, bool repeat) {
+    if (repeat)
+        ++m_framesRepeated;
     const CallingSourceScope scope(this);
     const DeviceLock lock(m_multithread.Get());
     m_frameCallback(texture, pyx::CaptureTime().count(), m_pacer.Period());

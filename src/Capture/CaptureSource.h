@@ -30,6 +30,8 @@ public:
     std::int32_t Width() const { return m_width; }
     std::int32_t Height() const { return m_height; }
     DXGI_MODE_ROTATION Rotation() const { return m_rotation; }
+    // Frames delivered again because nothing new arrived.
+    std::uint64_t FramesRepeated() const { return m_framesRepeated; }
 
 protected:
     // The capture thread's body.
@@ -40,8 +42,8 @@ protected:
     void JoinCaptureThread();
     // True on the capture thread and inside this source's frame callback, wherever it runs.
     bool InOwnCallback() const;
-    // Hands a frame to the owner under the device's multithread lock.
-    void DeliverFrame(ID3D11Texture2D* texture);
+    // Hands a frame to the owner under the device's multithread lock; `repeat`: the one delivered last time.
+    void DeliverFrame(ID3D11Texture2D* texture, bool repeat = false);
 
     // Holds the device's multithread lock for a scope, however the scope ends.
     class DeviceLock {
@@ -74,6 +76,7 @@ protected:
     std::atomic<bool> m_stop{false};
 
 private:
+    std::atomic<std::uint64_t> m_framesRepeated{0};
     std::atomic<bool> m_started{false};
     // Start, Stop and the destructor may come from different threads.
     std::mutex m_threadMutex;

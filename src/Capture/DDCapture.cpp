@@ -87,6 +87,7 @@ void DDCapture::CopyToCache(const ComPtr<IDXGIResource>& desktopResource) {
         const DeviceLock lock(m_multithread.Get());
         m_context->CopyResource(m_cachedTexture.Get(), texture.Get());
     }
+    m_cacheDelivered = false;
     m_outputDuplication->ReleaseFrame();
 }
 
@@ -103,8 +104,10 @@ void DDCapture::CaptureFrame() {
     } else if (hr != DXGI_ERROR_WAIT_TIMEOUT) {
         throw ComException("hr failed", hr);
     }
-    if (m_cachedTexture && m_pacer.Tick())
-        DeliverFrame(m_cachedTexture.Get());
+    if (m_cachedTexture && m_pacer.Tick()) {
+        DeliverFrame(m_cachedTexture.Get(), m_cacheDelivered);
+        m_cacheDelivered = true;
+    }
 }
 
 void DDCapture::Reinitialize() {

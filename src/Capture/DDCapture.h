@@ -25,4 +25,5 @@ private:
 
     ComPtr<IDXGIOutputDuplication> m_outputDuplication;
     ComPtr<ID3D11Texture2D> m_cachedTexture;
+    bool m_cacheDelivered = false; // the cached image went out already
 };

@@ -205,7 +205,8 @@ EncoderInfo EncoderSelection::ChooseVideo(const VideoCodecOptions& options, GUID
     throw std::runtime_error("No suitable video encoder found");
 }
 
-ComPtr<IMFTransform> EncoderSelection::ChooseAudio(IMFMediaType* input, AudioCodecKind audioCodec) const {
+ComPtr<IMFTransform> EncoderSelection::ChooseAudio(IMFMediaType* input, AudioCodecKind audioCodec,
+                                                   EncoderInfo* chosenInfo) const {
     GUID inputSubtype = GUID_NULL;
     UINT32 sampleRate = 0;
     UINT32 channels = 0;
@@ -253,5 +254,7 @@ ComPtr<IMFTransform> EncoderSelection::ChooseAudio(IMFMediaType* input, AudioCod
     ThrowIfFailed(encoder->SetInputType(0, input, 0), "m_encoder->SetInputType( 0, input.Get(), 0 )");
     ThrowIfFailed(encoder->SetOutputType(0, output.Get(), 0),
                   "m_encoder->SetOutputType( 0, output.Get(), 0 )");
+    if (chosenInfo != nullptr)
+        *chosenInfo = chosen;
     return encoder;
 }

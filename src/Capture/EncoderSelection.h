@@ -48,9 +48,11 @@ public:
     // chosen input subtype and `codecKind` what the encoder makes. Throws std::runtime_error
     // "No suitable video encoder found".
     EncoderInfo ChooseVideo(const VideoCodecOptions& options, GUID& input, VideoCodecKind& codecKind) const;
-    // The first encoder that takes the PCM type, with its input and output types set. Throws
-    // std::runtime_error "No audio encoders found", or ComException when a type cannot be built or set.
-    ComPtr<IMFTransform> ChooseAudio(IMFMediaType* input, AudioCodecKind audioCodec) const;
+    // The first encoder that takes the PCM type, with its input and output types set; `chosen` (may be null)
+    // receives its description. Throws std::runtime_error "No audio encoders found", or ComException when a
+    // type cannot be built or set.
+    ComPtr<IMFTransform> ChooseAudio(IMFMediaType* input, AudioCodecKind audioCodec,
+                                     EncoderInfo* chosen = nullptr) const;
 
 private:
     void Pass(const EncoderQuery& query, UINT32 flags, bool hardware, std::vector<EncoderInfo>& found) const;

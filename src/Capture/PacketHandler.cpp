@@ -29,6 +29,13 @@ std::uint32_t PacketHandler::Stop() {
     return m_latestEndTime;
 }
 
+std::optional<RingClockAnchor> PacketHandler::Anchor(LONGLONG startTime) const {
+    std::lock_guard lock(m_mutex);
+    if (!m_wroteAny)
+        return std::nullopt;
+    return RingClockAnchor{m_firstRingTime, (startTime + m_firstSampleTime) * 100};
+}
+
 GenericGrabberSinkCallback::Function PacketHandler::SinkFunction(RingStreamKind kind) {
     return [this, kind](REFGUID, DWORD, LONGLONG time, LONGLONG duration, const BYTE* data, DWORD size,
                         IMFAttributes* attributes) {
@@ -82,6 +89,10 @@ void PacketHandler::OnPacket(RingStreamKind kind, LONGLONG time, LONGLONG durati
     const std::uint32_t end = time90 + duration90;
     if (!m_wroteAny || RingTimeBefore(m_latestEndTime, end))
         m_latestEndTime = end;
+    if (!m_wroteAny) {
+        m_firstRingTime = time90;
+        m_firstSampleTime = time;
+    }
     m_wroteAny = true;
     const int result = m_ring->Write(RingPacketHeader{time90, duration90, size, flags}, data, size);
     // Each said once per run of failures, so a full disk does not flood the log.

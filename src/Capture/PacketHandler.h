@@ -5,6 +5,7 @@
 // and the first written packet is moved to a pending base time so that a restarted capture continues the
 // previous one's timeline. One mutex serialises both sinks' packets and the start and stop of a recording.
 
+#include "Capture/VideoCaptureControl.h"
 #include "Media/GenericGrabberSinkCallback.h"
 #include "ring/RingFile.h"
 
@@ -23,6 +24,9 @@ public:
     // Forgets the ring, so packets still arriving are discarded; returns the latest packet end time on the
     // wrapping timeline, 0 when nothing was written.
     std::uint32_t Stop();
+    // The first written packet placed on the capture clock, its sample time counted from `startTime` (100-ns
+    // units of the capture clock); none while nothing was written.
+    std::optional<RingClockAnchor> Anchor(LONGLONG startTime) const;
 
     void OnPacket(RingStreamKind kind, LONGLONG time, LONGLONG duration, const BYTE* data, DWORD size,
                   IMFAttributes* attributes);
@@ -39,11 +43,13 @@ private:
     Gate PassesGate(RingStreamKind kind, bool keyFrame);
 
     const bool m_withAudio;
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     RingFile* m_ring = nullptr;
     std::uint32_t m_pendingBaseTime = 0;
     std::uint32_t m_offset = 0;
     std::uint32_t m_latestEndTime = 0;
+    std::uint32_t m_firstRingTime = 0;
+    LONGLONG m_firstSampleTime = 0;
     bool m_wroteAny = false;
     bool m_videoStarted = false;
     bool m_audioSeen = false;

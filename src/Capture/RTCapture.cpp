@@ -196,6 +196,7 @@ std::int64_t RTCapture::NextDelivery() const {
 void RTCapture::DeliverLatest() {
     if (!m_latestTexture || NowNanoseconds() < NextDelivery() || !m_pacer.Tick())
         return;
+    const bool repeat = m_latestDelivered;
     m_latestDelivered = true;
-    DeliverFrame(m_latestTexture.Get());
+    DeliverFrame(m_latestTexture.Get(), repeat);
 }

@@ -134,10 +134,21 @@ void VideoCapture::Start(RingFile* ring, std::uint32_t baseTime) {
     PROPVARIANT var;
     PropVariantInit(&var);
     ThrowIfFailed(m_session->Start(&GUID_NULL, &var), "m_session->Start(&GUID_NULL, &var)");
-    const LONGLONG startTime = pyx::CaptureTime().count();
-    m_videoPipeline->Start(startTime);
+    m_startTime = pyx::CaptureTime().count();
+    m_videoPipeline->Start(m_startTime);
     if (m_audioPipeline)
-        m_audioPipeline->Start(startTime);
+        m_audioPipeline->Start(m_startTime);
+}
+
+CaptureReport VideoCapture::Report() const {
+    CaptureReport report;
+    report.anchor = m_packetHandler.Anchor(m_startTime);
+    report.videoEncoder = m_videoPipeline->Encoder();
+    if (m_audioPipeline)
+        report.audioEncoder = m_audioPipeline->Encoder();
+    report.framesRepeated = m_videoPipeline->FramesRepeated();
+    report.framesDropped = m_videoPipeline->FramesDropped();
+    return report;
 }
 
 ComPtr<IMFMediaType> VideoCapture::VideoOutputType() const {

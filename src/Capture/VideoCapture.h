@@ -32,6 +32,7 @@ public:
     ComPtr<IMFMediaType> AudioOutputType() const override;
     ID3D11Device* Device() const override;
     CaptureInterruption Interruption() const override { return m_interruption->load(); }
+    CaptureReport Report() const override;
     void Stop(std::uint32_t* latestEndTime) override;
 
 private:
@@ -59,5 +60,6 @@ private:
     std::unique_ptr<VideoCapturePipeline> m_videoPipeline;
     std::unique_ptr<AudioCapturePipeline> m_audioPipeline; // null without audio
     PacketHandler m_packetHandler;
+    LONGLONG m_startTime = 0; // 100-ns units of the capture clock
     bool m_stopped = false;
 };

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 class RingFile;
 
@@ -21,6 +23,28 @@ enum class CaptureInterruption {
     None,
     SizeChanged, // the captured window or monitor changed its size
     Failed,      // the media session failed, or the capture source ended by itself
+};
+
+// Where a capture's packets sit on the capture clock: one written packet's time on the ring's timeline (90
+// kHz ticks) and the capture-clock time it was captured at. The capture's other ring times are measured from
+// it.
+struct RingClockAnchor {
+    std::uint32_t ringTime = 0;
+    std::int64_t captureNs = 0;
+};
+
+struct EncoderDescription {
+    std::string name;
+    bool hardware = false;
+};
+
+// What a capture wrote, for the recording's metadata file.
+struct CaptureReport {
+    std::optional<RingClockAnchor> anchor; // none while nothing was written
+    EncoderDescription videoEncoder;
+    std::optional<EncoderDescription> audioEncoder; // none without audio
+    std::uint64_t framesRepeated = 0;               // pictures delivered again because nothing new arrived
+    std::uint64_t framesDropped = 0;                // pictures replaced before the encoder took them
 };
 
 class IVideoCapture {
@@ -37,6 +61,8 @@ public:
     virtual ID3D11Device* Device() const = 0;
     // The first interruption since Start; safe on any thread.
     virtual CaptureInterruption Interruption() const = 0;
+    // What was written so far; also after Stop.
+    virtual CaptureReport Report() const = 0;
     // Stops for good: no observer call and no ring write happens after it returns. `latestEndTime` (may be
     // null) receives the largest packet end time written to the ring, 0 when none.
     virtual void Stop(std::uint32_t* latestEndTime) = 0;

@@ -13,6 +13,7 @@
 #include <combaseapi.h>
 #include <mfidl.h>
 #include <mftransform.h>
+#include <stringapiset.h>
 #include <wmcodecdsp.h>
 
 #include <algorithm>
@@ -109,6 +110,7 @@ VideoCapturePipeline::VideoCapturePipeline(const CaptureOptions& options,
     GUID encoderInput = GUID_NULL;
     EncoderInfo encoder =
         EncoderSelection(options.enumerateTransforms).ChooseVideo(codecOptions, encoderInput, m_codecKind);
+    m_encoderDescription = {WideToUtf8(encoder.name), encoder.hardware};
 
     UINT32 width = 0;
     UINT32 height = 0;

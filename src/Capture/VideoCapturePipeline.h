@@ -56,6 +56,9 @@ public:
     // The size the capture source started at.
     std::int32_t CaptureWidth() const { return m_capture->Width(); }
     std::int32_t CaptureHeight() const { return m_capture->Height(); }
+    const EncoderDescription& Encoder() const { return m_encoderDescription; }
+    std::uint64_t FramesRepeated() const { return m_capture->FramesRepeated(); }
+    std::uint64_t FramesDropped() const { return m_mediaStream ? m_mediaStream->DroppedSamples() : 0; }
 
 private:
     void CreateSourceMediaType(const CaptureOptions& options);
@@ -81,6 +84,7 @@ private:
     LONGLONG m_startTime = 0;
     UINT32 m_frame = 0;
     VideoCodecKind m_codecKind = VideoCodecKind::H264;
+    EncoderDescription m_encoderDescription;
     DWORD m_streamIndex;
     float m_bitrateShare;
 };

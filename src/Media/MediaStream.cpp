@@ -187,8 +187,14 @@ void MediaStream::DropSamplesOlderThan(std::uint32_t maxAgeMs) {
         DropFront();
 }
 
+std::uint64_t MediaStream::DroppedSamples() const {
+    std::lock_guard lock(*m_lock);
+    return m_droppedSamples;
+}
+
 void MediaStream::DropFront() {
     m_samples.pop_front();
+    ++m_droppedSamples;
     LogRaw("Sample dropped from %s queue. Remaining: %d\n",
            m_sampleKind == SampleKind::Video ? "video" : "audio", static_cast<int>(m_samples.size()));
 }

@@ -57,6 +57,8 @@ public:
     LONGLONG SampleDuration() const { return m_sampleDuration; }
     std::uint32_t MaxSampleAge() const { return m_maxSampleAge; }
     SampleKind Kind() const { return m_sampleKind; }
+    // Samples dropped before the session asked for them.
+    std::uint64_t DroppedSamples() const;
 
 private:
     struct QueuedSample {
@@ -86,4 +88,5 @@ private:
     std::uint32_t m_maxSampleAge = 0;
     std::int32_t m_active = 0;
     std::int32_t m_endOfStream = 0;
+    std::uint64_t m_droppedSamples = 0;
 };

@@ -5,6 +5,7 @@
 #include "ExitStatus.h"
 #include "Options.h"
 #include "Recorder.h"
+#include "RecordingMetadata.h"
 #include "Util/ErrorText.h"
 #include "Util/Logger.h"
 #include "platform/files/NameLock.h"
@@ -22,10 +23,6 @@
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
-
-#ifndef PYX_VERSION
-#define PYX_VERSION "unknown"
-#endif
 
 namespace {
 
@@ -93,6 +90,7 @@ int Record(const Options& options, const ChosenCaptureFactory& videoCaptureFacto
     Recorder recorder([&videoCaptureFactory, choices](HMONITOR monitor, HWND window, FrameSize frameSize) {
         return videoCaptureFactory(monitor, window, frameSize, choices);
     });
+    recorder.SetSaveSignalQuery([&signalEvents] { return signalEvents.SaveSignalled(); });
     recorder.Start(options.file, options.pid, options.duration, saveEvent.Get(), cancelEvent.Get(),
                    options.noVideo, options.noDesktop);
     recorder.Join();
@@ -126,7 +124,7 @@ int RunEntryPoint(const ChosenCaptureFactory& videoCaptureFactory) {
             if (options.help)
                 PrintUsage(stdout);
             else
-                std::printf("pyx-video %s\n", PYX_VERSION);
+                std::printf("pyx-video %s\n", RecorderVersion());
             Logger::Register(nullptr);
             return ExitSaved;
         }

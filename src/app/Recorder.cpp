@@ -23,6 +23,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr DWORD ControlWaitMilliseconds = 200;
+// How long a capture goes on after a save: the picture on screen when the save came (a crash handler's
+// window) passes the encoder's delay into the ring instead of being cut off with the capture.
+constexpr DWORD SaveTailMilliseconds = 250;
 // The pause before replacing a failed capture doubles with each failure in a row, up to the longest; a
 // capture that ran for the reset time before failing starts the count again.
 constexpr std::chrono::milliseconds FirstRestartDelay{200};
@@ -94,11 +97,13 @@ bool Recorder::WaitForSignals(DWORD milliseconds) {
     switch (WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, milliseconds)) {
     case WAIT_OBJECT_0:
         LogInfo("event: process closed");
+        m_saveReason = "process exit";
         m_saveRequested = true;
         m_stopRequested = true;
         return true;
     case WAIT_OBJECT_0 + 1:
         LogInfo("event: save");
+        m_saveReason = m_savedBySignal && m_savedBySignal() ? "signal" : "event";
         m_saveRequested = true;
         m_stopRequested = true;
         return true;
@@ -128,7 +133,7 @@ void Recorder::ControlThread() {
         ControlLoop();
     } catch (const std::exception& e) {
         LogError("error during capture: %s", e.what());
-        FailCapture();
+        FailCapture(e.what());
     }
 }
 
@@ -251,6 +256,7 @@ void Recorder::StartCaptureObjects() {
         m_capture.reset();
     }
     m_capture = m_videoCaptureFactory(monitor, m_window, RecordingFrameSize());
+    m_capturedWindow = m_window;
     if (m_window != nullptr) {
         m_screenshotKeeper = std::make_unique<ScreenshotKeeper>(KeeperSlots, KeeperInterval, false);
         m_capture->SetFrameObserver(
@@ -295,6 +301,7 @@ void Recorder::StopCaptureObjects() {
     if (m_capture) {
         std::uint32_t latestEndTime = 0;
         m_capture->Stop(&latestEndTime);
+        m_captureLog.Add(m_capturedWindow, m_capture->Report(), latestEndTime);
         // A capture that wrote nothing leaves the timeline where the previous one ended.
         if (latestEndTime != 0)
             m_timestamp = latestEndTime;
@@ -304,15 +311,21 @@ void Recorder::StopCaptureObjects() {
 }
 
 void Recorder::ShutDown() {
+    // A target that exited has no window left to show.
+    if (m_saveRequested && m_capture && m_saveReason != "process exit")
+        Sleep(SaveTailMilliseconds);
     StopCapture();
     m_ring->Close();
     if (m_saveRequested && m_videoEnabled) {
+        RecordingMetadata metadata = NewMetadata();
         if (m_videoType) {
-            m_outcome = SaveRecording();
+            m_outcome = SaveRecording(metadata);
         } else {
             LogWarn("nothing to save: no video was recorded");
             m_outcome = ExitNothingRecorded;
+            metadata.result = "nothing recorded";
         }
+        WriteMetadata(metadata);
     }
     KeepOrRemoveRingFiles(m_outcome == ExitSaveFailed || m_outcome == ExitPartialExport);
     m_videoType.Reset();
@@ -320,13 +333,16 @@ void Recorder::ShutDown() {
     LogDebug("capture thread ended");
 }
 
-// Exports the ring into NAME.mp4.
-ExitStatus Recorder::SaveRecording() {
+// Exports the ring into NAME.mp4, and tells `metadata` what the file holds.
+ExitStatus Recorder::SaveRecording(RecordingMetadata& metadata) {
     // An older recording's file must not pass for this one if the export fails.
     const fs::path mp4 = OutputPath(m_fileName, L".mp4");
     if (fs::exists(fs::symlink_status(mp4)))
         fs::remove(mp4);
     const ExportResult result = Export(m_fileName, m_fileName, m_videoType.Get(), m_audioType.Get());
+    if (result.pictures)
+        m_captureLog.Describe(*result.pictures, metadata);
+    SetExportResult(result, metadata);
     switch (result.outcome) {
     case ExportResult::Outcome::Written:
         return ExitSaved;
@@ -342,6 +358,26 @@ ExitStatus Recorder::SaveRecording() {
     }
     LogError("error: unable to save video file: %s", result.failure.c_str());
     return ExitSaveFailed;
+}
+
+RecordingMetadata Recorder::NewMetadata() const {
+    RecordingMetadata metadata;
+    metadata.recorderVersion = RecorderVersion();
+    metadata.pid = m_pid;
+    metadata.saveReason = m_saveReason;
+    const FrameSize size = RecordingFrameSize();
+    metadata.width = size.width;
+    metadata.height = size.height;
+    return metadata;
+}
+
+// A metadata file that cannot be written leaves the recording as it is.
+void Recorder::WriteMetadata(const RecordingMetadata& metadata) const {
+    try {
+        WriteRecordingMetadata(m_fileName, metadata);
+    } catch (const std::exception& e) {
+        LogError("error: %s", e.what());
+    }
 }
 
 // A failed or partial save keeps a ring that holds packets, so the recording can still be recovered from it.
@@ -365,8 +401,9 @@ void Recorder::LogKeptRingFiles() const {
                 LogError("ring file kept for recovery: filename(%s)", path.c_str());
 }
 
-// After an error the recording cannot go on: stop capturing and keep whatever the ring holds.
-void Recorder::FailCapture() {
+// After an error the recording cannot go on: stop capturing and keep whatever the ring holds. A save that was
+// asked for says why it failed.
+void Recorder::FailCapture(const std::string& why) {
     m_outcome = ExitSaveFailed;
     try {
         StopCapture();
@@ -375,5 +412,11 @@ void Recorder::FailCapture() {
             LogKeptRingFiles();
     } catch (const std::exception& e) {
         LogError("error during capture: %s", e.what());
+    }
+    if (m_saveRequested && m_videoEnabled) {
+        RecordingMetadata metadata = NewMetadata();
+        metadata.result = "failed";
+        metadata.error = why;
+        WriteMetadata(metadata);
     }
 }

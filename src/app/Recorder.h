@@ -3,13 +3,16 @@
 // reacts to the save and cancel events and to the target's exit, and at the end exports the ring to NAME.mp4.
 
 #include "Capture/VideoCaptureControl.h"
+#include "CaptureLog.h"
 #include "ExitStatus.h"
+#include "RecordingMetadata.h"
 #include <handleapi.h>
 #include <winuser.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -28,6 +31,11 @@ public:
     // Opens the target and starts the control thread; throws std::system_error when the thread cannot start.
     void Start(const std::wstring& fileName, std::uint32_t pid, std::uint32_t duration, HANDLE saveEvent,
                HANDLE cancelEvent, bool noVideo, bool noDesktop);
+    // Tells a save asked for by a signal from one asked for by the save event; called when the save event
+    // fires. Set before Start.
+    void SetSaveSignalQuery(std::function<bool()> savedBySignal) {
+        m_savedBySignal = std::move(savedBySignal);
+    }
     void Join();
     // Requests the stop (signalling the cancel event when nobody asked yet) and joins.
     void Stop();
@@ -46,10 +54,12 @@ private:
     void StopCapture();
     void StopCaptureObjects();
     void ShutDown();
-    ExitStatus SaveRecording();
+    ExitStatus SaveRecording(RecordingMetadata& metadata);
+    RecordingMetadata NewMetadata() const;
+    void WriteMetadata(const RecordingMetadata& metadata) const;
     void KeepOrRemoveRingFiles(bool keep);
     void LogKeptRingFiles() const;
-    void FailCapture();
+    void FailCapture(const std::string& why);
     // Replaces a capture that cannot go on: at once after a size change, after a pause that grows with each
     // failure in a row, so that a lasting failure does not spin.
     void RestartInterruptedCapture();
@@ -71,6 +81,10 @@ private:
     std::unique_ptr<RingFile> m_ring;
     std::uint32_t m_timestamp = 0;
     std::unique_ptr<IVideoCapture> m_capture;
+    HWND m_capturedWindow = nullptr; // of m_capture; null for the monitor
+    CaptureLog m_captureLog;
+    std::function<bool()> m_savedBySignal;
+    std::string m_saveReason; // for NAME.json
     std::unique_ptr<ImageCapture> m_imageCapture;
     std::unique_ptr<ScreenshotKeeper> m_screenshotKeeper;
     ComPtr<IMFMediaType> m_videoType;

@@ -1,5 +1,6 @@
 #include "RecordingMetadata.h"
 
+#include "ring/FreshFile.h"
 #include <fileapi.h>
 #include <handleapi.h>
 #include <stringapiset.h>
@@ -10,6 +11,10 @@
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
+
+#ifndef PYX_VERSION
+#define PYX_VERSION "unknown"
+#endif
 
 namespace {
 
@@ -67,8 +72,31 @@ std::string Encoder(const std::optional<MetadataEncoder>& encoder) {
 
 } // namespace
 
+const char* RecorderVersion() { return PYX_VERSION; }
+
 MetadataTime MetadataTimeOf(pyx::CaptureClock::time_point captureTime) {
     return {captureTime.time_since_epoch().count(), UtcMsOf(captureTime)};
+}
+
+void SetExportResult(const ExportResult& result, RecordingMetadata& metadata) {
+    switch (result.outcome) {
+    case ExportResult::Outcome::Written:
+        metadata.result = "saved";
+        return;
+    case ExportResult::Outcome::Partial:
+        // An older file that the partial export did not replace is not this recording.
+        metadata.result = result.failure.empty() ? "saved" : "failed";
+        metadata.error = "damaged records skipped: " + result.damage.Describe() +
+                         (result.failure.empty() ? "" : "; " + result.failure);
+        return;
+    case ExportResult::Outcome::Empty:
+        metadata.result = "nothing recorded";
+        return;
+    case ExportResult::Outcome::Failed:
+        metadata.result = "failed";
+        metadata.error = result.failure;
+        return;
+    }
 }
 
 std::string FormatRecordingMetadata(const RecordingMetadata& metadata) {
@@ -126,28 +154,21 @@ std::string FormatRecordingMetadata(const RecordingMetadata& metadata) {
 }
 
 void WriteRecordingMetadata(const std::wstring& name, const RecordingMetadata& metadata) {
-    const std::wstring partialName = name + L".json.partial";
-    const std::filesystem::path partialPath = WideToUtf8(partialName);
-    const std::filesystem::path finalPath = WideToUtf8(name + L".json");
+    const std::filesystem::path path = WideToUtf8(name + L".json");
     const std::string text = FormatRecordingMetadata(metadata);
-    // A leftover of an interrupted write (or a link put in its place) goes first; the new file is our own.
-    std::error_code ignored;
-    std::filesystem::remove(partialPath, ignored);
-    HANDLE file = CreateFileW(partialName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        throw std::runtime_error("unable to create " + partialPath.string());
+    std::filesystem::path fresh;
+    std::string error;
+    const HANDLE file = CreateFreshFile(path, ".json", fresh, error);
+    if (file == nullptr)
+        throw std::runtime_error(error);
     DWORD written = 0;
     const BOOL wrote = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     CloseHandle(file);
     if (!wrote || written != text.size()) {
-        std::filesystem::remove(partialPath, ignored);
-        throw std::runtime_error("unable to write " + partialPath.string());
+        std::error_code ignored;
+        std::filesystem::remove(fresh, ignored);
+        throw std::runtime_error("unable to write " + path.string());
     }
-    std::error_code error;
-    std::filesystem::rename(partialPath, finalPath, error);
-    if (error) {
-        std::filesystem::remove(partialPath, ignored);
-        throw std::runtime_error("unable to write " + finalPath.string() + ": " + error.message());
-    }
+    if (!ReplaceWithFresh(fresh, path, error))
+        throw std::runtime_error(error);
 }

@@ -2,6 +2,7 @@
 // NAME.json beside NAME.mp4: the facts a crash reporter needs to line the recording up with its crash dump.
 // It holds times, ids and encoder names, never a window title or any other text of the screen.
 
+#include "ring/Export.h"
 #include <pyx/CaptureClock.h>
 
 #include <cstdint>
@@ -14,6 +15,9 @@ struct MetadataTime {
     std::int64_t monotonicNs = 0;
     std::int64_t utcMs = 0; // milliseconds since 1970-01-01T00:00:00Z
 };
+
+// This recorder's version, as `--version` prints it.
+const char* RecorderVersion();
 
 // A capture-clock reading with the wall-clock time it corresponds to now.
 MetadataTime MetadataTimeOf(pyx::CaptureClock::time_point captureTime);
@@ -49,9 +53,12 @@ struct RecordingMetadata {
     std::string error;  // why, when it failed
 };
 
+// The result and error that an export's outcome gives the file.
+void SetExportResult(const ExportResult& result, RecordingMetadata& metadata);
+
 // The JSON text, keys in a fixed order, ending in a newline.
 std::string FormatRecordingMetadata(const RecordingMetadata& metadata);
 
-// Writes NAME.json whole or not at all: a fresh file beside it first, then renamed over it. Throws
-// std::runtime_error naming the path when it cannot.
+// Writes NAME.json whole or not at all: a fresh file beside it first, then renamed over it, so a link at the
+// path is replaced, never written through. Throws std::runtime_error naming the path when it cannot.
 void WriteRecordingMetadata(const std::wstring& name, const RecordingMetadata& metadata);

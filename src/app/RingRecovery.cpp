@@ -1,6 +1,8 @@
 #include "RingRecovery.h"
 
 #include "ExitStatus.h"
+#include "RecordingMetadata.h"
+#include "Util/HResultCheck.h"
 #include "Util/Logger.h"
 #include "platform/files/NameLock.h"
 #include "ring/Export.h"
@@ -8,6 +10,7 @@
 #include "ring/RingMediaTypes.h"
 #include "ring/RingPaths.h"
 #include "ring/RingSurvey.h"
+#include <mfapi.h>
 #include <stringapiset.h>
 
 #include <cstdio>
@@ -37,6 +40,26 @@ std::unique_ptr<Logger> EnsureLogger() {
     return logger;
 }
 
+// NAME.json of an export. The ring holds neither the capture clock's times nor the recorded process or the
+// encoders' names, so only what the pictures themselves say is filled in.
+void WriteExportMetadata(const std::wstring& name, IMFMediaType* videoType, const ExportResult& result,
+                         const std::string& error) {
+    RecordingMetadata metadata;
+    metadata.recorderVersion = RecorderVersion();
+    metadata.saveReason = "export";
+    if (videoType != nullptr)
+        LogIfFailed(MFGetAttributeSize(videoType, MF_MT_FRAME_SIZE, &metadata.width, &metadata.height),
+                    "MFGetAttributeSize( videoType, MF_MT_FRAME_SIZE, &width, &height )");
+    SetExportResult(result, metadata);
+    if (!error.empty())
+        metadata.error = error;
+    try {
+        WriteRecordingMetadata(name, metadata);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "pyx-video: %s\n", e.what());
+    }
+}
+
 int Recover(const std::wstring& name) {
     const std::string shownName = WideToUtf8(name);
     std::string error;
@@ -47,13 +70,17 @@ int Recover(const std::wstring& name) {
         return Fail("no readable video key frame in the ring files of " + shownName);
 
     ExportResult result;
+    ComPtr<IMFMediaType> videoType;
     try {
-        ComPtr<IMFMediaType> videoType = CreateVideoTypeFromKeyFrame(*survey->keyFrame);
+        videoType = CreateVideoTypeFromKeyFrame(*survey->keyFrame);
         ComPtr<IMFMediaType> audioType = survey->audioPackets > 0 ? CreateRecordedAudioType() : nullptr;
         result = Export(name, name, videoType.Get(), audioType.Get());
     } catch (const std::exception& e) {
-        return Fail("export of " + shownName + " failed: " + e.what());
+        const std::string failure = "export of " + shownName + " failed: " + e.what();
+        WriteExportMetadata(name, videoType.Get(), result, failure);
+        return Fail(failure);
     }
+    WriteExportMetadata(name, videoType.Get(), result, {});
     const std::string finalPath = shownName + ".mp4";
     switch (result.outcome) {
     case ExportResult::Outcome::Failed:

@@ -93,7 +93,8 @@ ExportResult Export(const std::wstring& ringName, const std::wstring& outputName
         return Failure(result,
                        "unable to read the ring files of " + WideToUtf8(ringName) + ": " + ring->OpenError());
     }
-    result.packets = ReplayRing(*ring, writer);
+    std::optional<PictureSpan> pictures;
+    result.packets = ReplayRing(*ring, writer, &pictures);
     result.damage = ring->Damage();
     LogDebug("%d packets in the ringfile", result.packets);
     const HRESULT finalized = writer.Finalize();
@@ -128,5 +129,6 @@ ExportResult Export(const std::wstring& ringName, const std::wstring& outputName
     }
     if (!fresh.MoveTo(path, error))
         return Failure(result, error);
+    result.pictures = pictures;
     return result;
 }

@@ -6,6 +6,7 @@
 // Every outcome is logged; writer creation failures throw ComException.
 
 #include "RingDamage.h"
+#include "RingReplay.h"
 
 #include <mfobjects.h>
 
@@ -23,6 +24,8 @@ struct ExportResult {
     RingDamage damage;
     // For Failed, in words with the path; for Partial, set when an existing file was kept.
     std::string failure;
+    // The ring times of the first and last picture written, when the file holds pictures.
+    std::optional<PictureSpan> pictures;
 };
 
 ExportResult Export(const std::wstring& ringName, const std::wstring& outputName, IMFMediaType* videoType,

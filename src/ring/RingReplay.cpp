@@ -5,7 +5,20 @@
 
 #include "Util/HResultCheck.h"
 
-int ReplayRing(RingFile& ring, SampleWriter& writer) {
+namespace {
+
+void WriteVideo(SampleWriter& writer, IMFSample* sample, uint32_t time, std::optional<PictureSpan>& span) {
+    writer.WriteVideo(sample);
+    if (!span)
+        span = PictureSpan{time, time};
+    else if (RingTimeBefore(span->last, time))
+        span->last = time;
+}
+
+} // namespace
+
+int ReplayRing(RingFile& ring, SampleWriter& writer, std::optional<PictureSpan>* pictures) {
+    std::optional<PictureSpan> span;
     uint32_t base = 0;
     int count = 0;
     RingPacketHeader header{};
@@ -26,8 +39,10 @@ int ReplayRing(RingFile& ring, SampleWriter& writer) {
         if (header.flags & RingFlagAudio)
             writer.WriteAudio(sample.Get());
         else
-            writer.WriteVideo(sample.Get());
+            WriteVideo(writer, sample.Get(), header.timestamp, span);
         ++count;
     }
+    if (pictures != nullptr)
+        *pictures = span;
     return count;
 }

@@ -5,6 +5,16 @@
 #include "RingFile.h"
 #include "SampleWriter.h"
 
+#include <cstdint>
+#include <optional>
+
+// The ring times (90 kHz ticks) of the first and the last picture handed to the writer.
+struct PictureSpan {
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+};
+
 // Records older than the first played one (on the wrapping timeline) are skipped, as are records no sample
-// could be made of; returns the number of samples handed to the writer.
-int ReplayRing(RingFile& ring, SampleWriter& writer);
+// could be made of; returns the number of samples handed to the writer. `pictures` (may be null) receives
+// the span of the pictures written, none when no picture was.
+int ReplayRing(RingFile& ring, SampleWriter& writer, std::optional<PictureSpan>* pictures = nullptr);

@@ -250,6 +250,7 @@ TEST_F(RecorderSafety, LinksAndOtherUsersFilesAreReplacedNeverWrittenThrough) {
     fs::create_hard_link(victim, name.string() + "1.idx");
     fs::create_hard_link(victim, name.string() + ".mp4");
     fs::create_symlink(victim, name.string() + ".jpg");
+    fs::create_hard_link(victim, name.string() + ".json");
     // Another user's files, which that user keeps open to read what the recorder would write into them.
     std::vector<int> spies;
     for (const std::string suffix : {"0.idx", "1"}) {
@@ -274,14 +275,14 @@ TEST_F(RecorderSafety, LinksAndOtherUsersFilesAreReplacedNeverWrittenThrough) {
         ::close(spy);
     }
     EXPECT_EQ(ProbeStreams(name.string() + ".mp4").size(), 2u);
-    for (const char* suffix : {".mp4", ".jpg"}) {
+    for (const char* suffix : {".mp4", ".jpg", ".json"}) {
         const fs::path path = name.string() + suffix;
         EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(path))) << suffix;
         EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
                   fs::perms::owner_read | fs::perms::owner_write);
     }
     // Only the outputs are left: no temporary file, no lock file.
-    EXPECT_EQ(std::distance(fs::directory_iterator(shared), fs::directory_iterator()), 2);
+    EXPECT_EQ(std::distance(fs::directory_iterator(shared), fs::directory_iterator()), 3);
 }
 
 // A FIFO at a ring path is replaced, one at the log path is refused at once; an export facing FIFOs in

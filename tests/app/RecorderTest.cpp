@@ -8,6 +8,7 @@
 #include "TempDirectory.h"
 
 #include "MediaProbe.h"
+#include "MetadataSchema.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 using ::testing::Not;
 
 namespace {
@@ -54,6 +56,13 @@ protected:
 
     ProcessResult Finish() { return m_recorder->Wait(std::chrono::seconds(20)); }
 
+    // NAME.json, checked against the documented schema.
+    nlohmann::json Metadata() const {
+        const nlohmann::json metadata = ReadMetadata(Output(".json"));
+        EXPECT_THAT(MetadataSchemaErrors(metadata), IsEmpty()) << metadata.dump(2);
+        return metadata;
+    }
+
     static std::string Hwnd(std::uint32_t window) { return std::to_string(window); }
 
     virtual std::string Binary() const { return PyxVideoBinary(); }
@@ -65,6 +74,23 @@ protected:
     TestWindowProcess m_target;
     std::unique_ptr<ChildProcess> m_recorder;
 };
+
+// The same runs with a capture that writes real H.264 and AAC packets into the ring.
+class RecorderCaptureTest : public RecorderTest {
+protected:
+    std::string Binary() const override {
+        const char* path = std::getenv("PYX_VIDEO_TEST_CAPTURE_BINARY");
+        if (path == nullptr)
+            throw std::runtime_error("PYX_VIDEO_TEST_CAPTURE_BINARY is not set");
+        return path;
+    }
+};
+
+double MonotonicNow() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
 
 // Decodes a JPEG with Debian's ffmpeg into packed RGB.
 std::string DecodeRgb(const fs::path& jpeg) {
@@ -103,9 +129,9 @@ TEST_F(RecorderTest, WithoutVideoTheSaveLeavesOnlyTheWindowImage) {
     EXPECT_FALSE(RingFilesExist());
 }
 
-TEST_F(RecorderTest, TargetExitEndsTheRecordingLikeTheSaveEvent) {
+TEST_F(RecorderCaptureTest, TargetExitEndsTheRecordingLikeTheSaveEvent) {
     m_target.Create("main 200 150 50 50 00FF00");
-    StartRecorder({"--no-video"}, m_target.Pid());
+    StartRecorder({}, m_target.Pid());
     ASSERT_TRUE(LogShows("found window"));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     m_target.Kill();
@@ -113,6 +139,8 @@ TEST_F(RecorderTest, TargetExitEndsTheRecordingLikeTheSaveEvent) {
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_THAT(result.standardError, HasSubstr("INFO     event: process closed\n"));
     EXPECT_TRUE(fs::exists(Output(".jpg")));
+    EXPECT_TRUE(fs::exists(Output(".mp4")));
+    EXPECT_EQ(Metadata()["save_reason"], "process exit");
 }
 
 TEST_F(RecorderTest, CancelRemovesTheRingAndWritesNoVideo) {
@@ -164,15 +192,17 @@ TEST_F(RecorderTest, WithoutDesktopAndWithoutAWindowNothingIsCapturedUntilOneSho
     EXPECT_EQ(Finish().exitStatus, 0);
 }
 
-TEST_F(RecorderTest, SignalsActAsTheEventsForAHandStartedRecorder) {
+TEST_F(RecorderCaptureTest, SignalsActAsTheEventsForAHandStartedRecorder) {
     m_target.Create("main 200 150 50 50 00FFFF");
-    m_recorder = std::make_unique<ChildProcess>(std::vector<std::string>{
-        PyxVideoBinary(), "--pid=" + std::to_string(m_target.Pid()), "--no-video", "--file", Name()});
+    m_recorder = std::make_unique<ChildProcess>(
+        std::vector<std::string>{Binary(), "--pid=" + std::to_string(m_target.Pid()), "--file", Name()});
     ASSERT_TRUE(LogShows("found window"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     m_recorder->Signal(SIGUSR1);
     auto result = Finish();
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_THAT(result.standardError, HasSubstr("INFO     event: save\n"));
+    EXPECT_EQ(Metadata()["save_reason"], "signal");
 
     m_recorder = std::make_unique<ChildProcess>(std::vector<std::string>{
         PyxVideoBinary(), "--pid=" + std::to_string(m_target.Pid()), "--file", Name()});
@@ -183,23 +213,13 @@ TEST_F(RecorderTest, SignalsActAsTheEventsForAHandStartedRecorder) {
     EXPECT_THAT(result.standardError, HasSubstr("INFO     event: cancel\n"));
 }
 
-// The same runs with a capture that writes real H.264 and AAC packets into the ring.
-class RecorderCaptureTest : public RecorderTest {
-protected:
-    std::string Binary() const override {
-        const char* path = std::getenv("PYX_VIDEO_TEST_CAPTURE_BINARY");
-        if (path == nullptr)
-            throw std::runtime_error("PYX_VIDEO_TEST_CAPTURE_BINARY is not set");
-        return path;
-    }
-};
-
 TEST_F(RecorderCaptureTest, TheSaveEventOfACrashReporterProducesThePlayableRecording) {
-    m_target.Create("main 320 240 100 100 000000");
+    const std::uint32_t window = m_target.Create("main 320 240 100 100 000000");
     m_target.Command("animate main");
     StartRecorder({"--duration", "2"}, m_target.Pid());
     ASSERT_TRUE(LogShows("found window"));
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    const double savedAt = MonotonicNow();
     m_save.Signal();
     const auto result = Finish();
     EXPECT_EQ(result.exitStatus, 0) << result.standardError;
@@ -215,6 +235,28 @@ TEST_F(RecorderCaptureTest, TheSaveEventOfACrashReporterProducesThePlayableRecor
     EXPECT_GT(packets.back().time, 1.5);
     EXPECT_TRUE(fs::exists(Output(".jpg")));
     EXPECT_FALSE(RingFilesExist());
+
+    // The file tells what the MP4 holds: its span of pictures ending at the save, the one window capture,
+    // the frame size and the encoders.
+    const nlohmann::json metadata = Metadata();
+    EXPECT_EQ(metadata["save_reason"], "event");
+    EXPECT_EQ(metadata["result"], "saved");
+    EXPECT_TRUE(metadata["error"].is_null());
+    EXPECT_EQ(metadata["pid"], m_target.Pid());
+    EXPECT_EQ(metadata["frame_size"], nlohmann::json({{"width", 320}, {"height", 240}}));
+    EXPECT_EQ(metadata["video_encoder"], nlohmann::json({{"name", "libx264"}, {"hardware", false}}));
+    EXPECT_EQ(metadata["audio_encoder"], nlohmann::json({{"name", "aac"}, {"hardware", false}}));
+    const double last = MonotonicSeconds(metadata["last_picture"]);
+    // The capture goes on a moment after the save, so that the picture shown at the save is in the file.
+    EXPECT_GT(last, savedAt + 0.1);
+    EXPECT_LT(last, savedAt + 0.5);
+    EXPECT_NEAR(last - MonotonicSeconds(metadata["first_picture"]),
+                packets.back().time - packets.front().time, 0.02);
+    ASSERT_EQ(metadata["captures"].size(), 1u);
+    EXPECT_EQ(metadata["captures"][0]["kind"], "window");
+    EXPECT_EQ(metadata["captures"][0]["window_id"], window);
+    EXPECT_EQ(metadata["captures"][0]["start"], metadata["first_picture"]);
+    EXPECT_EQ(metadata["captures"][0]["end"], metadata["last_picture"]);
 }
 
 // Run with a monitor capture that writes packets, and with one that writes none.
@@ -224,7 +266,7 @@ INSTANTIATE_TEST_SUITE_P(MonitorCapture, RecorderTimelineTest, ::testing::Values
                          [](const auto& info) { return info.param ? "WritesNothing" : "WritesPackets"; });
 
 TEST_P(RecorderTimelineTest, TheTimelineStaysContinuousAcrossAWindowLossAndRestore) {
-    m_target.Create("main 320 240 100 100 000000");
+    const std::uint32_t window = m_target.Create("main 320 240 100 100 000000");
     m_target.Command("animate main");
     ProcessOptions options;
     if (GetParam())
@@ -255,6 +297,28 @@ TEST_P(RecorderTimelineTest, TheTimelineStaysContinuousAcrossAWindowLossAndResto
         EXPECT_LT(packets[i].time - packets[i - 1].time, GetParam() ? 0.1 : 2.0) << "packet " << i;
     }
     EXPECT_GT(packets.back().time, GetParam() ? 2.5 : 3.5);
+
+    // NAME.json lists the captures that wrote pictures, one after the other on the capture clock; the pauses
+    // between them are not in the MP4, so their spans add up to its span.
+    const nlohmann::json metadata = Metadata();
+    const nlohmann::json& captures = metadata["captures"];
+    ASSERT_EQ(captures.size(), GetParam() ? 2u : 3u) << captures.dump(2);
+    double spans = 0;
+    for (std::size_t i = 0; i < captures.size(); ++i) {
+        const bool monitor = !GetParam() && i == 1;
+        EXPECT_EQ(captures[i]["kind"], monitor ? "monitor" : "window") << i;
+        EXPECT_EQ(captures[i]["window_id"], monitor ? 0 : window) << i;
+        const double start = MonotonicSeconds(captures[i]["start"]);
+        const double end = MonotonicSeconds(captures[i]["end"]);
+        EXPECT_LT(start, end) << i;
+        if (i > 0) {
+            EXPECT_LE(MonotonicSeconds(captures[i - 1]["end"]), start) << i;
+        }
+        spans += end - start;
+    }
+    EXPECT_EQ(captures.front()["start"], metadata["first_picture"]);
+    EXPECT_EQ(captures.back()["end"], metadata["last_picture"]);
+    EXPECT_NEAR(spans, packets.back().time - packets.front().time, 0.05);
 }
 
 TEST_F(RecorderCaptureTest, AFailedExportKeepsTheRingForRecovery) {
@@ -271,6 +335,10 @@ TEST_F(RecorderCaptureTest, AFailedExportKeepsTheRingForRecovery) {
     EXPECT_TRUE(fs::exists(Output("0")));
     EXPECT_THAT(result.standardError,
                 HasSubstr("ERROR    ring file kept for recovery: filename(" + Name() + "0)"));
+    const nlohmann::json metadata = Metadata();
+    EXPECT_EQ(metadata["result"], "failed");
+    EXPECT_THAT(metadata["error"].get<std::string>(), HasSubstr(Output(".mp4").string()));
+    EXPECT_TRUE(metadata["first_picture"].is_null());
 }
 
 TEST_F(RecorderCaptureTest, AnErrorDuringCaptureStopsItKeepsTheRingAndFails) {
@@ -284,6 +352,9 @@ TEST_F(RecorderCaptureTest, AnErrorDuringCaptureStopsItKeepsTheRingAndFails) {
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_THAT(result.standardError, HasSubstr("ERROR    error during capture: "));
     EXPECT_TRUE(fs::exists(Output("0")));
+    const nlohmann::json metadata = Metadata();
+    EXPECT_EQ(metadata["result"], "failed");
+    EXPECT_THAT(metadata["error"].get<std::string>(), HasSubstr(Output(".mp4").string()));
 }
 
 } // namespace

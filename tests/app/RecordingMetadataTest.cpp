@@ -1,5 +1,6 @@
 #include "app/RecordingMetadata.h"
 #include "TempDirectory.h"
+#include "app/CaptureLog.h"
 
 #include <gtest/gtest.h>
 
@@ -46,10 +47,9 @@ TEST(RecordingMetadataTest, TheFileFollowsTheSchemaAndReplacesAnOlderOneWhole) {
     const TempDirectory dir;
     const std::wstring name = dir.Wide("report");
     const fs::path path = dir.Path("report.json");
-    // An older file and a link left where the fresh file is made: both replaced, neither written through.
-    std::ofstream(path) << "old";
+    // A link where an older file was: replaced, not written through.
     std::ofstream(dir.Path("elsewhere")) << "keep";
-    fs::create_symlink(dir.Path("elsewhere"), dir.Path("report.json.partial"));
+    fs::create_symlink(dir.Path("elsewhere"), path);
 
     WriteRecordingMetadata(name, Saved());
     EXPECT_EQ(
@@ -79,7 +79,7 @@ TEST(RecordingMetadataTest, TheFileFollowsTheSchemaAndReplacesAnOlderOneWhole) {
         "  \"error\": null\n"
         "}\n");
     EXPECT_EQ(Read(dir.Path("elsewhere")), "keep");
-    EXPECT_FALSE(fs::exists(fs::symlink_status(dir.Path("report.json.partial"))));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path("")), fs::directory_iterator()), 2);
     struct stat status {};
     ASSERT_EQ(stat(path.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
@@ -107,6 +107,51 @@ TEST(RecordingMetadataTest, ACaptureClockReadingIsPlacedOnTheWallClock) {
     const MetadataTime earlier = MetadataTimeOf(now - std::chrono::seconds(3));
     EXPECT_EQ(earlier.monotonicNs, (now - std::chrono::seconds(3)).time_since_epoch().count());
     EXPECT_NEAR(double(earlier.utcMs), double(utcNow.time_since_epoch().count() - 3000), 50.0);
+}
+
+// Three captures, the ring's 32-bit timeline wrapping inside the second; the MP4 starts inside the second
+// capture, so the first is not in it and the second is cut to the MP4's first picture, and to the start of
+// the third, which began before the second's last packet ended.
+TEST(RecordingMetadataTest, TheCaptureLogPlacesTheMp4sPicturesOnTheCaptureClock) {
+    constexpr std::uint32_t Second = 90'000;
+    constexpr std::int64_t Ns = 1'000'000'000;
+    const auto report = [](std::uint32_t ringTime, std::int64_t captureNs, const char* encoder,
+                           std::uint64_t repeated) {
+        CaptureReport captured;
+        captured.anchor = RingClockAnchor{ringTime, captureNs};
+        captured.videoEncoder = {encoder, false};
+        captured.framesRepeated = repeated;
+        captured.framesDropped = 1;
+        return captured;
+    };
+    const std::uint32_t wrap = 0xFFFFFFFFu - Second; // one second before the wrap
+    CaptureLog log;
+    log.Add(reinterpret_cast<HWND>(0x400000), report(wrap - 4 * Second, 100 * Ns, "first", 5),
+            wrap - 2 * Second);
+    log.Add(nullptr, CaptureReport{}, wrap); // wrote nothing
+    log.Add(nullptr, report(wrap - 2 * Second, 110 * Ns, "monitor", 7),
+            wrap + 2 * Second); // 2 s past the wrap
+    log.Add(reinterpret_cast<HWND>(0x400000), report(wrap + 2 * Second, 113'950'000'000, "last", 11),
+            wrap + 5 * Second);
+
+    RecordingMetadata metadata;
+    log.Describe({wrap - Second, wrap + 4 * Second}, metadata);
+    ASSERT_TRUE(metadata.firstPicture && metadata.lastPicture);
+    EXPECT_EQ(metadata.firstPicture->monotonicNs, 111 * Ns);
+    EXPECT_EQ(metadata.lastPicture->monotonicNs, 115'950'000'000);
+    ASSERT_EQ(metadata.captures.size(), 2u);
+    EXPECT_FALSE(metadata.captures[0].window);
+    EXPECT_EQ(metadata.captures[0].start.monotonicNs, 111 * Ns);
+    EXPECT_EQ(metadata.captures[0].end.monotonicNs, 113'950'000'000);
+    EXPECT_TRUE(metadata.captures[1].window);
+    EXPECT_EQ(metadata.captures[1].windowId, 0x400000u);
+    EXPECT_EQ(metadata.captures[1].start.monotonicNs, 113'950'000'000);
+    EXPECT_EQ(metadata.captures[1].end.monotonicNs, 115'950'000'000);
+    EXPECT_EQ(metadata.framesRepeated, 18u);
+    EXPECT_EQ(metadata.framesDropped, 2u);
+    ASSERT_TRUE(metadata.videoEncoder);
+    EXPECT_EQ(metadata.videoEncoder->name, "last");
+    EXPECT_FALSE(metadata.audioEncoder);
 }
 
 } // namespace

@@ -2,10 +2,12 @@
 // recorder, and on missing and corrupt ring files.
 
 #include "MediaProbe.h"
+#include "MetadataSchema.h"
 #include "ProcessRunner.h"
 #include "TempDirectory.h"
 #include "TestEncoders.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -132,6 +134,14 @@ TEST_F(RingRecovery, ExportsTheRingIntoNameMp4AndRemovesTheRingFiles) {
     for (const auto& file : RingFiles(m_name))
         EXPECT_FALSE(std::filesystem::exists(file)) << file;
     EXPECT_FALSE(std::filesystem::exists(m_folder.Path("report.export.mp4")));
+
+    // NAME.json says what an export can know from the ring alone.
+    const nlohmann::json metadata = ReadMetadata(m_folder.Path("report.json"));
+    EXPECT_THAT(MetadataSchemaErrors(metadata), ::testing::IsEmpty()) << metadata.dump(2);
+    EXPECT_EQ(metadata["save_reason"], "export");
+    EXPECT_EQ(metadata["result"], "saved");
+    EXPECT_EQ(metadata["frame_size"], nlohmann::json({{"width", 320}, {"height", 180}}));
+    EXPECT_TRUE(metadata["first_picture"].is_null());
 }
 
 // Every file an export makes beside NAME fits wherever the ring's own names fit: the longest NAME whose index

@@ -3,6 +3,7 @@
 #include "Capture/RTCapture.h"
 #include "TestMediaTypes.h"
 #include <mfapi.h>
+#include <pyx/CaptureClock.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -76,9 +77,18 @@ void TestVideoCapture::Stop(std::uint32_t* latestEndTime) {
         *latestEndTime = end;
 }
 
+CaptureReport TestVideoCapture::Report() const {
+    CaptureReport report;
+    report.anchor = m_packetHandler.Anchor(m_startTime);
+    report.videoEncoder = {m_videoSettings.encoder, false};
+    report.audioEncoder = EncoderDescription{m_audioSettings.encoder, false};
+    return report;
+}
+
 // Encodes frames and audio as their time comes, like a live capture.
 void TestVideoCapture::Encode() {
     const auto start = std::chrono::steady_clock::now();
+    m_startTime = pyx::CaptureTime().count();
     const std::int64_t framePeriod = 10'000'000 / m_videoSettings.frameRate;
     const std::int64_t audioPeriod =
         std::int64_t{10'000'000} * m_audioEncoder.FrameSamples() / m_audioSettings.sampleRate;

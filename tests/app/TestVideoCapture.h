@@ -26,6 +26,7 @@ public:
     ComPtr<IMFMediaType> AudioOutputType() const override { return m_audioType; }
     ID3D11Device* Device() const override { return m_device.Get(); }
     CaptureInterruption Interruption() const override { return CaptureInterruption::None; }
+    CaptureReport Report() const override;
     void Stop(std::uint32_t* latestEndTime) override;
 
 private:
@@ -43,6 +44,7 @@ private:
     FrameObserver m_observer;
     PacketHandler m_packetHandler;
     std::thread m_thread;
+    std::atomic<LONGLONG> m_startTime{0}; // 100-ns units of the capture clock
     bool m_silent = false;
     std::atomic<bool> m_stop{false};
     bool m_stopped = false;

@@ -2,6 +2,7 @@
 // recording it asked for in its crash handler holds its last seconds.
 
 #include "MediaProbe.h"
+#include "MetadataSchema.h"
 #include "ProcessRunner.h"
 #include "TempDirectory.h"
 
@@ -44,9 +45,11 @@ TEST(CrashExampleTest, ItCrashesWithItsSignalAndTheRecordingEndsAtTheCrash) {
         {PYX_CRASH_EXAMPLE_BINARY, "--crash-after", "5", "--duration", "3", "--file", name}, options);
     EXPECT_EQ(result.exitStatus, 128 + SIGSEGV) << result.standardError;
     std::smatch match;
-    ASSERT_TRUE(std::regex_search(result.standardError, match, std::regex("crashed at frame ([0-9]+)\n")))
+    ASSERT_TRUE(std::regex_search(result.standardError, match,
+                                  std::regex("crashed at frame ([0-9]+), monotonic_ns ([0-9]+)\n")))
         << result.standardError;
     const unsigned crashFrame = unsigned(std::stoul(match[1]));
+    const double crashTime = double(std::stoull(match[2])) * 1e-9;
 
     int status = -1;
     ASSERT_TRUE(Eventually(
@@ -72,6 +75,32 @@ TEST(CrashExampleTest, ItCrashesWithItsSignalAndTheRecordingEndsAtTheCrash) {
     EXPECT_GE(last + Fps / 2, crashFrame);
     EXPECT_LE(first + 2 * Fps, last);
     EXPECT_TRUE(std::filesystem::exists(name + ".jpg"));
+
+    // NAME.json follows the README's schema, and its pictures bracket the crash: the last one was captured
+    // after it, and they are as far apart as the MP4's first and last picture.
+    const nlohmann::json metadata = ReadMetadata(name + ".json");
+    EXPECT_THAT(MetadataSchemaErrors(metadata), ::testing::IsEmpty()) << metadata.dump(2);
+    EXPECT_EQ(metadata["save_reason"], "event");
+    EXPECT_EQ(metadata["result"], "saved");
+    EXPECT_EQ(metadata["frame_size"], nlohmann::json({{"width", Width}, {"height", Height}}));
+    ASSERT_FALSE(metadata["first_picture"].is_null());
+    ASSERT_FALSE(metadata["last_picture"].is_null());
+    const double firstPicture = MonotonicSeconds(metadata["first_picture"]);
+    const double lastPicture = MonotonicSeconds(metadata["last_picture"]);
+    EXPECT_LT(firstPicture, crashTime);
+    EXPECT_GT(lastPicture, crashTime);
+    EXPECT_LT(lastPicture, crashTime + 1.0);
+    const std::vector<ProbedPacket> packets = ProbePackets(name + ".mp4", "v");
+    ASSERT_FALSE(packets.empty());
+    EXPECT_NEAR(lastPicture - firstPicture, packets.back().time - packets.front().time, 0.02);
+    ASSERT_FALSE(metadata["captures"].empty());
+    EXPECT_EQ(metadata["captures"].back()["kind"], "window");
+    EXPECT_NE(metadata["captures"].back()["window_id"], 0);
+    EXPECT_EQ(metadata["captures"].back()["end"], metadata["last_picture"]);
+    EXPECT_EQ(metadata["captures"].front()["start"], metadata["first_picture"]);
+    // The crashed window showed nothing new while its last picture was recorded.
+    EXPECT_GT(metadata["frames_repeated"], 0);
+    EXPECT_FALSE(metadata["video_encoder"]["name"].get<std::string>().empty());
 }
 
 } // namespace

@@ -79,6 +79,8 @@ void SignalEvents::Watch() {
         signalfd_siginfo info{};
         if (::read(m_signalFd, &info, sizeof(info)) != sizeof(info))
             continue;
+        if (info.ssi_signo == SIGUSR1)
+            m_saveSignalled = true;
         SetEvent(info.ssi_signo == SIGUSR1 ? m_saveEvent : m_cancelEvent);
     }
 }

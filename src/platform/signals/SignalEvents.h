@@ -5,6 +5,7 @@
 
 #include <handleapi.h>
 
+#include <atomic>
 #include <thread>
 
 // True when `handle` names a descriptor of this process that is an eventfd.
@@ -18,6 +19,9 @@ public:
     SignalEvents(const SignalEvents&) = delete;
     SignalEvents& operator=(const SignalEvents&) = delete;
 
+    // Whether SIGUSR1 set the save event; true before the event is set.
+    bool SaveSignalled() const { return m_saveSignalled; }
+
 private:
     void Watch();
 
@@ -25,5 +29,6 @@ private:
     HANDLE m_cancelEvent;
     int m_signalFd = -1;
     int m_stopFd = -1;
+    std::atomic<bool> m_saveSignalled{false};
     std::thread m_thread;
 };
