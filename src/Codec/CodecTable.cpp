@@ -1,6 +1,7 @@
 #include "CodecTable.h"
 
 #include "Exception.h"
+#include "MfEncoderNvidia.h"
 #include <mfapi.h>
 
 #include <cwchar>
@@ -92,10 +93,10 @@ std::vector<RegistrationInfo> CodecTable() {
                KIV_CLASS_NOT_BUILT(EncoderIntelHevc)),
         Record(L"Corvane H.264 Encoder for Nvidia", true, Nvidia, NvidiaEncoderDriver,
                GuidFromString("c9a91b5c-2c2f-43db-822e-34b56c1a7f3d"), encoder, Pictures, H264,
-               KIV_CLASS_NOT_BUILT(EncoderNvidiaH264)),
+               &EncoderNvidiaH264::create),
         Record(L"Corvane HEVC Encoder for Nvidia", false, Nvidia, NvidiaEncoderDriver,
                GuidFromString("08d4e2d2-1335-44df-8587-aa5bbbf8333a"), encoder, Pictures, Hevc,
-               KIV_CLASS_NOT_BUILT(EncoderNvidiaHevc)),
+               &EncoderNvidiaHevc::create),
     };
 }
 

@@ -1,0 +1,312 @@
+// The NVENC encoder transforms over the fake CUDA and NVENC runtimes on a GPU that sysfs (a fake tree)
+// reports as NVIDIA: the session the transform opens, what every frame asks of the runtime, and the stream
+// that comes out, decoded.
+
+#include "Codec/Exception.h"
+#include "Codec/MfCodec.h"
+#include "Codec/MfCodecBase.h"
+#include "Codec/SampleAttributes.h"
+#include "FakeGpuSysfs.h"
+#include "FakeRuntimeTest.h"
+#include "MediaProbe.h"
+#include "fake-runtimes/FakeNvencObservations.h"
+#include <codecapi.h>
+#include <d3d11.h>
+#include <libloaderapi.h>
+#include <mferror.h>
+#include <mfidl.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+using kiv::mfcodec::Base;
+using kiv::mfcodec::RegistrationInfo;
+
+constexpr UINT32 Width = 320;
+constexpr UINT32 Height = 240;
+constexpr UINT32 BitRate = 2'000'000;
+
+const RegistrationInfo& Entry(const wchar_t* name) {
+    for (unsigned index = 0; const RegistrationInfo* info = kiv::mfcodec::GetStaticCodecInfo(index); ++index)
+        if (std::wcscmp(info->friendlyName, name) == 0)
+            return *info;
+    throw std::runtime_error("no such entry");
+}
+
+bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
+
+class NvidiaEncoderTest : public FakeRuntimeTest {
+protected:
+    void SetUp() override {
+        kiv::RuntimeLibrary::setSearchDirectoryForTests(FakeRuntimes("nvidia"));
+        setenv("PYX_TEST_SYSFS_ROOT", m_sysfs.Root().c_str(), 1);
+        ASSERT_EQ(MFStartup(MF_VERSION), S_OK);
+        ASSERT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0,
+                                    D3D11_SDK_VERSION, &m_device, nullptr, nullptr),
+                  S_OK);
+        UINT token = 0;
+        ASSERT_EQ(MFCreateDXGIDeviceManager(&token, &m_manager), S_OK);
+        ASSERT_EQ(m_manager->ResetDevice(m_device.Get(), token), S_OK);
+        m_fake = LoadLibraryW((FakeRuntimes("nvidia") + L"/libnvidia-encode.so.1").c_str());
+        ASSERT_NE(m_fake, nullptr);
+        m_observe =
+            reinterpret_cast<FakeNvencObservationsFunction>(GetProcAddress(m_fake, "fakeNvencObservations"));
+        ASSERT_NE(m_observe, nullptr);
+        m_query.deviceVendor = 0x10DE;
+    }
+    void TearDown() override {
+        if (m_codec)
+            m_codec->Shutdown();
+        m_codec = nullptr;
+        if (m_fake != nullptr) {
+            EXPECT_EQ(m_observe().openSessions, 0);
+            EXPECT_EQ(m_observe().complaints, m_complaintsBefore) << "the transform misused the runtime";
+            FreeLibrary(m_fake);
+        }
+        MFShutdown();
+        unsetenv("PYX_TEST_SYSFS_ROOT");
+    }
+
+    void Create(const wchar_t* name) {
+        m_complaintsBefore = m_observe().complaints;
+        const RegistrationInfo& entry = Entry(name);
+        entry.create(m_codec, m_query);
+        ASSERT_TRUE(m_codec);
+    }
+
+    static ComPtr<IMFMediaType> Type(REFGUID subtype, bool rate = true, UINT32 bitRate = BitRate) {
+        ComPtr<IMFMediaType> type;
+        MFCreateMediaType(&type);
+        type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+        type->SetGUID(MF_MT_SUBTYPE, subtype);
+        MFSetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, Width, Height);
+        if (rate)
+            MFSetAttributeRatio(type.Get(), MF_MT_FRAME_RATE, 60, 1);
+        type->SetUINT32(MF_MT_AVG_BITRATE, bitRate);
+        return type;
+    }
+
+    HRESULT Begin(REFGUID output, bool rate = true) {
+        EXPECT_EQ(m_codec->ProcessMessage(MFT_MESSAGE_SET_D3D_MANAGER,
+                                          reinterpret_cast<ULONG_PTR>(m_manager.Get())),
+                  S_OK);
+        EXPECT_EQ(m_codec->SetOutputType(0, Type(output).Get(), 0), S_OK);
+        EXPECT_EQ(m_codec->SetInputType(0, Type(MFVideoFormat_NV12, rate).Get(), 0), S_OK);
+        const HRESULT hr = m_codec->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0);
+        if (SUCCEEDED(hr))
+            EXPECT_EQ(m_codec->ProcessMessage(MFT_MESSAGE_NOTIFY_START_OF_STREAM, 0), S_OK);
+        return hr;
+    }
+
+    // The next event of the transform, waiting up to 10 s for it.
+    MediaEventType NextEvent() {
+        for (int i = 0; i < 1000; ++i) {
+            ComPtr<IMFMediaEvent> event;
+            if (m_codec->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event) == S_OK) {
+                MediaEventType type = MEUnknown;
+                event->GetType(&type);
+                return type;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return MEUnknown;
+    }
+
+    // An NV12 texture of one grey level.
+    ComPtr<ID3D11Texture2D> Texture(std::uint8_t luma) {
+        std::vector<std::uint8_t> bytes(std::size_t(Width) * Height * 3 / 2, 128);
+        std::fill_n(bytes.begin(), std::size_t(Width) * Height, luma);
+        const D3D11_SUBRESOURCE_DATA data{bytes.data(), Width, 0};
+        CD3D11_TEXTURE2D_DESC desc(DXGI_FORMAT_NV12, Width, Height, 1, 1);
+        ComPtr<ID3D11Texture2D> texture;
+        EXPECT_EQ(m_device->CreateTexture2D(&desc, &data, &texture), S_OK);
+        return texture;
+    }
+
+    // The session the latest BEGIN_STREAMING opened was for this codec, preset, tuning and GOP length.
+    FakeNvencObservations ExpectSession(const GUID& codec, const GUID& preset, NV_ENC_TUNING_INFO tuning,
+                                        std::uint32_t gop) {
+        const FakeNvencObservations seen = m_observe();
+        EXPECT_TRUE(SameGuid(seen.codecGuid, codec));
+        EXPECT_TRUE(SameGuid(seen.presetGuid, preset));
+        EXPECT_EQ(seen.tuningInfo, tuning);
+        EXPECT_EQ(seen.config.gopLength, gop);
+        return seen;
+    }
+
+    // Gives one frame in `texture` and takes its packet; null when the transform refused either.
+    ComPtr<IMFSample> Encode(ID3D11Texture2D* texture, UINT32 frame, bool withStream = true) {
+        EXPECT_EQ(NextEvent(), METransformNeedInput);
+        ComPtr<IMFSample> sample;
+        ComPtr<IMFMediaBuffer> buffer;
+        MFCreateSample(&sample);
+        EXPECT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), texture, 0, FALSE, &buffer), S_OK);
+        sample->AddBuffer(buffer.Get());
+        sample->SetSampleTime(LONGLONG(frame) * 166'667);
+        sample->SetSampleDuration(166'667);
+        sample->SetUINT32(KIV_GUID_FRAMENUM, frame);
+        if (withStream)
+            sample->SetUINT32(KIV_GUID_STREAMNUM, 7);
+        if (m_codec->ProcessInput(0, sample.Get(), 0) != S_OK)
+            return nullptr;
+        EXPECT_EQ(NextEvent(), METransformHaveOutput);
+        MFT_OUTPUT_DATA_BUFFER out{};
+        DWORD status = 0;
+        if (m_codec->ProcessOutput(0, 1, &out, &status) != S_OK)
+            return nullptr;
+        ComPtr<IMFSample> packet;
+        packet.Attach(out.pSample);
+        return packet;
+    }
+
+    FakeGpuSysfs m_sysfs;
+    ComPtr<ID3D11Device> m_device;
+    ComPtr<IMFDXGIDeviceManager> m_manager;
+    HMODULE m_fake = nullptr;
+    FakeNvencObservationsFunction m_observe = nullptr;
+    int m_complaintsBefore = 0;
+    EncoderQuery m_query;
+    ComPtr<Base> m_codec;
+};
+
+TEST_F(NvidiaEncoderTest, EncodesFramesWithForcedIdrOneRegistrationPerTextureAndBitRateChanges) {
+    Create(L"Corvane HEVC Encoder for Nvidia");
+    // Before streaming a type change only records the type.
+    ASSERT_EQ(Begin(MFVideoFormat_HEVC), S_OK);
+    FakeNvencObservations seen = ExpectSession(NV_ENC_CODEC_HEVC_GUID, NV_ENC_PRESET_P4_GUID,
+                                               NV_ENC_TUNING_INFO_ULTRA_LOW_LATENCY, 300);
+    EXPECT_EQ(seen.init.encodeWidth, Width);
+    EXPECT_EQ(seen.init.encodeHeight, Height);
+    EXPECT_EQ(seen.init.frameRateNum, 60u);
+    EXPECT_EQ(seen.init.enablePTD, 1u);
+    EXPECT_EQ(seen.config.rcParams.rateControlMode, NV_ENC_PARAMS_RC_CBR);
+    EXPECT_EQ(seen.config.rcParams.averageBitRate, BitRate);
+    EXPECT_EQ(seen.config.rcParams.maxBitRate, BitRate);
+    EXPECT_EQ(seen.reconfigures, 0);
+
+    // Two textures take turns, as a sample pool's do; frame 5 is forced to be a key frame and the bit rate
+    // changes before frame 8. Frame 10 comes without a stream number.
+    constexpr UINT32 Frames = 12;
+    ComPtr<ID3D11Texture2D> textures[2] = {Texture(0), Texture(0)};
+    std::vector<std::uint8_t> stream;
+    for (UINT32 frame = 0; frame < Frames; ++frame) {
+        ComPtr<ID3D11Texture2D> picture = Texture(std::uint8_t(40 + 12 * frame));
+        ComPtr<ID3D11DeviceContext> context;
+        m_device->GetImmediateContext(&context);
+        context->CopyResource(textures[frame % 2].Get(), picture.Get());
+        if (frame == 5) {
+            ComPtr<ICodecAPI> api;
+            ASSERT_EQ(m_codec.As(&api), S_OK);
+            VARIANT value{};
+            value.vt = VT_UI4;
+            value.ulVal = 1;
+            ASSERT_EQ(api->SetValue(&CODECAPI_AVEncVideoForceKeyFrame, &value), S_OK);
+        }
+        if (frame == 8)
+            ASSERT_EQ(m_codec->SetOutputType(0, Type(MFVideoFormat_HEVC, true, BitRate / 2).Get(), 0), S_OK);
+        const ComPtr<IMFSample> packet = Encode(textures[frame % 2].Get(), frame, frame != 10);
+        ASSERT_TRUE(packet) << "frame " << frame;
+        LONGLONG time = 0;
+        packet->GetSampleTime(&time);
+        EXPECT_EQ(time, LONGLONG(frame) * 166'667);
+        EXPECT_EQ(MFGetAttributeUINT32(packet.Get(), KIV_GUID_FRAMENUM, 999), frame);
+        EXPECT_EQ(MFGetAttributeUINT32(packet.Get(), KIV_GUID_STREAMNUM, 999), frame == 10 ? 999u : 7u);
+        const bool key = MFGetAttributeUINT32(packet.Get(), MFSampleExtension_CleanPoint, FALSE) != FALSE;
+        EXPECT_EQ(key, frame == 0 || frame == 5) << "frame " << frame;
+        ComPtr<IMFMediaBuffer> buffer;
+        ASSERT_EQ(packet->ConvertToContiguousBuffer(&buffer), S_OK);
+        BYTE* bytes = nullptr;
+        DWORD length = 0;
+        ASSERT_EQ(buffer->Lock(&bytes, nullptr, &length), S_OK);
+        stream.insert(stream.end(), bytes, bytes + length);
+        buffer->Unlock();
+    }
+    seen = m_observe();
+    EXPECT_EQ(seen.framesEncoded, int(Frames));
+    EXPECT_EQ(seen.registrationsMade, 2);
+    EXPECT_EQ(seen.picFlags[5], std::uint32_t(NV_ENC_PIC_FLAG_FORCEIDR));
+    EXPECT_EQ(seen.picFlags[6], 0u);
+    // Only the average and maximum rate change, and no key frame is forced.
+    EXPECT_EQ(seen.reconfigures, 1);
+    EXPECT_EQ(seen.reconfiguredConfig.rcParams.averageBitRate, BitRate / 2);
+    EXPECT_EQ(seen.reconfiguredConfig.rcParams.maxBitRate, BitRate / 2);
+    EXPECT_EQ(seen.reconfigured.encodeWidth, Width);
+    EXPECT_FALSE(seen.reconfiguredForceIdr);
+    EXPECT_FALSE(seen.reconfiguredReset);
+    EXPECT_EQ(seen.pictureTypes[8], NV_ENC_PIC_TYPE_P);
+
+    // The stream decodes to the pictures that went in: the textures' bytes reached the encoder each frame.
+    TempDirectory temp;
+    std::ofstream(temp.Path("out.hevc"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(stream.data()), std::streamsize(stream.size()));
+    const CommandResult decoded =
+        RunCommand({"ffmpeg", "-v", "error", "-f", "hevc", "-i", temp.Path("out.hevc").string(), "-f",
+                    "rawvideo", "-pix_fmt", "yuv420p", "-"});
+    const std::size_t pictureBytes = std::size_t(Width) * Height * 3 / 2;
+    ASSERT_EQ(decoded.output.size(), pictureBytes * Frames);
+    for (UINT32 frame = 0; frame < Frames; ++frame) {
+        double sum = 0;
+        for (std::size_t i = 0; i < std::size_t(Width) * Height; ++i)
+            sum += static_cast<unsigned char>(decoded.output[frame * pictureBytes + i]);
+        EXPECT_NEAR(sum / (Width * Height), 40 + 12 * frame, 3.0) << "frame " << frame;
+    }
+
+    EXPECT_EQ(m_codec->Shutdown(), S_OK);
+    EXPECT_EQ(m_observe().registrations, 0);
+}
+
+TEST_F(NvidiaEncoderTest, PresetTuningAndGopComeFromTheClassAndTheQuery) {
+    // The H.264 class, disabled in the table, still builds: P3, low latency, no periodic key frames, CAVLC.
+    Create(L"Corvane H.264 Encoder for Nvidia");
+    ASSERT_EQ(Begin(MFVideoFormat_H264), S_OK);
+    const FakeNvencObservations seen =
+        ExpectSession(NV_ENC_CODEC_H264_GUID, NV_ENC_PRESET_P3_GUID, NV_ENC_TUNING_INFO_LOW_LATENCY,
+                      NVENC_INFINITE_GOPLENGTH);
+    EXPECT_EQ(seen.config.encodeCodecConfig.h264Config.entropyCodingMode,
+              NV_ENC_H264_ENTROPY_CODING_MODE_CAVLC);
+    EXPECT_EQ(seen.config.encodeCodecConfig.h264Config.sliceModeData, 5u);
+    ASSERT_TRUE(Encode(Texture(100).Get(), 0));
+    m_codec->Shutdown();
+
+    struct Case {
+        std::int8_t preset;
+        std::uint8_t unbounded;
+        const GUID& presetGuid;
+        NV_ENC_TUNING_INFO tuning;
+        std::uint32_t gop;
+    };
+    for (const Case& c :
+         {Case{-1, 0, NV_ENC_PRESET_P1_GUID, NV_ENC_TUNING_INFO_ULTRA_LOW_LATENCY, 300},
+          Case{1, 1, NV_ENC_PRESET_P4_GUID, NV_ENC_TUNING_INFO_LOW_LATENCY, NVENC_INFINITE_GOPLENGTH}}) {
+        m_query.speedQualityPreset = c.preset;
+        m_query.longGop = c.unbounded;
+        m_query.unboundedGop = c.unbounded;
+        Create(L"Corvane HEVC Encoder for Nvidia");
+        ASSERT_EQ(Begin(MFVideoFormat_HEVC), S_OK);
+        ExpectSession(NV_ENC_CODEC_HEVC_GUID, c.presetGuid, c.tuning, c.gop);
+        m_codec->Shutdown();
+    }
+}
+
+TEST_F(NvidiaEncoderTest, RefusesOtherVendorsAndStreamsWithoutAFrameRate) {
+    m_query.deviceVendor = 0x8086;
+    try {
+        Create(L"Corvane HEVC Encoder for Nvidia");
+        FAIL() << "an Intel adapter was accepted";
+    } catch (const kiv::mfcodec::Exception& e) {
+        EXPECT_STREQ(e.expression, "m_extOpts.deviceVendor == +VendorId::Nvidia");
+    }
+    m_query.deviceVendor = 0x10DE;
+    Create(L"Corvane HEVC Encoder for Nvidia");
+    EXPECT_EQ(Begin(MFVideoFormat_HEVC, false), MF_E_ATTRIBUTENOTFOUND);
+    EXPECT_EQ(m_observe().openSessions, 0);
+}
+
+} // namespace
