@@ -332,8 +332,7 @@ HRESULT EncoderNvidiaBase::onInputArrived(IMFSample* sample) {
     m_mappedInput = mapParams.mappedResource;
     KIV_ASSERT(m_mappedInput);
 
-    const bool forceIdr = m_forceIdr;
-    m_forceIdr = false;
+    const bool forceIdr = m_forceIdr.exchange(false);
     NV_ENC_PIC_PARAMS picParams{};
     picParams.version = NV_ENC_PIC_PARAMS_VER;
     picParams.inputWidth = params.width;
@@ -349,7 +348,13 @@ HRESULT EncoderNvidiaBase::onInputArrived(IMFSample* sample) {
     picParams.bufferFmt = mapParams.mappedBufferFmt;
     picParams.pictureStruct = NV_ENC_PIC_STRUCT_FRAME;
     picParams.pictureType = static_cast<NV_ENC_PIC_TYPE>(0xFF);
-    KIV_RETURN_IF_NVENC_FAILED(NvEnc.EncodePicture(m_encoder, &picParams));
+    if (const HRESULT hr = nv::NvencToHresult(NvEnc.EncodePicture(m_encoder, &picParams)); FAILED(hr)) {
+        // No output will come for this input: its mapping ends here, not with the next frame's.
+        NvEnc.UnmapInputResource(m_encoder, m_mappedInput);
+        m_mappedInput = nullptr;
+        return ReportFailedCall(hr, "::kiv::nv::NvencToHresult(NvEnc.EncodePicture( m_encoder, &picParams ))",
+                                __PRETTY_FUNCTION__, __LINE__);
+    }
     KIV_RETURN_UNLESS(SetEvent(m_outputReadyEvent), HRESULT_FROM_WIN32(GetLastError()));
     m_tsSubmitted = __rdtsc();
     return S_OK;
@@ -451,7 +456,7 @@ HRESULT EncoderNvidiaBase::onSpecsChanged(bool, bool) {
 }
 
 HRESULT EncoderNvidiaBase::onForceKeyFrame() {
-    m_forceIdr = true;
+    m_forceIdr.store(true);
     return S_OK;
 }
 

@@ -73,7 +73,7 @@ private:
     void cleanup();
 
     void* m_encoder = nullptr;
-    bool m_forceIdr = false;
+    std::atomic<bool> m_forceIdr{false}; // set by SetValue on the caller's thread
     std::thread m_eventThread;
     std::atomic<bool> m_stop{false};
     HANDLE m_outputReadyEvent = nullptr;
