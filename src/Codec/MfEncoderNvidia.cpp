@@ -5,23 +5,11 @@
 
 namespace kiv::mfcodec {
 
-namespace {
-
-// The table's entry whose creation function is `create`.
-const RegistrationInfo& EntryOf(RegistrationInfo::CreateFunction create) {
-    for (unsigned index = 0; const RegistrationInfo* info = GetStaticCodecInfo(index); ++index)
-        if (info->create == create)
-            return *info;
-    throw Exception(0, __LINE__, "registration entry of the class", __PRETTY_FUNCTION__, __FILE__);
-}
-
-} // namespace
-
 EncoderNvidiaH264::EncoderNvidiaH264(const RegistrationInfo& regInfo, const EncoderQuery& query)
     : EncoderNvidiaBase(regInfo, Options, query) {}
 
 void EncoderNvidiaH264::create(ComPtr<Base>& object, const EncoderQuery& query) {
-    object = new EncoderNvidiaH264(EntryOf(&EncoderNvidiaH264::create), query);
+    object = new EncoderNvidiaH264(RegistrationOf(&EncoderNvidiaH264::create), query);
 }
 
 void EncoderNvidiaH264::onCodecConfig(NV_ENC_CODEC_CONFIG& config) {
@@ -34,7 +22,7 @@ EncoderNvidiaHevc::EncoderNvidiaHevc(const RegistrationInfo& regInfo, const Enco
     : EncoderNvidiaBase(regInfo, Options, query) {}
 
 void EncoderNvidiaHevc::create(ComPtr<Base>& object, const EncoderQuery& query) {
-    object = new EncoderNvidiaHevc(EntryOf(&EncoderNvidiaHevc::create), query);
+    object = new EncoderNvidiaHevc(RegistrationOf(&EncoderNvidiaHevc::create), query);
 }
 
 } // namespace kiv::mfcodec

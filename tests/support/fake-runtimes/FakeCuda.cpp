@@ -31,11 +31,16 @@ std::atomic<int> s_initResult{0};
 std::mutex s_mutex;
 constexpr const char* BusId = "0000:01:00.0";
 
+// Host rows reach device memory, and device rows host memory, when the stream is synchronised. A host
+// source is taken at once (the driver stages pageable memory); a device source is read at the copy's turn.
 struct PendingCopy {
-    std::vector<unsigned char> bytes; // the source rows, packed
-    CUdeviceptr destination;
+    std::vector<unsigned char> bytes; // a host source's rows, packed
+    const unsigned char* source;      // a device source, or null
+    std::size_t sourcePitch;
+    unsigned char* destination;
     std::size_t pitch;
     std::size_t rowBytes;
+    std::size_t rows;
 };
 
 std::map<CUdeviceptr, std::size_t> s_allocations; // start → size
@@ -241,9 +246,11 @@ extern "C" __attribute__((visibility("default"))) CUresult cuStreamSynchronize(C
     if (found == s_streams.end())
         return Refuse(InvalidValue, __func__, "not a stream of this driver");
     for (const PendingCopy& copy : found->second)
-        for (std::size_t row = 0; row * copy.rowBytes < copy.bytes.size(); ++row)
-            std::memcpy(reinterpret_cast<unsigned char*>(copy.destination) + row * copy.pitch,
-                        copy.bytes.data() + row * copy.rowBytes, copy.rowBytes);
+        for (std::size_t row = 0; row < copy.rows; ++row)
+            std::memcpy(copy.destination + row * copy.pitch,
+                        copy.source != nullptr ? copy.source + row * copy.sourcePitch
+                                               : copy.bytes.data() + row * copy.rowBytes,
+                        copy.rowBytes);
     found->second.clear();
     return CUDA_SUCCESS;
 }
@@ -261,36 +268,60 @@ extern "C" __attribute__((visibility("default"))) CUresult cuStreamDestroy_v2(CU
     return CUDA_SUCCESS;
 }
 
-// Only what the transforms do: host rows into pitched device memory.
+// Whether [first, end) lies inside one allocation. With s_mutex held.
+bool InsideAllocation(CUdeviceptr first, CUdeviceptr end) {
+    auto allocation = s_allocations.upper_bound(first);
+    if (allocation == s_allocations.begin())
+        return false;
+    --allocation;
+    return end <= allocation->first + allocation->second;
+}
+
+// Only what the transforms do: host rows into pitched device memory, and device rows into host memory.
 extern "C" __attribute__((visibility("default"))) CUresult cuMemcpy2DAsync_v2(const CUDA_MEMCPY2D* copy,
                                                                               CUstream stream) {
     PYX_REQUIRE_INIT();
     if (t_contextStack.empty())
         return Refuse(InvalidContext, __func__, "no current context");
-    if (copy == nullptr || copy->srcMemoryType != CU_MEMORYTYPE_HOST ||
-        copy->dstMemoryType != CU_MEMORYTYPE_DEVICE || copy->srcHost == nullptr)
-        return Refuse(InvalidValue, __func__, "only host to device copies are supported");
-    if (copy->srcPitch < copy->WidthInBytes || copy->dstPitch < copy->WidthInBytes)
-        return Refuse(InvalidValue, __func__, "a pitch below the row width");
+    if (copy == nullptr)
+        return Refuse(InvalidValue, __func__, "null copy");
+    const bool upload = copy->srcMemoryType == CU_MEMORYTYPE_HOST &&
+                        copy->dstMemoryType == CU_MEMORYTYPE_DEVICE && copy->srcHost != nullptr;
+    const bool download = copy->srcMemoryType == CU_MEMORYTYPE_DEVICE &&
+                          copy->dstMemoryType == CU_MEMORYTYPE_HOST && copy->dstHost != nullptr;
+    if (!upload && !download)
+        return Refuse(InvalidValue, __func__, "only host to device and device to host copies are supported");
+    if (copy->srcPitch < copy->WidthInBytes || copy->dstPitch < copy->WidthInBytes || copy->Height == 0)
+        return Refuse(InvalidValue, __func__, "a pitch below the row width, or no rows");
     std::lock_guard lock(s_mutex);
     const auto stored = s_streams.find(stream);
     if (stored == s_streams.end())
         return Refuse(InvalidValue, __func__, "not a stream of this driver");
-    const CUdeviceptr first = copy->dstDevice + copy->dstY * copy->dstPitch + copy->dstXInBytes;
-    const CUdeviceptr end = first + (copy->Height - 1) * copy->dstPitch + copy->WidthInBytes;
-    auto allocation = s_allocations.upper_bound(first);
-    if (allocation == s_allocations.begin() || copy->Height == 0)
-        return Refuse(InvalidValue, __func__, "destination outside device memory");
-    --allocation;
-    if (end > allocation->first + allocation->second)
-        return Refuse(InvalidValue, __func__, "destination runs past its allocation");
-    PendingCopy pending{{}, first, copy->dstPitch, copy->WidthInBytes};
-    pending.bytes.resize(copy->WidthInBytes * copy->Height);
-    const auto* source =
-        static_cast<const unsigned char*>(copy->srcHost) + copy->srcY * copy->srcPitch + copy->srcXInBytes;
-    for (std::size_t row = 0; row < copy->Height; ++row)
-        std::memcpy(pending.bytes.data() + row * copy->WidthInBytes, source + row * copy->srcPitch,
-                    copy->WidthInBytes);
+    const std::size_t extent =
+        (copy->Height - 1) * (upload ? copy->dstPitch : copy->srcPitch) + copy->WidthInBytes;
+    const CUdeviceptr device = upload ? copy->dstDevice + copy->dstY * copy->dstPitch + copy->dstXInBytes
+                                      : copy->srcDevice + copy->srcY * copy->srcPitch + copy->srcXInBytes;
+    if (!InsideAllocation(device, device + extent))
+        return Refuse(InvalidValue, __func__, "device rows outside one allocation");
+    PendingCopy pending{};
+    pending.rowBytes = copy->WidthInBytes;
+    pending.rows = copy->Height;
+    if (upload) {
+        pending.destination = reinterpret_cast<unsigned char*>(device);
+        pending.pitch = copy->dstPitch;
+        pending.bytes.resize(copy->WidthInBytes * copy->Height);
+        const auto* source = static_cast<const unsigned char*>(copy->srcHost) + copy->srcY * copy->srcPitch +
+                             copy->srcXInBytes;
+        for (std::size_t row = 0; row < copy->Height; ++row)
+            std::memcpy(pending.bytes.data() + row * copy->WidthInBytes, source + row * copy->srcPitch,
+                        copy->WidthInBytes);
+    } else {
+        pending.source = reinterpret_cast<const unsigned char*>(device);
+        pending.sourcePitch = copy->srcPitch;
+        pending.destination =
+            static_cast<unsigned char*>(copy->dstHost) + copy->dstY * copy->dstPitch + copy->dstXInBytes;
+        pending.pitch = copy->dstPitch;
+    }
     stored->second.push_back(std::move(pending));
     return CUDA_SUCCESS;
 }
@@ -299,11 +330,7 @@ extern "C" __attribute__((visibility("default"))) CUresult cuMemcpy2DAsync_v2(co
 extern "C" __attribute__((visibility("default"))) bool fakeCudaIsDeviceMemory(CUdeviceptr pointer,
                                                                               std::size_t bytes) {
     std::lock_guard lock(s_mutex);
-    auto allocation = s_allocations.upper_bound(pointer);
-    if (allocation == s_allocations.begin())
-        return false;
-    --allocation;
-    return pointer + bytes <= allocation->first + allocation->second;
+    return InsideAllocation(pointer, pointer + bytes);
 }
 
 extern "C" __attribute__((visibility("default"))) CUresult cuGetErrorName(CUresult error, const char** text) {

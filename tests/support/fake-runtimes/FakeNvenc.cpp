@@ -555,9 +555,12 @@ NvEncodeAPICreateInstance(NV_ENCODE_API_FUNCTION_LIST* functions) {
     X(GetEncodePresetConfigEx)                                                                               \
     X(InitializeEncoder)                                                                                     \
     X(ReconfigureEncoder)                                                                                    \
-    X(CreateBitstreamBuffer) X(DestroyBitstreamBuffer) X(RegisterResource) X(UnregisterResource)             \
-        X(MapInputResource) X(UnmapInputResource) X(EncodePicture) X(LockBitstream) X(UnlockBitstream)       \
-            X(DestroyEncoder)
+    X(CreateBitstreamBuffer)                                                                                 \
+    X(DestroyBitstreamBuffer)                                                                                \
+    X(RegisterResource)                                                                                      \
+    X(UnregisterResource)                                                                                    \
+    X(MapInputResource)                                                                                      \
+    X(UnmapInputResource) X(EncodePicture) X(LockBitstream) X(UnlockBitstream) X(DestroyEncoder)
 #define PYX_FAKE_NVENC_SET(name) functions->nvEnc##name = &name;
     PYX_FAKE_NVENC_IMPLEMENTED(PYX_FAKE_NVENC_SET)
     functions->nvEncGetLastErrorString = &LastErrorString;
