@@ -3,6 +3,7 @@
 // query chose, with the displayed picture's time and the latest input's numbers.
 
 #include "NvidiaTransformTest.h"
+#include "SampleLuma.h"
 
 namespace {
 
@@ -41,29 +42,11 @@ protected:
 
     // The mean luma of an output sample's texture, and its height.
     std::pair<double, UINT> Picture(IMFSample* sample) {
-        ComPtr<IMFMediaBuffer> buffer;
-        sample->GetBufferByIndex(0, &buffer);
-        ComPtr<IMFDXGIBuffer> surface;
-        EXPECT_EQ(buffer.As(&surface), S_OK);
-        ComPtr<ID3D11Texture2D> texture;
-        surface->GetResource(IID_PPV_ARGS(&texture));
-        D3D11_TEXTURE2D_DESC desc{};
-        texture->GetDesc(&desc);
-        desc.Usage = D3D11_USAGE_STAGING;
-        desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-        ComPtr<ID3D11Texture2D> staging;
-        EXPECT_EQ(m_device->CreateTexture2D(&desc, nullptr, &staging), S_OK);
-        ComPtr<ID3D11DeviceContext> context;
-        m_device->GetImmediateContext(&context);
-        context->CopyResource(staging.Get(), texture.Get());
-        D3D11_MAPPED_SUBRESOURCE mapped{};
-        EXPECT_EQ(context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped), S_OK);
+        const SampleLumaPlane plane = SampleLuma(m_device.Get(), sample, Width, Height);
         double sum = 0;
-        for (UINT y = 0; y < Height; ++y)
-            for (UINT x = 0; x < Width; ++x)
-                sum += static_cast<const BYTE*>(mapped.pData)[y * mapped.RowPitch + x];
-        context->Unmap(staging.Get(), 0);
-        return {sum / (Width * Height), desc.Height};
+        for (const std::uint8_t value : plane.luma)
+            sum += value;
+        return {plane.luma.empty() ? 0.0 : sum / double(plane.luma.size()), plane.textureHeight};
     }
 
     ComPtr<IMFSample> Compressed(const Packet& packet, UINT32 frame) {
