@@ -137,6 +137,23 @@ TEST_F(NvidiaDecoderTest, EachDisplayedPictureIsOutputBeforeTheNextInputAfterThe
     EXPECT_EQ(decoder.ulNumOutputSurfaces, 2u);
 }
 
+TEST_F(NvidiaDecoderTest, ANewPictureSizeInTheStreamFailsItsInput) {
+    const std::vector<Packet> packets = EncodedPictures();
+    // A stream of another size, as a new sequence header would bring.
+    const CommandResult other =
+        RunCommand({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=gray:s=160x120:r=60", "-frames:v",
+                    "1", "-c:v", "libx265", "-x265-params", "log-level=error", "-f", "hevc", "-"});
+    ASSERT_FALSE(other.output.empty());
+    Create(L"Corvane HEVC Decoder for Nvidia");
+    ASSERT_EQ(BeginTypes(Type(MFVideoFormat_HEVC).Get(), Type(MFVideoFormat_NV12).Get()), S_OK);
+    ASSERT_EQ(NextEvent(), METransformNeedInput);
+    ASSERT_EQ(m_codec->ProcessInput(0, Compressed(packets[0], 0).Get(), 0), S_OK);
+    ASSERT_EQ(NextEvent(), METransformNeedInput);
+    const Packet resized{std::vector<BYTE>(other.output.begin(), other.output.end()), 166'667};
+    EXPECT_TRUE(FAILED(m_codec->ProcessInput(0, Compressed(resized, 1).Get(), 0)));
+    EXPECT_TRUE(log.Matches(".*\\(!m_decoder\\) does not hold .*"));
+}
+
 TEST_F(NvidiaDecoderTest, AnInputWithoutAFrameSizeCannotStream) {
     Create(L"Corvane H264 Decoder for Nvidia");
     EXPECT_EQ(BeginTypes(Type(MFVideoFormat_H264, true, 0, 0, 0).Get(), Type(MFVideoFormat_NV12).Get()),

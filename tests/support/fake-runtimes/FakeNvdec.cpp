@@ -69,6 +69,8 @@ struct Parser {
     AVCodecContext* codec = nullptr;
     AVCodecParserContext* splitter = nullptr;
     bool sequenced = false;
+    int width = 0;
+    int height = 0;
     int surfaces = 0;
     int nextIndex = 0;
     std::deque<CUVIDPARSERDISPINFO> waiting; // decoded, not yet displayed
@@ -104,24 +106,34 @@ void Store(const Decoder& d, int index, const AVFrame& frame) {
         }
 }
 
+// Announces the sequence at the start and again whenever the picture size changes, as the parser does on a
+// new sequence header: before the picture is decoded. False when the callback refused.
+bool Announce(Parser& p, int width, int height) {
+    if (p.sequenced && width == p.width && height == p.height)
+        return true;
+    CUVIDEOFORMAT format{};
+    format.codec = p.params.CodecType;
+    format.frame_rate = {60, 1};
+    format.progressive_sequence = 1;
+    format.min_num_decode_surfaces = 4;
+    format.coded_width = (unsigned(width) + 15) & ~15u;
+    format.coded_height = (unsigned(height) + 15) & ~15u;
+    format.display_area = {0, 0, width, height};
+    format.chroma_format = cudaVideoChromaFormat_420;
+    const int answer = p.params.pfnSequenceCallback(p.params.pUserData, &format);
+    if (answer == 0)
+        return false;
+    p.surfaces = answer > 1 ? answer : int(p.params.ulMaxNumDecodeSurfaces);
+    p.sequenced = true;
+    p.width = width;
+    p.height = height;
+    return true;
+}
+
 // Hands the decoder's pictures to the callbacks; false when a callback refused.
 bool Deliver(Parser& p, AVFrame* frame) {
-    if (!p.sequenced) {
-        CUVIDEOFORMAT format{};
-        format.codec = p.params.CodecType;
-        format.frame_rate = {60, 1};
-        format.progressive_sequence = 1;
-        format.min_num_decode_surfaces = 4;
-        format.coded_width = (unsigned(frame->width) + 15) & ~15u;
-        format.coded_height = (unsigned(frame->height) + 15) & ~15u;
-        format.display_area = {0, 0, frame->width, frame->height};
-        format.chroma_format = cudaVideoChromaFormat_420;
-        const int answer = p.params.pfnSequenceCallback(p.params.pUserData, &format);
-        if (answer == 0)
-            return false;
-        p.surfaces = answer > 1 ? answer : int(p.params.ulMaxNumDecodeSurfaces);
-        p.sequenced = true;
-    }
+    if (!Announce(p, frame->width, frame->height))
+        return false;
     const int index = p.nextIndex;
     p.nextIndex = (p.nextIndex + 1) % p.surfaces;
     s_pictures[index].reset(av_frame_clone(frame));
@@ -252,6 +264,9 @@ cuvidParseVideoData(CUvideoparser parser, CUVIDSOURCEDATAPACKET* packet) {
         left -= used;
         if (outSize == 0)
             continue;
+        // The splitter has read the sequence header of this picture, if it carries one.
+        if (p->splitter->width > 0 && !Announce(*p, p->splitter->width, p->splitter->height))
+            return CUresult(InvalidValue);
         unit->data = out;
         unit->size = outSize;
         unit->pts = time;
