@@ -130,6 +130,9 @@ EncoderNvidiaBase::EncoderNvidiaBase(const RegistrationInfo& regInfo, const Ctor
     KIV_THROW_UNLESS(NvEnc.load_() == nv::Error::None);
     // The Linux session runs on a CUDA context.
     KIV_THROW_UNLESS(Cuda.load_() == nv::Error::None);
+    // A GPU without an encoder is refused here, so that the search offers the next encoder instead of one
+    // that fails when streaming begins. Without a device the session's opening tells.
+    KIV_THROW_UNLESS(m_extOpts.device == nullptr || GpuEncodes(m_extOpts.device));
     if (m_extOpts.speedQualityPreset < 0) {
         m_ctorOpts.preset = -3;
         m_ctorOpts.tuning = 0;
@@ -144,6 +147,26 @@ EncoderNvidiaBase::EncoderNvidiaBase(const RegistrationInfo& regInfo, const Ctor
 EncoderNvidiaBase::~EncoderNvidiaBase() { cleanup(); }
 
 void EncoderNvidiaBase::onCodecConfig(NV_ENC_CODEC_CONFIG&) {}
+
+bool EncoderNvidiaBase::GpuEncodes(ID3D11Device* device) {
+    CUdevice cudaDevice = 0;
+    CUcontext context = nullptr;
+    if (Cuda.getDevice_(device, &cudaDevice) != CUDA_SUCCESS ||
+        Cuda.CtxCreate_v2(&context, 0, cudaDevice) != CUDA_SUCCESS)
+        return false;
+    NV_ENC_OPEN_ENCODE_SESSION_EX_PARAMS params{};
+    params.version = NV_ENC_OPEN_ENCODE_SESSION_EX_PARAMS_VER;
+    params.deviceType = NV_ENC_DEVICE_TYPE_CUDA;
+    params.device = context;
+    params.apiVersion = NVENCAPI_VERSION;
+    void* session = nullptr;
+    const bool opened = NvEnc.OpenEncodeSessionEx(&params, &session) == NV_ENC_SUCCESS;
+    if (opened)
+        NvEnc.DestroyEncoder(session);
+    Cuda.CtxPopCurrent_v2(nullptr);
+    Cuda.CtxDestroy_v2(context);
+    return opened;
+}
 
 HRESULT EncoderNvidiaBase::openCudaContext() {
     CUdevice cudaDevice = 0;

@@ -65,6 +65,8 @@ private:
         NV_ENC_REGISTERED_PTR registration = nullptr;
     };
 
+    // Whether NVENC opens a session on the GPU behind `device` (data-centre GPUs have NVDEC but no NVENC).
+    static bool GpuEncodes(ID3D11Device* device);
     HRESULT openCudaContext();
     HRESULT registerTexture(const nv::EncoderInputSampleInfo& params, RegisteredTexture& entry);
     HRESULT uploadTexture(const nv::EncoderInputSampleInfo& params, RegisteredTexture& entry);

@@ -127,6 +127,24 @@ TEST_F(NvidiaEncoderTest, PresetTuningAndGopComeFromTheClassAndTheQuery) {
     }
 }
 
+TEST_F(NvidiaEncoderTest, RefusesAGpuWithoutNvencWhenTheQueryNamesItsDevice) {
+    const auto setNoEncoder =
+        reinterpret_cast<void (*)(bool)>(GetProcAddress(m_fake, "fakeNvencSetNoEncoder"));
+    ASSERT_NE(setNoEncoder, nullptr);
+    m_query.device = m_device.Get();
+    setNoEncoder(true);
+    try {
+        Create(L"Corvane HEVC Encoder for Nvidia");
+        FAIL() << "a GPU without NVENC was accepted";
+    } catch (const kiv::mfcodec::Exception& e) {
+        EXPECT_STREQ(e.expression, "m_extOpts.device == nullptr || GpuEncodes(m_extOpts.device)");
+    }
+    setNoEncoder(false);
+    Create(L"Corvane HEVC Encoder for Nvidia");
+    EXPECT_EQ(m_observe().openSessions, 0);
+    ASSERT_EQ(Begin(MFVideoFormat_HEVC), S_OK);
+}
+
 TEST_F(NvidiaEncoderTest, RefusesOtherVendorsAndStreamsWithoutAFrameRate) {
     m_query.deviceVendor = 0x8086;
     try {

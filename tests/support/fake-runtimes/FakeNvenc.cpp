@@ -29,6 +29,7 @@ namespace {
 
 std::atomic<std::uint32_t> s_maxVersion{(NVENCAPI_MAJOR_VERSION << 4) | NVENCAPI_MINOR_VERSION};
 std::atomic<bool> s_leaveOutFirst{false};
+std::atomic<bool> s_noEncoder{false};
 std::mutex s_mutex; // one lock for everything: the fake is not about speed
 FakeNvencObservations s_seen;
 
@@ -181,6 +182,8 @@ NVENCSTATUS NVENCAPI OpenEncodeSessionEx(NV_ENC_OPEN_ENCODE_SESSION_EX_PARAMS* p
     PYX_CHECK(params->deviceType == NV_ENC_DEVICE_TYPE_CUDA, NV_ENC_ERR_UNSUPPORTED_DEVICE,
               "Linux sessions run on a CUDA context");
     PYX_CHECK(params->device != nullptr, NV_ENC_ERR_INVALID_DEVICE, "null CUDA context");
+    if (s_noEncoder)
+        return NV_ENC_ERR_NO_ENCODE_DEVICE; // the driver's answer on a GPU without NVENC, not a misuse
     auto* session = new Session;
     session->cudaContext = params->device;
     s_sessions.insert(session);
@@ -514,6 +517,11 @@ const char* NVENCAPI LastErrorString(void*) { return "fake NVENC: see its compla
 
 extern "C" __attribute__((visibility("default"))) void fakeNvencSetMaxVersion(std::uint32_t version) {
     s_maxVersion = version;
+}
+
+// A GPU without NVENC: sessions cannot be opened.
+extern "C" __attribute__((visibility("default"))) void fakeNvencSetNoEncoder(bool noEncoder) {
+    s_noEncoder = noEncoder;
 }
 
 // A runtime whose list lacks a function, as an incomplete driver installation would give.
