@@ -77,6 +77,12 @@ bool EncoderSelection::Keep(const EncoderQuery& query, const EncoderInfo& info) 
 }
 
 std::vector<EncoderInfo> EncoderSelection::Search(const EncoderQuery& query) const {
+    std::vector<EncoderInfo> found = SearchCustom(query);
+    SearchPlatform(query, found);
+    return found;
+}
+
+std::vector<EncoderInfo> EncoderSelection::SearchCustom(const EncoderQuery& query) const {
     LogInfo("Enumerating MFTS: %ls -> %ls", MediaTypeName(query.inputSubtype),
             MediaTypeName(query.outputSubtype));
     std::vector<EncoderInfo> found;
@@ -89,10 +95,13 @@ std::vector<EncoderInfo> EncoderSelection::Search(const EncoderQuery& query) con
             return true;
         });
     }
+    return found;
+}
+
+void EncoderSelection::SearchPlatform(const EncoderQuery& query, std::vector<EncoderInfo>& found) const {
     Pass(query, MFT_ENUM_FLAG_HARDWARE, true, found);
     if (query.includeSoftware == 1)
         Pass(query, MFT_ENUM_FLAG_SYNCMFT | MFT_ENUM_FLAG_ASYNCMFT, false, found);
-    return found;
 }
 
 void EncoderSelection::Pass(const EncoderQuery& query, UINT32 flags, bool hardware,
@@ -169,9 +178,22 @@ std::vector<EncoderInfo> EncoderSelection::SearchVideo(const VideoCodecOptions& 
         query.outputSubtype = MFVideoFormat_H264;
         return Search(query);
     }
-    case VideoCodecChoice::H264:
+    case VideoCodecChoice::H264: {
         query.outputSubtype = MFVideoFormat_H264;
-        return Search(query);
+        std::vector<EncoderInfo> found = SearchCustom(query);
+        if (found.empty() && query.includeCustomCodecs == 1) {
+            EncoderQuery hevcQuery = query;
+            hevcQuery.videoCodec = VideoCodecChoice::Hevc;
+            hevcQuery.outputSubtype = MFVideoFormat_HEVC;
+            std::vector<EncoderInfo> hevc = SearchCustom(hevcQuery);
+            if (!hevc.empty()) {
+                codec = VideoCodecChoice::Hevc;
+                return hevc;
+            }
+        }
+        SearchPlatform(query, found);
+        return found;
+    }
     case VideoCodecChoice::Hevc:
         query.outputSubtype = MFVideoFormat_HEVC;
         return Search(query);

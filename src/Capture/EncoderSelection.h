@@ -42,7 +42,8 @@ public:
     // The transforms of the query in preference order.
     std::vector<EncoderInfo> Search(const EncoderQuery& query) const;
     // The video encoders for the options; an automatic codec becomes H.264 when no hardware HEVC encoder
-    // exists.
+    // exists. H.264 with the codec library's encoders included becomes HEVC when the library offers no H.264
+    // encoder for the GPU but an HEVC one (NVIDIA's), so that its encoders really come first.
     std::vector<EncoderInfo> SearchVideo(const VideoCodecOptions& options, VideoCodecChoice& codec) const;
     // The first listed encoder that takes ARGB32 or NV12 (ARGB32 preferred per encoder). `input` receives the
     // chosen input subtype and `codecKind` what the encoder makes. Throws std::runtime_error
@@ -55,6 +56,10 @@ public:
                                      EncoderInfo* chosen = nullptr) const;
 
 private:
+    // The two parts of Search: the codec library's transforms (when the query includes them), then the
+    // platform's.
+    std::vector<EncoderInfo> SearchCustom(const EncoderQuery& query) const;
+    void SearchPlatform(const EncoderQuery& query, std::vector<EncoderInfo>& found) const;
     void Pass(const EncoderQuery& query, UINT32 flags, bool hardware, std::vector<EncoderInfo>& found) const;
     // Activates the transform and reads its description; false when it cannot be activated.
     bool Describe(IMFActivate* activate, const EncoderQuery& query, bool hardware, EncoderInfo& info) const;

@@ -2,6 +2,8 @@
 
 #include "DriverVersion.h"
 #include "Exception.h"
+#include "MfDecoderNvidia.h"
+#include "MfEncoderNvidia.h"
 #include <mfapi.h>
 
 #include <cwchar>
@@ -72,10 +74,10 @@ std::vector<RegistrationInfo> CodecTable() {
                KIV_CLASS_NOT_BUILT(DecoderIntelHevc)),
         Record(L"Corvane HEVC Decoder for Nvidia", false, Nvidia, NvidiaDecoderDriver,
                GuidFromString("07513356-412b-4737-a66e-826fbf63e695"), decoder, Hevc, Nv12,
-               KIV_CLASS_NOT_BUILT(DecoderNvidiaHevc)),
+               &DecoderNvidiaHevc::create),
         Record(L"Corvane H264 Decoder for Nvidia", false, Nvidia, NvidiaDecoderDriver,
                GuidFromString("f93caefe-a50e-41d9-8c4e-6ff834e322e0"), decoder, H264, Nv12,
-               KIV_CLASS_NOT_BUILT(DecoderNvidiaH264)),
+               &DecoderNvidiaH264::create),
         Record(L"Corvane H.264 Encoder for AMD", false, Amd, AmdDriver,
                GuidFromString("e997db6a-d785-409a-8369-a01d237e7e8e"), encoder, Pictures, H264,
                KIV_CLASS_NOT_BUILT(EncoderAmdH264)),
@@ -90,10 +92,10 @@ std::vector<RegistrationInfo> CodecTable() {
                KIV_CLASS_NOT_BUILT(EncoderIntelHevc)),
         Record(L"Corvane H.264 Encoder for Nvidia", true, Nvidia, NvidiaEncoderDriver,
                GuidFromString("c9a91b5c-2c2f-43db-822e-34b56c1a7f3d"), encoder, Pictures, H264,
-               KIV_CLASS_NOT_BUILT(EncoderNvidiaH264)),
+               &EncoderNvidiaH264::create),
         Record(L"Corvane HEVC Encoder for Nvidia", false, Nvidia, NvidiaEncoderDriver,
                GuidFromString("08d4e2d2-1335-44df-8587-aa5bbbf8333a"), encoder, Pictures, Hevc,
-               KIV_CLASS_NOT_BUILT(EncoderNvidiaHevc)),
+               &EncoderNvidiaHevc::create),
     };
 }
 

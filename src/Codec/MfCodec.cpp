@@ -69,6 +69,13 @@ const RegistrationInfo* GetStaticCodecInfo(unsigned int index) {
     return index < table.size() ? &table[index] : nullptr;
 }
 
+const RegistrationInfo& RegistrationOf(RegistrationInfo::CreateFunction create) {
+    for (unsigned index = 0; const RegistrationInfo* info = GetStaticCodecInfo(index); ++index)
+        if (info->create == create)
+            return *info;
+    throw Exception(0, __LINE__, "registration entry of the class", __PRETTY_FUNCTION__, __FILE__);
+}
+
 void EnumerateCustomCodecs(const EncoderQuery& query, const CodecCallback& callback) {
     std::vector<RegistrationInfo> table;
     for (unsigned index = 0; const RegistrationInfo* info = GetStaticCodecInfo(index); ++index)

@@ -19,6 +19,8 @@ const RegistrationInfo* GetStaticCodecInfo(unsigned int index);
 // Creates each entry that fits the query's category, types, vendor and driver version and hands it to the
 // callback until that returns false. An entry that fails is logged and skipped.
 void EnumerateCustomCodecs(const EncoderQuery& query, const CodecCallback& callback);
+// The table's entry whose creation function is `create`; throws kiv::mfcodec::Exception when none is.
+const RegistrationInfo& RegistrationOf(RegistrationInfo::CreateFunction create);
 // The same over another table.
 void EnumerateCodecs(std::span<const RegistrationInfo> table, const EncoderQuery& query,
                      const CodecCallback& callback);

@@ -1,6 +1,10 @@
 #include "MfHelperNvidia.h"
 
 #include "CodecReport.h"
+#include "SampleAttributes.h"
+#include <dxgi.h>
+#include <mfidl.h>
+#include <pyx/AdapterBusId.h>
 
 #include <string>
 
@@ -22,6 +26,16 @@ namespace {
     }
 
 #define KIV_NV_CLEAR_ENTRY(member, exportName, type) member = nullptr;
+
+// Returns the CUDA status `result` after reporting that `condition` does not hold.
+#define KIV_NV_RETURN_UNLESS(condition, result)                                                              \
+    do {                                                                                                     \
+        if (!(condition)) {                                                                                  \
+            mfcodec::ReportFailedCondition(CudaToHresult(result), #condition, __PRETTY_FUNCTION__,           \
+                                           __LINE__);                                                        \
+            return result;                                                                                   \
+        }                                                                                                    \
+    } while (false)
 
 // Loads the runtime; a library that cannot be loaded is reported as the load_ at `function` failing.
 bool Opened(RuntimeLibrary& dll, const wchar_t* name, const char* function, int line) {
@@ -103,6 +117,22 @@ Error CudaInterface::load_() {
     return Error::None;
 }
 
+CUresult CudaInterface::getDevice_(ID3D11Device* inD3dDevice, CUdevice* outCudaDevice) {
+    constexpr CUresult ExternalDevice = CUresult(911);               // CUDA_ERROR_EXTERNAL_DEVICE
+    KIV_NV_RETURN_UNLESS(inD3dDevice && outCudaDevice, CUresult(1)); // CUDA_ERROR_INVALID_VALUE
+    ComPtr<IDXGIDevice> dxgiDevice;
+    KIV_NV_RETURN_UNLESS(SUCCEEDED(inD3dDevice->QueryInterface(dxgiDevice.ReleaseAndGetAddressOf())),
+                         ExternalDevice);
+    ComPtr<IDXGIAdapter> adapter;
+    KIV_NV_RETURN_UNLESS(SUCCEEDED(dxgiDevice->GetAdapter(adapter.ReleaseAndGetAddressOf())), ExternalDevice);
+    // The driver names its devices by PCI bus id, as sysfs names the adapter's.
+    const std::string busId = AdapterPciBusId(adapter.Get());
+    KIV_NV_RETURN_UNLESS(!busId.empty(), CUresult(100)); // CUDA_ERROR_NO_DEVICE
+    CUresult ec_ = CUDA_SUCCESS;
+    KIV_NV_RETURN_UNLESS(CUDA_SUCCESS == (ec_ = (DeviceGetByPCIBusId(outCudaDevice, busId.c_str()))), ec_);
+    return CUDA_SUCCESS;
+}
+
 Error DecoderInterface::fail(Error error) {
     KIV_NV_NVDEC_ENTRY_POINTS(KIV_NV_CLEAR_ENTRY)
     m_dll.close();
@@ -116,6 +146,62 @@ Error DecoderInterface::load_() {
         return Error::DllNotFound;
     KIV_NV_NVDEC_ENTRY_POINTS(KIV_NV_BIND_ENTRY)
     return Error::None;
+}
+
+NV_ENC_BUFFER_FORMAT BufferFormatFromDxgi(DXGI_FORMAT format) {
+    switch (format) {
+    case DXGI_FORMAT_NV12:
+        return NV_ENC_BUFFER_FORMAT_NV12;
+    case DXGI_FORMAT_B8G8R8A8_UNORM:
+        return NV_ENC_BUFFER_FORMAT_ARGB;
+    case DXGI_FORMAT_R8G8B8A8_UNORM:
+        return NV_ENC_BUFFER_FORMAT_ABGR;
+    case DXGI_FORMAT_R10G10B10A2_UNORM:
+        return NV_ENC_BUFFER_FORMAT_ABGR10;
+    case DXGI_FORMAT_AYUV:
+        return NV_ENC_BUFFER_FORMAT_AYUV;
+    case DXGI_FORMAT_R8_UNORM:
+        return NV_ENC_BUFFER_FORMAT_U8;
+    default:
+        return NV_ENC_BUFFER_FORMAT_UNDEFINED;
+    }
+}
+
+HRESULT EncoderInputSampleInfo::FromMF(IMFSample* in, EncoderInputSampleInfo* out) {
+    KIV_RETURN_UNLESS(in, E_POINTER);
+    KIV_RETURN_UNLESS(out, E_POINTER);
+    out->sample = in;
+    UINT32 number = 0;
+    out->streamNum =
+        SUCCEEDED(in->GetUINT32(KIV_GUID_STREAMNUM, &number)) ? static_cast<std::int32_t>(number) : -1;
+    out->frameNum =
+        SUCCEEDED(in->GetUINT32(KIV_GUID_FRAMENUM, &number)) ? static_cast<std::int32_t>(number) : -1;
+    LONGLONG time = 0;
+    KIV_RETURN_IF_FAILED(in->GetSampleTime(&time));
+    out->timestamp = time;
+    KIV_RETURN_IF_FAILED(in->GetSampleDuration(&time));
+    out->duration = time;
+    DWORD bufferCount = 0;
+    KIV_RETURN_IF_FAILED(in->GetBufferCount(&bufferCount));
+    KIV_RETURN_UNLESS(1 == bufferCount, E_UNEXPECTED);
+    ComPtr<IMFMediaBuffer> buffer;
+    KIV_RETURN_IF_FAILED(in->GetBufferByIndex(0, &buffer));
+    ComPtr<IMFDXGIBuffer> dxgiBuffer;
+    KIV_RETURN_IF_FAILED(buffer->QueryInterface(IID_PPV_ARGS(&dxgiBuffer)));
+    UINT subIndex = 0;
+    KIV_RETURN_IF_FAILED(dxgiBuffer->GetSubresourceIndex(&subIndex));
+    out->subIndex = subIndex;
+    KIV_RETURN_IF_FAILED(dxgiBuffer->GetResource(IID_PPV_ARGS(out->texture.ReleaseAndGetAddressOf())));
+    D3D11_TEXTURE2D_DESC desc{};
+    out->texture->GetDesc(&desc);
+    out->width = desc.Width;
+    out->height = desc.Height;
+    out->pitch = desc.Width;
+    out->dxgiFormat = desc.Format;
+    out->bufferFormat = BufferFormatFromDxgi(desc.Format);
+    KIV_RETURN_UNLESS(desc.MipLevels == 1, E_UNEXPECTED);
+    KIV_RETURN_UNLESS(desc.ArraySize == 1, E_UNEXPECTED);
+    return S_OK;
 }
 
 HRESULT NvencToHresult(int status) {

@@ -7,6 +7,10 @@
 
 #include "NvidiaEntryPoints.h"
 #include "RuntimeLibrary.h"
+#include <d3d11.h>
+#include <dxgitype.h>
+#include <mfobjects.h>
+#include <wrl/client.h>
 
 #include <cstdint>
 
@@ -25,6 +29,8 @@ public:
     // Idempotent; never throws. Logs at most one line.
     Error load_();
     bool isLoaded_() const { return m_dll.isOpen() && Init != nullptr; }
+    // The CUDA device of the GPU behind `inD3dDevice`'s adapter, matched by PCI bus id. A CUDA status.
+    CUresult getDevice_(ID3D11Device* inD3dDevice, CUdevice* outCudaDevice);
 
     int majorVersion_ = 0;
     int minorVersion_ = 0;
@@ -44,7 +50,8 @@ public:
     KIV_NV_NVENC_FUNCTIONS(KIV_NV_DECLARE_FUNCTION)
 
     static constexpr const wchar_t* LibraryName = L"libnvidia-encode.so.1";
-    // The API version of the interface headers; an older runtime cannot serve them.
+    // The API version of the interface headers; an older runtime cannot serve them. Every structure version
+    // the transforms state comes from the same headers' macros.
     static constexpr std::uint32_t RequiredVersion = (NVENCAPI_MAJOR_VERSION << 4) | NVENCAPI_MINOR_VERSION;
 
     Error load_();
@@ -81,6 +88,27 @@ private:
 extern EncoderInterface NvEnc;
 extern CudaInterface Cuda;
 extern DecoderInterface NvDec;
+
+// What one NVENC encode takes from an input sample over a single texture.
+struct EncoderInputSampleInfo {
+    ComPtr<IMFSample> sample;
+    std::int32_t streamNum = -1;
+    std::int32_t frameNum = -1;
+    std::int64_t timestamp = 0;
+    std::int64_t duration = 0;
+    ComPtr<ID3D11Texture2D> texture;
+    std::uint32_t subIndex = 0;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t pitch = 0; // the texture width, not a byte pitch
+    DXGI_FORMAT dxgiFormat = DXGI_FORMAT_UNKNOWN;
+    NV_ENC_BUFFER_FORMAT bufferFormat = NV_ENC_BUFFER_FORMAT_UNDEFINED;
+
+    static HRESULT FromMF(IMFSample* in, EncoderInputSampleInfo* out);
+};
+
+// The NVENC input format of a texture format; NV_ENC_BUFFER_FORMAT_UNDEFINED for those NVENC cannot take.
+NV_ENC_BUFFER_FORMAT BufferFormatFromDxgi(DXGI_FORMAT format);
 
 // Vendor status codes as HRESULTs of facility 0x55D with the customer bit.
 HRESULT NvencToHresult(int status);

@@ -5,6 +5,10 @@
 // runtimes export the same names from them. The CUDA driver's Direct3D 11 interop exists on Windows only
 // and is not part of the Linux tables.
 
+// The system's GUID, where the platform declares one, before NVENC's header declares its own.
+#if __has_include(<guiddef.h>)
+#include <guiddef.h>
+#endif
 #include <ffnvcodec/dynlink_cuda.h>
 #include <ffnvcodec/dynlink_cuviddec.h>
 #include <ffnvcodec/dynlink_nvcuvid.h>

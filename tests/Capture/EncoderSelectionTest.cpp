@@ -135,6 +135,7 @@ TEST(EncoderSearch, TheSystemsOwnCodecsComeFirstWhenAskedFor) {
     LogCapture log;
     const TransformRegistry registry({VideoEncoder(L"Software Encoder", MFT_ENUM_FLAG_SYNCMFT, L"", {Nv12})});
     int offered = 0;
+    GUID ownOutput = MFVideoFormat_H264;
     EncoderSelection selection(
         [&registry](GUID category, UINT32 flags, const MFT_REGISTER_TYPE_INFO* input,
                     const MFT_REGISTER_TYPE_INFO* output, IMFActivate*** activates, UINT32* count) {
@@ -142,6 +143,8 @@ TEST(EncoderSearch, TheSystemsOwnCodecsComeFirstWhenAskedFor) {
         },
         [&](const EncoderQuery& query, const std::function<bool(EncoderInfo &&)>& callback) {
             ++offered;
+            if (query.outputSubtype != ownOutput)
+                return;
             EncoderInfo own;
             own.name = L"Own Encoder";
             own.inputs = {MFVideoFormat_NV12};
@@ -158,6 +161,20 @@ TEST(EncoderSearch, TheSystemsOwnCodecsComeFirstWhenAskedFor) {
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].name, L"Own Encoder");
     EXPECT_EQ(offered, 1);
+    EXPECT_EQ(codec, VideoCodecChoice::H264);
+
+    // Own encoders that make only HEVC turn the H.264 choice into HEVC; none at all leave it as it was.
+    ownOutput = MFVideoFormat_HEVC;
+    const std::vector<EncoderInfo> hevc = selection.SearchVideo(options, codec);
+    ASSERT_EQ(hevc.size(), 1u);
+    EXPECT_EQ(hevc[0].output, MFVideoFormat_HEVC);
+    EXPECT_EQ(codec, VideoCodecChoice::Hevc);
+    ownOutput = GUID_NULL;
+    codec = VideoCodecChoice::H264;
+    const std::vector<EncoderInfo> platform = selection.SearchVideo(options, codec);
+    ASSERT_EQ(platform.size(), 1u);
+    EXPECT_EQ(platform[0].name, L"Software Encoder");
+    EXPECT_EQ(codec, VideoCodecChoice::H264);
 }
 
 TEST(VideoEncoderChoice, PrefersBgraPerEncoderButTheListOrderFirst) {

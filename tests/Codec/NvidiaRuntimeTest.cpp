@@ -1,7 +1,14 @@
 #include "Codec/MfHelperNvidia.h"
+#include "Codec/SampleAttributes.h"
+#include "FakeGpuSysfs.h"
 #include "FakeRuntimeTest.h"
 #include "TempDirectory.h"
+#include <d3d11.h>
 #include <libloaderapi.h>
+#include <mfapi.h>
+#include <mfidl.h>
+
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -66,7 +73,7 @@ TEST_F(NvidiaRuntimeTest, TheFakeRuntimeIsLoadedAndUsedThroughTheBinding) {
     EXPECT_EQ(int(cuda.CtxPopCurrent_v2(&popped)), 201);
     EXPECT_EQ(cuda.CtxDestroy_v2(context), CUDA_SUCCESS);
     // An entry point the fake does not implement refuses loudly instead of pretending.
-    EXPECT_EQ(int(cuda.StreamSynchronize(nullptr)), 801);
+    EXPECT_EQ(int(cuda.ArrayDestroy(nullptr)), 801);
 
     kiv::nv::DecoderInterface nvdec;
     EXPECT_EQ(nvdec.load_(), Error::None);
@@ -118,10 +125,95 @@ TEST_F(NvidiaRuntimeTest, TheEncoderRuntimeMustServeTheHeadersVersion) {
     EXPECT_TRUE(nvenc.isLoaded_());
     EXPECT_EQ(nvenc.majorVersion_, 13);
     EXPECT_EQ(nvenc.minorVersion_, 0);
-    // The functions come from the runtime's list; the fake refuses what it does not implement.
-    EXPECT_EQ(nvenc.EncodePicture(nullptr, nullptr), NV_ENC_ERR_UNIMPLEMENTED);
+    // The functions come from the runtime's list; the fake refuses what it does not implement (Linux has no
+    // completion events) and what breaks the API's rules.
+    EXPECT_EQ(nvenc.RegisterAsyncEvent(nullptr, nullptr), NV_ENC_ERR_UNIMPLEMENTED);
+    EXPECT_EQ(nvenc.EncodePicture(nullptr, nullptr), NV_ENC_ERR_ENCODER_NOT_INITIALIZED);
+    // Exactly the headers' version (11.1 with Debian's) is enough.
     setMaxVersion(required);
+    kiv::nv::EncoderInterface exact;
+    EXPECT_EQ(exact.load_(), Error::None);
     FreeLibrary(fake);
+}
+
+ComPtr<ID3D11Device> CreateDevice() {
+    ComPtr<ID3D11Device> device;
+    EXPECT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
+                                &device, nullptr, nullptr),
+              S_OK);
+    return device;
+}
+
+TEST_F(NvidiaRuntimeTest, TheAdaptersCudaDeviceIsFoundByPciBusId) {
+    RuntimeLibrary::setSearchDirectoryForTests(FakeRuntimes("nvidia"));
+    ASSERT_EQ(kiv::nv::Cuda.load_(), Error::None);
+    CUdevice device = -1;
+    EXPECT_EQ(int(kiv::nv::Cuda.getDevice_(nullptr, &device)), 1);
+    EXPECT_TRUE(log.Matches("ERROR \\(inD3dDevice && outCudaDevice\\) does not hold .*"));
+    {
+        // The fake GPU of sysfs sits where the fake driver's device does; another bus id is no CUDA device.
+        FakeGpuSysfs sysfs;
+        setenv("PYX_TEST_SYSFS_ROOT", sysfs.Root().c_str(), 1);
+        EXPECT_EQ(kiv::nv::Cuda.getDevice_(CreateDevice().Get(), &device), CUDA_SUCCESS);
+        EXPECT_EQ(device, 0);
+        unsetenv("PYX_TEST_SYSFS_ROOT");
+    }
+    TempDirectory noGpu;
+    setenv("PYX_TEST_SYSFS_ROOT", noGpu.Root().c_str(), 1);
+    EXPECT_EQ(int(kiv::nv::Cuda.getDevice_(CreateDevice().Get(), &device)), 100); // the CPU adapter
+    unsetenv("PYX_TEST_SYSFS_ROOT");
+}
+
+TEST(NvidiaSampleInfoTest, FromMFReadsOneTextureSampleAndRefusesOthers) {
+    using kiv::nv::EncoderInputSampleInfo;
+    ASSERT_EQ(MFStartup(MF_VERSION), S_OK);
+    const ComPtr<ID3D11Device> device = CreateDevice();
+    CD3D11_TEXTURE2D_DESC desc(DXGI_FORMAT_B8G8R8A8_UNORM, 64, 32, 1, 1);
+    ComPtr<ID3D11Texture2D> texture;
+    ASSERT_EQ(device->CreateTexture2D(&desc, nullptr, &texture), S_OK);
+    ComPtr<IMFMediaBuffer> buffer;
+    ASSERT_EQ(MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), texture.Get(), 0, FALSE, &buffer), S_OK);
+    ComPtr<IMFSample> sample;
+    MFCreateSample(&sample);
+    sample->AddBuffer(buffer.Get());
+    sample->SetSampleTime(1000);
+    sample->SetSampleDuration(20);
+    sample->SetUINT32(KIV_GUID_FRAMENUM, 9);
+
+    EncoderInputSampleInfo info;
+    EXPECT_EQ(EncoderInputSampleInfo::FromMF(nullptr, &info), E_POINTER);
+    EXPECT_EQ(EncoderInputSampleInfo::FromMF(sample.Get(), nullptr), E_POINTER);
+    ASSERT_EQ(EncoderInputSampleInfo::FromMF(sample.Get(), &info), S_OK);
+    EXPECT_EQ(info.sample.Get(), sample.Get());
+    EXPECT_EQ(info.streamNum, -1);
+    EXPECT_EQ(info.frameNum, 9);
+    EXPECT_EQ(info.timestamp, 1000);
+    EXPECT_EQ(info.duration, 20);
+    EXPECT_EQ(info.texture.Get(), texture.Get());
+    EXPECT_EQ(info.width, 64u);
+    EXPECT_EQ(info.height, 32u);
+    EXPECT_EQ(info.pitch, 64u);
+    EXPECT_EQ(info.bufferFormat, NV_ENC_BUFFER_FORMAT_ARGB);
+
+    sample->AddBuffer(buffer.Get());
+    EXPECT_EQ(EncoderInputSampleInfo::FromMF(sample.Get(), &info), E_UNEXPECTED);
+    ComPtr<IMFSample> memorySample;
+    ComPtr<IMFMediaBuffer> memory;
+    MFCreateSample(&memorySample);
+    MFCreateMemoryBuffer(16, &memory);
+    memorySample->AddBuffer(memory.Get());
+    memorySample->SetSampleTime(0);
+    memorySample->SetSampleDuration(0);
+    EXPECT_EQ(EncoderInputSampleInfo::FromMF(memorySample.Get(), &info), E_NOINTERFACE);
+
+    using kiv::nv::BufferFormatFromDxgi;
+    EXPECT_EQ(BufferFormatFromDxgi(DXGI_FORMAT_NV12), NV_ENC_BUFFER_FORMAT_NV12);
+    EXPECT_EQ(BufferFormatFromDxgi(DXGI_FORMAT_R8G8B8A8_UNORM), NV_ENC_BUFFER_FORMAT_ABGR);
+    EXPECT_EQ(BufferFormatFromDxgi(DXGI_FORMAT_R10G10B10A2_UNORM), NV_ENC_BUFFER_FORMAT_ABGR10);
+    EXPECT_EQ(BufferFormatFromDxgi(DXGI_FORMAT_AYUV), NV_ENC_BUFFER_FORMAT_AYUV);
+    EXPECT_EQ(BufferFormatFromDxgi(DXGI_FORMAT_R8_UNORM), NV_ENC_BUFFER_FORMAT_U8);
+    EXPECT_EQ(BufferFormatFromDxgi(DXGI_FORMAT_P010), NV_ENC_BUFFER_FORMAT_UNDEFINED);
+    MFShutdown();
 }
 
 TEST(NvidiaStatusTest, VendorStatusesBecomeCustomerHresults) {

@@ -1,6 +1,7 @@
 // The real recorder against a real X11 program under Xvfb with a window manager and a private PulseAudio
 // server: what lands in NAME.mp4 and NAME.jpg, with each audio mode.
 
+#include "FakeGpuSysfs.h"
 #include "MediaProbe.h"
 #include "ProcessRunner.h"
 #include "TempDirectory.h"
@@ -530,3 +531,36 @@ TEST_F(RecordingTest, SystemAudioHasEveryProgramsSoundAndNoAudioGivesAVideoOnlyF
 }
 
 } // namespace
+
+// On a GPU that sysfs reports as NVIDIA, with the NVIDIA runtimes found first on the library path (the fake
+// ones, which encode on the processor), --custom-codecs records the window through the codec library's NVENC
+// transform: its only offered encoder makes HEVC, so the recording is HEVC.
+TEST_F(RecordingTest, TheNvidiaEncoderTransformRecordsTheWindowOverItsRuntime) {
+    const FakeGpuSysfs sysfs;
+    ProcessOptions options;
+    options.environment["PYX_TEST_SYSFS_ROOT"] = sysfs.Root();
+    options.environment["LD_LIBRARY_PATH"] = PYX_FAKE_RUNTIMES_DIR "/nvidia";
+    m_target.Create("main " + std::to_string(Width) + " " + std::to_string(Height) + " 50 50 00FF00");
+    m_target.Command("quadrants main");
+    StartRecorder({"--custom-codecs"}, options);
+    std::this_thread::sleep_for(4s);
+    const ProcessResult result = Save();
+    EXPECT_THAT(result.standardError, Not(HasSubstr("fake NVENC")));
+    EXPECT_THAT(result.standardError, Not(HasSubstr("fake CUDA")));
+
+    const fs::path file = Output(".mp4");
+    const std::vector<ProbedStream> streams = ProbeStreams(file);
+    const ProbedStream* video = StreamOf(streams, "video");
+    ASSERT_NE(video, nullptr);
+    // The platform's encoders would have made H.264.
+    EXPECT_EQ(video->at("codec_name"), "hevc");
+    const std::vector<ProbedPacket> packets = ProbePackets(file, "v");
+    ASSERT_GT(packets.size(), 60u);
+    EXPECT_TRUE(packets.front().keyFrame);
+    EXPECT_EQ(DecodeErrors(file), "");
+    ExpectEveryPictureAtTheHeaderSize(file, packets.size());
+    const std::vector<YuvFrame> frames = DecodeEveryNthFrame(file, Width, Height, 30);
+    ASSERT_FALSE(frames.empty());
+    for (const YuvFrame& frame : frames)
+        EXPECT_TRUE(ShowsQuadrantsAt(frame, 0, 0, Width, Height));
+}

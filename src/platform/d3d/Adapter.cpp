@@ -2,6 +2,7 @@
 
 #include "Output.h"
 #include "platform/x11/Monitors.h"
+#include <pyx/AdapterBusId.h>
 #include <stringapiset.h>
 
 #include <algorithm>
@@ -62,4 +63,9 @@ HRESULT Adapter::CheckInterfaceSupport(REFGUID interfaceName, LARGE_INTEGER* umd
     if (umdVersion != nullptr)
         umdVersion->QuadPart = static_cast<LONGLONG>(m_info.driverVersion);
     return S_OK;
+}
+
+std::string AdapterPciBusId(IDXGIAdapter* adapter) {
+    const auto* ours = dynamic_cast<Adapter*>(adapter);
+    return ours != nullptr ? ours->PciBusId() : std::string();
 }

@@ -5,9 +5,12 @@
 #include <dxgi.h>
 #include <wrl/implements.h>
 
+#include <string>
+
 struct AdapterInfo {
     DXGI_ADAPTER_DESC1 desc{};
     UINT64 driverVersion = 0;
+    std::string pciBusId;
     bool ownsOutputs = false;
 };
 
@@ -21,6 +24,8 @@ public:
     HRESULT STDMETHODCALLTYPE CheckInterfaceSupport(REFGUID interfaceName,
                                                     LARGE_INTEGER* umdVersion) override;
     HRESULT STDMETHODCALLTYPE GetDesc1(DXGI_ADAPTER_DESC1* desc) override;
+
+    const std::string& PciBusId() const { return m_info.pciBusId; }
 
 private:
     ComPtr<IDXGIFactory1> m_factory;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <sys/utsname.h>
@@ -97,5 +98,9 @@ std::vector<DrmDevice> EnumerateDrmDevices(const std::filesystem::path& drmClass
 std::vector<DrmDevice> EnumerateDrmDevices() {
     utsname name{};
     uname(&name);
-    return EnumerateDrmDevices("/sys/class/drm", "/sys/module", name.release);
+    // For tests only: a tree of sysfs's shape describes GPUs the machine lacks (a vendor's runtime is then
+    // exercised through its fake).
+    const char* testRoot = std::getenv("PYX_TEST_SYSFS_ROOT");
+    const std::filesystem::path sys = testRoot != nullptr && *testRoot != '\0' ? testRoot : "/sys";
+    return EnumerateDrmDevices(sys / "class/drm", sys / "module", name.release);
 }

@@ -27,6 +27,7 @@ struct DrmDevice {
 std::vector<DrmDevice> EnumerateDrmDevices(const std::filesystem::path& drmClass,
                                            const std::filesystem::path& modules,
                                            std::string_view kernelRelease);
+// The machine's GPUs; PYX_TEST_SYSFS_ROOT, when set, names the folder that stands in for /sys.
 std::vector<DrmDevice> EnumerateDrmDevices();
 
 // "550.54.14" → 550.54.14.0, "6.1.0-18-amd64" → 6.1.0.18.

@@ -41,6 +41,7 @@ AdapterInfo FromDrm(const DrmDevice& device) {
     info.desc.AdapterLuid = device.luid;
     info.desc.Flags = DXGI_ADAPTER_FLAG_NONE;
     info.driverVersion = device.driverVersion;
+    info.pciBusId = device.busId;
     return info;
 }
 

@@ -12,6 +12,8 @@ struct GUID {
     std::uint16_t Data3;
     std::uint8_t Data4[8];
 };
+// As on Windows: headers that declare their own GUID where none exists (vendor SDKs) take this one.
+#define GUID_DEFINED
 
 using IID = GUID;
 using CLSID = GUID;
