@@ -33,7 +33,8 @@ protected:
 TEST_F(TargetWindowsTest, HiddenMainWindowIsListedButTheVisibleDialogIsChosen) {
     const HWND main = Handle(m_target.Create("main 400 300 50 50 336699 hidden"));
     const HWND dialog = Handle(m_target.Create("dialog 200 100 100 100 996633 dialog"));
-    ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(dialog) == TRUE; }));
+    // A window the manager has just mapped is listed a moment later, once it is marked as its client.
+    ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(dialog) == TRUE && Listed(Pid(), dialog); }));
     ASSERT_TRUE(Listed(Pid(), main));
     EXPECT_FALSE(IsWindowVisible(main));
     EXPECT_EQ(Choose(Pid()), dialog);
@@ -52,8 +53,9 @@ TEST_F(TargetWindowsTest, ChildAndPopupWindowsAreNeverCandidates) {
     const HWND child =
         Handle(std::stoul(m_target.Command("child top inner 100 100 10 10 ff0000").substr(6), nullptr, 16));
     const HWND popup = Handle(m_target.Create("menu 100 100 600 600 00ff00 override"));
-    ASSERT_TRUE(
-        WaitFor([&] { return IsWindowVisible(top) && IsWindowVisible(child) && IsWindowVisible(popup); }));
+    ASSERT_TRUE(WaitFor([&] {
+        return IsWindowVisible(top) && IsWindowVisible(child) && IsWindowVisible(popup) && Listed(Pid(), top);
+    }));
 
     EXPECT_TRUE(Listed(Pid(), top));
     EXPECT_FALSE(Listed(Pid(), child));

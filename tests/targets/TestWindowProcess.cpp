@@ -1,13 +1,65 @@
 #include "TestWindowProcess.h"
 
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 extern char** environ;
+
+namespace {
+
+template <typename Reply>
+using ReplyPtr = std::unique_ptr<Reply, decltype(&std::free)>;
+
+xcb_atom_t InternAtom(xcb_connection_t* c, const char* name) {
+    const ReplyPtr<xcb_intern_atom_reply_t> reply(
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
+                              nullptr),
+        &std::free);
+    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+bool HasProperty(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property) {
+    const ReplyPtr<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(c, xcb_get_property(c, 0, window, property, XCB_ATOM_ANY, 0, 1), nullptr),
+        &std::free);
+    return reply && reply->type != XCB_ATOM_NONE;
+}
+
+// Asks the window manager for something it answers in turn (a new window's frame extents), so that whatever
+// reached it before, such as the end of a killed program's windows, has been handled. Nothing without one.
+void SyncWithWindowManager() {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c) == 0) {
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        if (HasProperty(c, screen->root, InternAtom(c, "_NET_SUPPORTING_WM_CHECK"))) {
+            const xcb_window_t probe = xcb_generate_id(c);
+            xcb_create_window(c, XCB_COPY_FROM_PARENT, probe, screen->root, 0, 0, 1, 1, 0,
+                              XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+            xcb_client_message_event_t request{};
+            request.response_type = XCB_CLIENT_MESSAGE;
+            request.format = 32;
+            request.window = probe;
+            request.type = InternAtom(c, "_NET_REQUEST_FRAME_EXTENTS");
+            xcb_send_event(c, 0, screen->root,
+                           XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                           reinterpret_cast<const char*>(&request));
+            xcb_flush(c);
+            const xcb_atom_t extents = InternAtom(c, "_NET_FRAME_EXTENTS");
+            WaitFor([&] { return HasProperty(c, probe, extents); });
+        }
+    }
+    xcb_disconnect(c);
+}
+
+} // namespace
 
 TestWindowProcess::TestWindowProcess() {
     int in[2];
@@ -43,6 +95,7 @@ void TestWindowProcess::Kill() {
     kill(m_pid, SIGKILL);
     waitpid(m_pid, nullptr, 0);
     m_pid = -1;
+    SyncWithWindowManager();
 }
 
 std::string TestWindowProcess::Command(const std::string& line) {

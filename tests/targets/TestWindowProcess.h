@@ -20,7 +20,8 @@ public:
     std::string Command(const std::string& line);
     // Creates a window (see the program for the arguments) and returns its id.
     std::uint32_t Create(const std::string& arguments);
-    // Ends the program (its windows go with it).
+    // Ends the program (its windows go with it) and waits until a window manager has handled their end: the
+    // next program may be given the same window ids, and a manager still holding one ignores the new window.
     void Kill();
 
 private:
