@@ -60,4 +60,5 @@ private:
     std::unique_ptr<AudioCapturePipeline> m_audioPipeline; // null without audio
     PacketHandler m_packetHandler;
     bool m_stopped = false;
+    LONGLONG m_startTime = -1; // on the capture clock, once started
 };
