@@ -300,22 +300,24 @@ TEST_F(RecordingTest, RecordsTheWindowAndItsToneInStepForOneToTwoRingDurations) 
     const double pictureStart = video[std::size_t(white - frames.begin())].time;
     EXPECT_NEAR(soundStart, pictureStart, 0.1);
 
-    // The window in every picture, black, then white, then red; a still window is repeated, not lost.
+    // The window in every picture: black (unless the ring has already dropped that stretch, as on a machine
+    // slow to start the capture), then white, then red; a still window is repeated, not lost.
     std::vector<Colour> shown;
     for (const YuvFrame& frame : frames) {
         const Colour colour = ColourAt(frame, Width / 2, Height / 2);
         if (shown.empty() || shown.back() != colour)
             shown.push_back(colour);
     }
-    EXPECT_EQ(shown, (std::vector<Colour>{Colour::Black, Colour::White, Colour::Red}))
-        << "colours shown: " << [&] {
-               std::string list;
-               for (const Colour colour : shown)
-                   list += std::to_string(static_cast<int>(colour)) + " ";
-               for (const ProbedPacket& packet : video)
-                   list += "\n" + std::to_string(packet.time) + (packet.keyFrame ? " key" : "");
-               return list;
-           }();
+    if (!shown.empty() && shown.front() == Colour::Black)
+        shown.erase(shown.begin());
+    EXPECT_EQ(shown, (std::vector<Colour>{Colour::White, Colour::Red})) << "colours shown: " << [&] {
+        std::string list;
+        for (const Colour colour : shown)
+            list += std::to_string(static_cast<int>(colour)) + " ";
+        for (const ProbedPacket& packet : video)
+            list += "\n" + std::to_string(packet.time) + (packet.keyFrame ? " key" : "");
+        return list;
+    }();
     EXPECT_LT(video.size(), std::size_t(length * 30)) << "a still window costs fewer frames than the rate";
     // Each change lands at its time, within one frame period, after a still stretch: the second one's
     // distance from the first is right within the two changes' periods.
