@@ -1,5 +1,6 @@
-// An application to record: one window that redraws itself completely every frame, optionally a tone on the
-// default sound sink, optionally iconifying itself now and then. Each frame shows its number (mod 65536) as
+// An application to record: one window that redraws itself completely every frame (or, with --still, never
+// after its first, or, with --changing, only a corner), optionally a tone on the default sound sink,
+// optionally iconifying itself now and then. Each frame shows its number (mod 65536) as
 // 16 squares of 32x32 pixels along the top edge, bit i at x = 32*i, white for 1 and black for 0, so a
 // recording can be checked for lost frames. See kDemoHelp for the command line.
 
