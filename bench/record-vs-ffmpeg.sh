@@ -1,20 +1,36 @@
 #!/usr/bin/env bash
-# Records a 1920x1080, 60 frames/s demo window playing a 440 Hz tone for SECONDS (default 30), first with
-# pyx-video (then saved), then with ffmpeg's x11grab + pulse capture into H.264 + AAC, each with a fresh target,
-# one after the other. Compares CPU, memory and the source frames each MP4 holds; for pyx-video also the time
-# from the save signal until the MP4 is in place. Runs on a private X server and sound server when no
-# DISPLAY is set. With PAIRS above 1 it runs that many pairs one after the other and ends with the median of
-# each ratio: the CPU time of one run varies by a fifth on a shared machine.
-#   bench/record-vs-ffmpeg.sh BUILD_DIR [SECONDS] [PAIRS]
+# Records a 1920x1080 demo window for SECONDS (default 30), first with pyx-video (then saved), then with
+# ffmpeg's x11grab + pulse capture into H.264 + AAC, each with a fresh target, one after the other. Compares
+# CPU, memory and the source frames each MP4 holds; for pyx-video also the time from the save signal until
+# the MP4 is in place. Runs on a private X server and sound server when no DISPLAY is set. With PAIRS above 1
+# it runs that many pairs one after the other and ends with the median of each ratio: the CPU time of one run
+# varies by a fifth on a shared machine. CASE is what the window does:
+#   motion         redrawn completely at 60 frames/s, a 440 Hz tone playing (the default)
+#   static         never changes after its first frame, a 440 Hz tone playing
+#   static-silent  never changes, no sound
+#   mostly-static  a 200x200 area (and the frame number) changes 10 times a second, a 440 Hz tone playing
+#   bench/record-vs-ffmpeg.sh BUILD_DIR [SECONDS] [PAIRS] [CASE]
+# e.g. all four, three pairs of 60 s each:
+#   for c in motion static static-silent mostly-static; do bench/record-vs-ffmpeg.sh build/default 60 3 $c; done
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$(cd "${1:?usage: record-vs-ffmpeg.sh BUILD_DIR [SECONDS] [PAIRS]}" && pwd)"
+build="$(cd "${1:?usage: record-vs-ffmpeg.sh BUILD_DIR [SECONDS] [PAIRS] [CASE]}" && pwd)"
 seconds="${2:-30}"
 pairs="${3:-1}"
+case="${4:-motion}"
+case "$case" in
+  motion) target_args=(--fps 60 --tone 440) description="redrawn at 60 frames/s with a 440 Hz tone" ;;
+  static) target_args=(--still --tone 440) description="never changing, with a 440 Hz tone" ;;
+  static-silent) target_args=(--still) description="never changing, without sound" ;;
+  mostly-static)
+    target_args=(--fps 10 --changing 200x200 --tone 440)
+    description="200x200 changing 10 times a second, with a 440 Hz tone" ;;
+  *) echo "record-vs-ffmpeg: unknown case '$case' (motion, static, static-silent, mostly-static)" >&2; exit 2 ;;
+esac
 
 if [ -z "${DISPLAY:-}" ]; then
   WITH_WM=1 exec "$root/scripts/test-env/with-sound" "$root/scripts/test-env/with-display" "$0" "$build" \
-    "$seconds" "$pairs"
+    "$seconds" "$pairs" "$case"
 fi
 
 # The middle one of the numbers on standard input (the lower middle of an even count).
@@ -31,7 +47,7 @@ if [ "$pairs" -gt 1 ]; then
   trap 'rm -f "$summary" "$one"' EXIT
   for pair in $(seq 1 "$pairs"); do
     echo "=== pair $pair of $pairs"
-    "$0" "$build" "$seconds" 1 >"$one"
+    "$0" "$build" "$seconds" 1 "$case" >"$one"
     cat "$one"
     awk '/^pyx-video \/ ffmpeg:/' "$one" >>"$summary"
   done
@@ -67,7 +83,7 @@ ticks=$(getconf CLK_TCK)
 
 # Starts a fresh target and waits for its first frame; sets target_pid and window.
 start_target() {
-  "$target" --size 1920x1080 --fps 60 --tone 440 >"$work/target.out" 2>&1 &
+  "$target" --size 1920x1080 "${target_args[@]}" >"$work/target.out" 2>&1 &
   target_pid=$!
   for _ in $(seq 1 200); do
     window=$(awk '$1 == "ready" {print $2; exit}' "$work/target.out")
@@ -152,7 +168,7 @@ video_duration() {
 
 xserver_ticks() { if [ -n "$xserver" ]; then cpu_ticks "$xserver"; else echo 0; fi; }
 
-echo "== pyx-video --duration 10, recording ${seconds} s of a 1920x1080 60 frames/s window"
+echo "== pyx-video --duration 10, recording ${seconds} s of a 1920x1080 window $description"
 start_target
 /usr/bin/time -v -o "$work/pyx.time" "$pyx" --pid="$target_pid" --duration 10 --file "$work/pyx" \
   2>"$work/pyx.log" &
@@ -236,7 +252,7 @@ counts=$(count_frames --origin "$origin" "$work/ffmpeg.mp4")
 read -r ff_first ff_last ff_distinct ff_unreadable ff_blank <<<"$counts"
 
 echo
-awk -v seconds="$seconds" \
+awk -v seconds="$seconds" -v description="$description" \
   -v pc="$pyx_cpu" -v pw="$pyx_wall" -v pp="$pyx_peak" -v ps="$pyx_steady" -v pd="$pyx_duration" \
   -v pf="$pyx_first" -v pl="$pyx_last" -v pn="$pyx_distinct" -v pu="$pyx_unreadable" -v pb="$pyx_blank" \
   -v pt="$pyx_target_cpu" -v px="$pyx_x_cpu" -v sm="$pyx_save_mp4" -v se="$pyx_save_exit" \
@@ -246,7 +262,7 @@ awk -v seconds="$seconds" \
   function row(name, a, b) { printf "%-40s %14s %14s\n", name, a, b }
   BEGIN {
     pspan = pl - pf + 1; fspan = fl - ff + 1
-    printf "%d s recording, 1920x1080 at 60 frames/s with a 440 Hz tone\n\n", seconds
+    printf "%d s recording, 1920x1080 window %s\n\n", seconds, description
     row("", "pyx-video", "ffmpeg")
     row("process wall time (s)", sprintf("%.2f", pw), sprintf("%.2f", fw))
     row("CPU user+sys (s)", sprintf("%.2f", pc), sprintf("%.2f", fc))

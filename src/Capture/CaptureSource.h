@@ -7,6 +7,7 @@
 #include <wrl/client.h>
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -25,6 +26,12 @@ public:
 
     // Launches the capture thread; once per source (std::logic_error on a second call).
     void Start();
+
+    // A frame is wanted by this time of the capture clock (100-ns units) even if nothing changes, e.g. for
+    // the next key frame; sources that repeat their latest image deliver it again by then. Any thread.
+    virtual void DeliverBy(std::int64_t time) { m_deliverBy.store(time); }
+    // Started, and neither stopped nor ended by itself.
+    bool Running() const { return m_started.load() && !m_stop.load(); }
 
     ID3D11Device* Device() const { return m_device.Get(); }
     std::int32_t Width() const { return m_width; }
@@ -74,6 +81,7 @@ protected:
     std::int32_t m_width = 0;
     std::int32_t m_height = 0;
     std::atomic<bool> m_stop{false};
+    std::atomic<std::int64_t> m_deliverBy{INT64_MAX};
 
 private:
     std::atomic<std::uint64_t> m_framesRepeated{0};

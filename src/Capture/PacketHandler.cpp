@@ -4,12 +4,15 @@
 #include "ring/RingTime.h"
 #include <mfapi.h>
 
+#include <algorithm>
+
 void PacketHandler::Start(RingFile* ring, std::uint32_t pendingBaseTime) {
     std::lock_guard lock(m_mutex);
     m_ring = ring;
     m_pendingBaseTime = pendingBaseTime;
     m_offset = 0;
     m_latestEndTime = 0;
+    m_lastVideoTime = -1;
     m_wroteAny = false;
     m_videoStarted = false;
     m_audioSeen = false;
@@ -23,9 +26,15 @@ void PacketHandler::SetKeyFrameRequest(std::function<void()> request) {
     m_keyFrameRequest = std::move(request);
 }
 
-std::uint32_t PacketHandler::Stop() {
+std::uint32_t PacketHandler::Stop(LONGLONG stopTime, LONGLONG maxHold) {
     std::lock_guard lock(m_mutex);
     m_ring = nullptr;
+    if (m_wroteAny && m_lastVideoTime >= 0 && stopTime > m_lastVideoTime) {
+        const LONGLONG held = std::min(stopTime, m_lastVideoTime + maxHold);
+        const std::uint32_t end = HnsToRingTicks(std::uint64_t(held)) + m_offset;
+        if (RingTimeBefore(m_latestEndTime, end))
+            m_latestEndTime = end;
+    }
     return m_latestEndTime;
 }
 
@@ -34,6 +43,13 @@ std::optional<RingClockAnchor> PacketHandler::Anchor(LONGLONG startTime) const {
     if (!m_wroteAny)
         return std::nullopt;
     return RingClockAnchor{m_firstRingTime, (startTime + m_firstSampleTime) * 100};
+}
+
+bool PacketHandler::WaitForVideoFrom(LONGLONG time, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    return m_ring != nullptr && m_videoStarted && m_videoWritten.wait_for(lock, timeout, [&] {
+        return m_ring == nullptr || m_lastVideoTime >= time;
+    }) && m_ring != nullptr;
 }
 
 GenericGrabberSinkCallback::Function PacketHandler::SinkFunction(RingStreamKind kind) {
@@ -71,7 +87,11 @@ void PacketHandler::OnPacket(RingStreamKind kind, LONGLONG time, LONGLONG durati
     if (m_ring == nullptr)
         return;
     const Gate gate = PassesGate(kind, keyFrame);
-    if (gate == Gate::HoldForKeyFrame && !m_keyFrameRequested && m_keyFrameRequest) {
+    // Once audio flows only a video key frame is missing: it is asked for at once, as a still window's next
+    // frame may be a while away.
+    const bool waitsForKeyFrame =
+        gate == Gate::HoldForKeyFrame || (kind == RingStreamKind::Audio && gate == Gate::Hold);
+    if (waitsForKeyFrame && !m_keyFrameRequested && m_keyFrameRequest) {
         m_keyFrameRequested = true;
         const std::function<void()> request = m_keyFrameRequest;
         lock.unlock();
@@ -94,6 +114,10 @@ void PacketHandler::OnPacket(RingStreamKind kind, LONGLONG time, LONGLONG durati
         m_firstSampleTime = time;
     }
     m_wroteAny = true;
+    if (kind == RingStreamKind::Video) {
+        m_lastVideoTime = time;
+        m_videoWritten.notify_all();
+    }
     const int result = m_ring->Write(RingPacketHeader{time90, duration90, size, flags}, data, size);
     // Each said once per run of failures, so a full disk does not flood the log.
     const bool switchFailed = result == RingFile::WriteSwitchFailed;

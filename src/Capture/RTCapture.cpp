@@ -58,6 +58,19 @@ void RTCapture::Stop() {
         JoinCaptureThread();
 }
 
+void RTCapture::DeliverBy(std::int64_t time) {
+    CaptureSource::DeliverBy(time);
+    WakeCaptureThread();
+}
+
+void RTCapture::WakeCaptureThread() {
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_wakeups;
+    }
+    m_wake.notify_all();
+}
+
 void RTCapture::RequestStop() {
     {
         std::lock_guard lock(m_mutex);
@@ -110,14 +123,22 @@ void RTCapture::WaitForStop() {
     // The two locks are never held together here: the pool's thread takes the stop lock under the delivery
     // lock when the owner's callback stops the source.
     while (!m_stop.load()) {
+        std::uint64_t seen;
+        {
+            std::lock_guard lock(m_mutex);
+            seen = m_wakeups;
+        }
         std::int64_t waitNs;
         {
             std::lock_guard delivery(m_deliveryMutex);
             waitNs = NextDelivery() - NowNanoseconds();
         }
+        // A wake-up since `seen` means the next delivery may have moved closer.
         if (waitNs > 0) {
             std::unique_lock lock(m_mutex);
-            if (m_wake.wait_for(lock, std::chrono::nanoseconds(waitNs), [this] { return m_stop.load(); }))
+            m_wake.wait_for(lock, std::chrono::nanoseconds(waitNs),
+                            [&] { return m_stop.load() || m_wakeups != seen; });
+            if (m_stop.load())
                 break;
         }
         std::lock_guard delivery(m_deliveryMutex);
@@ -179,8 +200,10 @@ void RTCapture::TakeFrame(const Direct3D11CaptureFramePool& sender) {
     m_latestFrame = frame;
     m_latestTexture = texture;
     m_latestDelivered = false;
-    m_latestArrival = NowNanoseconds();
     DeliverLatest();
+    // Held back by the pacer: the capture thread delivers it, and may be waiting for a later repeat.
+    if (!m_latestDelivered)
+        WakeCaptureThread();
 }
 
 std::int64_t RTCapture::NextDelivery() const {
@@ -190,13 +213,17 @@ std::int64_t RTCapture::NextDelivery() const {
         return NowNanoseconds() + period;
     if (!m_latestDelivered)
         return firing; // 0 before the first delivery: at once
-    return std::max(firing, m_latestArrival + period * 3 / 2);
+    const std::int64_t deliverBy = m_deliverBy.load();
+    const std::int64_t wanted = deliverBy < INT64_MAX / 100 ? deliverBy * 100 : INT64_MAX;
+    return std::max(firing, std::min(m_lastDelivery + RepeatInterval * 100, wanted));
 }
 
 void RTCapture::DeliverLatest() {
-    if (!m_latestTexture || NowNanoseconds() < NextDelivery() || !m_pacer.Tick())
+    const std::int64_t now = NowNanoseconds();
+    if (!m_latestTexture || now < NextDelivery() || !m_pacer.Tick())
         return;
     const bool repeat = m_latestDelivered;
     m_latestDelivered = true;
+    m_lastDelivery = now;
     DeliverFrame(m_latestTexture.Get(), repeat);
 }

@@ -1,11 +1,11 @@
 #pragma once
 // The capture source of one window or monitor through the graphics-capture classes. Frames arrive on the
 // frame pool's thread; the capture thread sets the capture up, and while it waits for the stop it delivers
-// the latest image again at the frame rate once nothing new arrived for one and a half periods, so an
-// unchanging window still yields video. The margin keeps repeats off the ticks that an application drawing at
-// about the frame rate needs for its own frames. A frame of another size than the capture's stops the capture
-// and tells the owner the new size through the size-change callback, as does a capture that fails (with the
-// unchanged size), so the owner can start a new one.
+// the latest image again once nothing was delivered for RepeatInterval, or when the owner wants a frame by a
+// time (DeliverBy), so an unchanging window still yields video, at a small fraction of the frame rate's cost:
+// each repeat is converted and encoded like any frame. A frame of another size than the capture's stops the
+// capture and tells the owner the new size through the size-change callback, as does a capture that fails
+// (with the unchanged size), so the owner can start a new one.
 
 #include "CaptureSource.h"
 #include <winrt/Windows.Graphics.Capture.h>
@@ -15,12 +15,16 @@
 
 class RTCapture : public CaptureSource {
 public:
+    // How long an unchanging image stands before it is delivered again (100-ns units).
+    static constexpr std::int64_t RepeatInterval = 5'000'000;
+
     // Captures the monitor when one is set, else the window; throws ComException, or std::invalid_argument
     // when neither is set.
     explicit RTCapture(const CaptureSettings& settings);
     ~RTCapture() override;
 
     void Stop() override;
+    void DeliverBy(std::int64_t time) override;
 
 protected:
     void Run() override;
@@ -37,6 +41,8 @@ private:
     // Called with m_deliveryMutex held; monotonic nanoseconds.
     std::int64_t NextDelivery() const;
     void RequestStop();
+    // Has the capture thread work out its next delivery again.
+    void WakeCaptureThread();
     // Tells the owner, once, that the capture ends by itself at this size.
     void ReportEnd(SizeInt32 size);
 
@@ -46,6 +52,7 @@ private:
     GraphicsCaptureSession m_session;
     std::mutex m_mutex;
     std::condition_variable m_wake;
+    std::uint64_t m_wakeups = 0; // under m_mutex
     std::atomic<bool> m_endReported{false};
 
     // The newest frame, held until a newer one replaces it, and the pacer that both delivery paths share.
@@ -53,5 +60,5 @@ private:
     Direct3D11CaptureFrame m_latestFrame;
     ComPtr<ID3D11Texture2D> m_latestTexture;
     bool m_latestDelivered = false;
-    std::int64_t m_latestArrival = 0; // monotonic nanoseconds
+    std::int64_t m_lastDelivery = 0; // monotonic nanoseconds
 };

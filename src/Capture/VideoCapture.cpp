@@ -1,5 +1,6 @@
 #include "VideoCapture.h"
 
+#include "RTCapture.h"
 #include "Util/ComException.h"
 #include "Util/HResultCheck.h"
 #include "Util/Logger.h"
@@ -161,7 +162,18 @@ ComPtr<IMFMediaType> VideoCapture::AudioOutputType() const {
 
 ID3D11Device* VideoCapture::Device() const { return m_videoPipeline->Device(); }
 
+namespace {
+
+// How long a stop waits for the window's last picture to be encoded and written.
+constexpr std::chrono::milliseconds FinalFrameWait{300};
+
+} // namespace
+
 void VideoCapture::Stop(std::uint32_t* latestEndTime) {
+    const LONGLONG stopTime = !m_stopped && m_startTime >= 0 ? pyx::CaptureTime().count() - m_startTime : -1;
+    // The recording ends with a picture of the window as it is now, also when it has been still for a while.
+    if (stopTime >= 0 && m_videoPipeline->DeliverNow())
+        m_packetHandler.WaitForVideoFrom(stopTime, FinalFrameWait);
     if (!m_stopped) {
         m_stopped = true;
         m_videoPipeline->Stop();
@@ -172,7 +184,8 @@ void VideoCapture::Stop(std::uint32_t* latestEndTime) {
         if (m_session)
             LOG_IF_FAILED(m_session->Shutdown());
     }
-    const std::uint32_t end = m_packetHandler.Stop();
+    // The window's last picture stands until the stop, as its repeat would have shown.
+    const std::uint32_t end = m_packetHandler.Stop(stopTime, RTCapture::RepeatInterval);
     if (latestEndTime != nullptr)
         *latestEndTime = end;
 }

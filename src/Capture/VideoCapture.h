@@ -60,6 +60,6 @@ private:
     std::unique_ptr<VideoCapturePipeline> m_videoPipeline;
     std::unique_ptr<AudioCapturePipeline> m_audioPipeline; // null without audio
     PacketHandler m_packetHandler;
-    LONGLONG m_startTime = 0; // 100-ns units of the capture clock
     bool m_stopped = false;
+    LONGLONG m_startTime = -1; // 100-ns units of the capture clock, once started
 };

@@ -13,6 +13,7 @@
 #include <combaseapi.h>
 #include <mfidl.h>
 #include <mftransform.h>
+#include <pyx/CaptureClock.h>
 #include <stringapiset.h>
 #include <wmcodecdsp.h>
 
@@ -276,6 +277,8 @@ void VideoCapturePipeline::ApplyEncoderSettings(const EncoderInfo& encoder, cons
         m_codecKind != VideoCodecKind::Hevc && options.sliceMode != 0 ? 0xFFFFFFFF : 2 * frameRate;
     ThrowIfFailed(SetCodecValue(CODECAPI_AVEncMPVGOPSize, VT_UI4, gopSize),
                   "m_codecAPI->SetValue( &CODECAPI_AVEncMPVGOPSize, &var )");
+    // The GOP also holds in time: an unchanging window yields far fewer frames than the frame rate.
+    m_keyInterval = gopSize == 0xFFFFFFFF ? 0 : std::int64_t{gopSize} * 10'000'000 / frameRate;
     ThrowIfFailed(SetCodecValue(CODECAPI_AVEncCommonRateControlMode, VT_UI4, eAVEncCommonRateControlMode_CBR),
                   "m_codecAPI->SetValue( &CODECAPI_AVEncCommonRateControlMode, &var )");
     if (m_codecKind == VideoCodecKind::H264)
@@ -314,11 +317,35 @@ void VideoCapturePipeline::Stop() { m_capture->Stop(); }
 void VideoCapturePipeline::RequestKeyFrame() {
     LogIfFailed(SetCodecValue(CODECAPI_AVEncVideoForceKeyFrame, VT_UI4, 1),
                 "m_codecAPI->SetValue( &CODECAPI_AVEncVideoForceKeyFrame, &var )");
+    // A still window's next frame would come only with its next repeat; the key frame is wanted now.
+    DeliverNow();
+}
+
+bool VideoCapturePipeline::DeliverNow() {
+    if (!m_capture->Running())
+        return false;
+    m_capture->DeliverBy(pyx::CaptureTime().count());
+    return true;
 }
 
 void VideoCapturePipeline::SetFrameObserver(FrameObserver observer) {
     std::lock_guard lock(m_observerMutex);
     m_frameObserver = std::move(observer);
+}
+
+void VideoCapturePipeline::MarkKeyFrame(IMFSample* sample, LONGLONG time, LONGLONG period) {
+    // The first picture is a key frame anyway. Later ones become one where the interval is up, give or take
+    // half a period, so that at the full frame rate these are the frames the GOP makes key frames anyway.
+    if (m_frame == 0 || time - m_lastKeyTime >= m_keyInterval - period / 2) {
+        if (m_frame != 0)
+            ThrowIfFailed(
+                sample->SetUINT32(MFSampleExtension_VideoEncodePictureType, eAVEncH264PictureType_IDR),
+                "sample->SetUINT32( MFSampleExtension_VideoEncodePictureType, "
+                "eAVEncH264PictureType_IDR )");
+        m_lastKeyTime = time;
+    }
+    // The capture repeats an unchanging picture in time for the next one.
+    m_capture->DeliverBy(m_startTime + m_lastKeyTime + m_keyInterval);
 }
 
 void VideoCapturePipeline::FrameHandler(ID3D11Texture2D* texture, std::int64_t time, std::int64_t duration) {
@@ -331,6 +358,8 @@ void VideoCapturePipeline::FrameHandler(ID3D11Texture2D* texture, std::int64_t t
     ThrowIfFailed(sample->SetSampleDuration(durationHns), "sample->SetSampleDuration( durationHns )");
     ThrowIfFailed(sample->SetUINT32(KIV_GUID_FRAMENUM, m_frame),
                   "sample->SetUINT32( KIV_GUID_FRAMENUM, m_frame )");
+    if (m_keyInterval != 0)
+        MarkKeyFrame(sample.Get(), timestampHns, durationHns);
     ++m_frame;
     ThrowIfFailed(m_mediaStream->QueueSample(sample.Get()), "m_mediaStream->QueueSample( sample.Get() )");
 

@@ -47,6 +47,8 @@ public:
     void SetFrameObserver(FrameObserver observer);
     // Makes the encoder's next frame a key frame; safe on any thread.
     void RequestKeyFrame();
+    // Has the capture deliver a frame now, also of a still window; false when the capture no longer runs.
+    bool DeliverNow();
 
     // The type of the source's video stream: the captured frames.
     IMFMediaType* SourceMediaType() const { return m_sourceMediaType.Get(); }
@@ -68,6 +70,8 @@ private:
     // Sets one encoder property through ICodecAPI.
     HRESULT SetCodecValue(const GUID& api, VARTYPE type, UINT32 value);
     void FrameHandler(ID3D11Texture2D* texture, std::int64_t time, std::int64_t duration);
+    // Keeps key frames at most the GOP's duration apart, however few frames come.
+    void MarkKeyFrame(IMFSample* sample, LONGLONG time, LONGLONG period);
 
     std::unique_ptr<CaptureSource> m_capture;
     ComPtr<D3DSampleAllocator> m_sampleAllocator;
@@ -83,6 +87,8 @@ private:
     FrameObserver m_frameObserver;
     LONGLONG m_startTime = 0;
     UINT32 m_frame = 0;
+    LONGLONG m_keyInterval = 0; // 100-ns units; 0: only the first frame must be a key frame
+    LONGLONG m_lastKeyTime = 0;
     VideoCodecKind m_codecKind = VideoCodecKind::H264;
     EncoderDescription m_encoderDescription;
     DWORD m_streamIndex;

@@ -4,6 +4,13 @@
 #include "Util/Logger.h"
 #include <atlimage.h>
 
+namespace {
+
+// A frame is kept when the kept one is this old, whatever its number.
+constexpr std::chrono::milliseconds MaxAge{200};
+
+} // namespace
+
 ScreenshotKeeper::ScreenshotKeeper(std::uint32_t slotCount, std::uint32_t interval, bool everyFrame)
     : m_interval(interval == 0 ? 1 : interval), m_everyFrame(everyFrame),
       m_slots(slotCount == 0 ? 1 : slotCount) {}
@@ -15,8 +22,10 @@ std::uint32_t ScreenshotKeeper::SlotIndex(std::uint32_t frame) const {
 
 void ScreenshotKeeper::Offer(ID3D11Device* device, ID3D11Texture2D* frame) {
     const std::uint32_t n = m_frameCounter++;
-    if (!m_everyFrame && n % m_interval != 0)
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_everyFrame && n % m_interval != 0 && now - m_lastKept < MaxAge)
         return;
+    m_lastKept = now;
     ComPtr<ID3D11Texture2D>& slot = m_slots[SlotIndex(n)];
 
     D3D11_TEXTURE2D_DESC frameDescriptor{};

@@ -1,10 +1,12 @@
 #pragma once
 // Keeps a GPU copy of every interval-th offered frame in a small rotation of slots, and writes the kept
-// frames out as JPEG images when the capture stops.
+// frames out as JPEG images when the capture stops. Frames that come seldom (a still window's repeats, a
+// window that changes now and then) are each kept, so the image is never much older than the last frame.
 
 #include <d3d11.h>
 #include <wrl/client.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,6 +27,7 @@ private:
 
     std::uint32_t m_interval;
     std::uint32_t m_frameCounter = 0;
+    std::chrono::steady_clock::time_point m_lastKept;
     bool m_everyFrame;
     std::vector<ComPtr<ID3D11Texture2D>> m_slots;
 };

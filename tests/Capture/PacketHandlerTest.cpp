@@ -53,13 +53,14 @@ TEST_F(PacketHandlerTest, TheRecordingStartsWithTheFirstVideoPacketAfterAudio) {
     EXPECT_EQ(records[2].payload[0], 5);
 }
 
-TEST_F(PacketHandlerTest, DeltaFramesBeforeTheFirstKeyFrameAreHeldAndOneKeyFrameIsAskedFor) {
+TEST_F(PacketHandlerTest, DeltaFramesBeforeTheFirstKeyFrameAreHeldAndOneKeyFrameIsAskedForOnceAudioFlows) {
     int requests = 0;
     m_handler.SetKeyFrameRequest([&] { ++requests; });
     m_handler.Start(&m_ring, 0);
     Packet(Video, 0, 166666, false, 1); // no audio yet: dropped, nothing asked
     EXPECT_EQ(requests, 0);
-    Packet(Sound, 100000, 213333, false, 2);
+    Packet(Sound, 100000, 213333, false, 2); // audio flows: the key frame is asked for at once
+    EXPECT_EQ(requests, 1);
     Packet(Video, 166666, 166666, false, 3); // undecodable without its key frame
     Packet(Video, 333332, 166666, false, 4);
     EXPECT_EQ(requests, 1);
@@ -102,18 +103,20 @@ TEST_F(PacketHandlerTest, TheFirstWrittenPacketMovesToThePendingBaseAndTheRestFo
     EXPECT_EQ(records[0].header.timestamp, 9000u);
     EXPECT_EQ(records[1].header.timestamp, 9450u);
     EXPECT_EQ(records[2].header.timestamp, 9900u);
-    // Latest end: 9900 + 1919.
-    EXPECT_EQ(m_handler.Stop(), 11819u);
+    // Latest end: 9900 + 1919; the stop (3600 ticks → 12150) is later than the last picture may stand
+    // (100001 + 200000 → 11250), so the packets' end holds.
+    EXPECT_EQ(m_handler.Stop(400001, 200000), 11819u);
 }
 
-TEST_F(PacketHandlerTest, TheLatestEndFollowsTheTimelineAcrossTheWrap) {
+TEST_F(PacketHandlerTest, TheLatestEndFollowsTheTimelineAcrossTheWrapUpToTheStop) {
     // 4096 ticks before the 32-bit timeline wraps.
     m_handler.Start(&m_ring, 0xFFFFF000u);
     Packet(Sound, 0, 213333, false);
     Packet(Video, 0, 166666, true);
     Packet(Video, 500000, 166666, false); // 4500 ticks on: 404 after the wrap
-    const std::uint32_t end = m_handler.Stop();
-    EXPECT_EQ(end, 404u + 1499u);
+    // A still picture stands until the stop: 18000 ticks on, 13904 after the wrap.
+    const std::uint32_t end = m_handler.Stop(2000000, 5000000);
+    EXPECT_EQ(end, 13904u);
     const auto records = Written();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].header.timestamp, 0xFFFFF000u);

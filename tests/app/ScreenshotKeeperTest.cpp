@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -76,6 +77,11 @@ TEST_F(ScreenshotKeeperTest, KeepsEveryTenthFrameAndSavesTheNewestKept) {
     const long centre = CentreRgb(64, 32);
     ASSERT_GE(centre, 0);
     EXPECT_NEAR(centre & 0xFF, 200, 3) << "frame 20 is grey 200";
+    // A frame that comes long after the kept one is kept, whatever its number: a still window's frames.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    keeper.Offer(m_device.Get(), Frame(Grey(250)).Get());
+    keeper.Save(m_device.Get(), Name());
+    EXPECT_NEAR(CentreRgb(64, 32) & 0xFF, 250, 3);
 }
 
 TEST_F(ScreenshotKeeperTest, AKeeperThatSawNoFrameLeavesThePreviousImage) {

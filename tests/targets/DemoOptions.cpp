@@ -6,7 +6,7 @@
 
 const char* const kDemoSynopsis =
     "usage: pyx-demo-target [--size WxH] [--fps N] [--tone HZ] [--iconify-every S] [--iconified-for S]\n"
-    "                       [--frames N]\n";
+    "                       [--frames N] [--still | --changing WxH]\n";
 
 const char* const kDemoHelp =
     "  --size WxH          window size (default 640x360)\n"
@@ -15,6 +15,9 @@ const char* const kDemoHelp =
     "  --iconify-every S   iconify the window every S seconds (fractions allowed)\n"
     "  --iconified-for S   stay iconified for S seconds each time (default 1)\n"
     "  --frames N          exit after N frames (default: until SIGTERM or SIGINT)\n"
+    "  --still             draw one frame (number 1) and keep it: a window that never changes\n"
+    "  --changing WxH      after the first frame redraw only the number squares and a WxH area at the\n"
+    "                      top-left: a mostly static window\n"
     "Prints \"ready 0xID\" once the window shows its first frame, then \"iconified\" and \"restored\".\n"
     "Exit status 2 on a bad argument, without a display, or when the tone cannot play.\n";
 
@@ -36,14 +39,14 @@ bool ParseCount(const std::string& text, std::uint64_t min, std::uint64_t max, s
     return *value >= min && *value <= max;
 }
 
-bool ParseSize(const std::string& text, DemoOptions* options) {
+bool ParseSize(const std::string& text, std::uint16_t* width, std::uint16_t* height) {
     const auto x = text.find('x');
-    std::uint64_t width = 0, height = 0;
-    if (x == std::string::npos || !ParseCount(text.substr(0, x), 1, 16384, &width) ||
-        !ParseCount(text.substr(x + 1), 1, 16384, &height))
+    std::uint64_t w = 0, h = 0;
+    if (x == std::string::npos || !ParseCount(text.substr(0, x), 1, 16384, &w) ||
+        !ParseCount(text.substr(x + 1), 1, 16384, &h))
         return false;
-    options->width = static_cast<std::uint16_t>(width);
-    options->height = static_cast<std::uint16_t>(height);
+    *width = static_cast<std::uint16_t>(w);
+    *height = static_cast<std::uint16_t>(h);
     return true;
 }
 
@@ -64,8 +67,12 @@ std::string ParseDemoOptions(const std::vector<std::string>& args, DemoOptions* 
             options->help = true;
             continue;
         }
+        if (name == "--still" && !hasValue) {
+            options->still = true;
+            continue;
+        }
         if (name != "--size" && name != "--fps" && name != "--tone" && name != "--iconify-every" &&
-            name != "--iconified-for" && name != "--frames")
+            name != "--iconified-for" && name != "--frames" && name != "--changing")
             return "unknown argument " + args[i];
         if (!hasValue) {
             if (i + 1 == args.size())
@@ -74,8 +81,11 @@ std::string ParseDemoOptions(const std::vector<std::string>& args, DemoOptions* 
         }
         double number = 0;
         if (name == "--size") {
-            if (!ParseSize(value, options))
+            if (!ParseSize(value, &options->width, &options->height))
                 return "--size wants WxH, each 1 to 16384, not '" + value + "'";
+        } else if (name == "--changing") {
+            if (!ParseSize(value, &options->changingWidth, &options->changingHeight))
+                return "--changing wants WxH, each 1 to 16384, not '" + value + "'";
         } else if (name == "--fps") {
             if (!ParseNumber(value, &number) || number <= 0 || number > 1000)
                 return "--fps wants a number above 0 and at most 1000, not '" + value + "'";
@@ -97,6 +107,8 @@ std::string ParseDemoOptions(const std::vector<std::string>& args, DemoOptions* 
             return "--frames wants a whole number above 0, not '" + value + "'";
         }
     }
+    if (options->still && options->changingWidth != 0)
+        return "--still and --changing exclude each other";
     if (iconifiedForGiven && options->iconifyEvery == 0)
         return "--iconified-for needs --iconify-every";
     if (options->iconifyEvery > 0 && options->iconifiedFor >= options->iconifyEvery)

@@ -13,6 +13,10 @@ struct DemoOptions {
     double iconifyEvery = 0;  // seconds; 0: never
     double iconifiedFor = 1;  // seconds
     std::uint64_t frames = 0; // 0: until SIGTERM or SIGINT
+    bool still = false;       // one frame, then nothing changes
+    // After the first frame only the number squares and this area at the top-left are drawn; 0: all.
+    std::uint16_t changingWidth = 0;
+    std::uint16_t changingHeight = 0;
     bool help = false;
 };
 

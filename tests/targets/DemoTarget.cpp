@@ -1,5 +1,6 @@
-// An application to record: one window that redraws itself completely every frame, optionally a tone on the
-// default sound sink, optionally iconifying itself now and then. Each frame shows its number (mod 65536) as
+// An application to record: one window that redraws itself completely every frame (or, with --still, never
+// after its first, or, with --changing, only a corner), optionally a tone on the default sound sink,
+// optionally iconifying itself now and then. Each frame shows its number (mod 65536) as
 // 16 squares of 32x32 pixels along the top edge, bit i at x = 32*i, white for 1 and black for 0, so a
 // recording can be checked for lost frames. See kDemoHelp for the command line.
 
@@ -91,6 +92,11 @@ public:
     void Draw(std::uint64_t frame) {
         const std::uint16_t w = m_options.width;
         const std::uint16_t h = m_options.height;
+        if (m_options.changingWidth != 0 && m_drawnOnce) {
+            DrawChanging(frame);
+            return;
+        }
+        m_drawnOnce = true;
         const std::uint32_t background =
             ((frame * 3) & 0xFF) << 16 | ((frame * 5) & 0xFF) << 8 | ((frame * 7) & 0xFF);
         Fill(m_background, background, {0, 0, w, h});
@@ -100,6 +106,23 @@ public:
         const int x = int((frame * std::uint64_t(travel)) / 120 % std::uint64_t(travel)) - blockWidth;
         Fill(m_background, ~background & 0xFFFFFF,
              {std::int16_t(x), std::int16_t(h / 3), std::uint16_t(blockWidth), std::uint16_t(h / 3)});
+        DrawNumber(frame);
+        Show({0, 0, w, h});
+    }
+
+private:
+    // Only the number squares and the changing area: the rest of the window keeps its first frame.
+    void DrawChanging(std::uint64_t frame) {
+        const std::uint32_t colour =
+            ((frame * 3) & 0xFF) << 16 | ((frame * 5) & 0xFF) << 8 | ((frame * 7) & 0xFF);
+        const xcb_rectangle_t area{0, 0, m_options.changingWidth, m_options.changingHeight};
+        Fill(m_background, colour, area);
+        DrawNumber(frame);
+        Show(area);
+        Show({0, 0, std::uint16_t(kBits * kSquare), std::uint16_t(kSquare)});
+    }
+
+    void DrawNumber(std::uint64_t frame) {
         std::vector<xcb_rectangle_t> ones, zeros;
         for (int bit = 0; bit < kBits; ++bit) {
             const xcb_rectangle_t square{std::int16_t(bit * kSquare), 0, kSquare, kSquare};
@@ -107,11 +130,14 @@ public:
         }
         xcb_poly_fill_rectangle(m_c, m_frame, m_white, ones.size(), ones.data());
         xcb_poly_fill_rectangle(m_c, m_frame, m_black, zeros.size(), zeros.data());
-        xcb_copy_area(m_c, m_frame, m_window, m_black, 0, 0, 0, 0, w, h);
+    }
+
+    void Show(xcb_rectangle_t area) {
+        xcb_copy_area(m_c, m_frame, m_window, m_black, area.x, area.y, area.x, area.y, area.width,
+                      area.height);
         std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr));
     }
 
-private:
     xcb_atom_t Atom(const char* name) {
         auto* reply = xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, 0, std::strlen(name), name), nullptr);
         const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
@@ -170,6 +196,7 @@ private:
     xcb_gcontext_t m_background = 0;
     xcb_gcontext_t m_white = 0;
     xcb_gcontext_t m_black = 0;
+    bool m_drawnOnce = false;
 };
 
 void Say(const char* line) {
@@ -229,7 +256,9 @@ int Run(const DemoOptions& options) {
     }
     std::uint64_t drawn = 0;
     if (!g_stop) {
-        window.Draw(drawn++);
+        // A still window shows number 1: squares all black read as a window missing from the picture.
+        window.Draw(options.still ? 1 : drawn);
+        ++drawn;
         char ready[32];
         std::snprintf(ready, sizeof(ready), "ready 0x%x", window.Id());
         Say(ready);
@@ -237,7 +266,8 @@ int Run(const DemoOptions& options) {
 
     // Frame k is due at base + k * period; after falling more than a frame behind the schedule starts anew
     // rather than drawing a burst to catch up.
-    const double period = 1e9 / options.fps;
+    // A still window only wakes now and then, for the iconify schedule and the stop.
+    const double period = options.still ? 1e9 : 1e9 / options.fps;
     std::int64_t base = Now();
     std::uint64_t slot = 1;
     const std::int64_t start = base;
@@ -263,7 +293,8 @@ int Run(const DemoOptions& options) {
             restoreAt = INT64_MAX;
         }
         if (now >= due) {
-            window.Draw(drawn++);
+            if (!options.still)
+                window.Draw(drawn++);
             ++slot;
             if (now > due + std::llround(period)) {
                 base = now;

@@ -193,6 +193,8 @@ TEST_F(DemoTargetTest, RefusesBadArgumentsWithExitStatus2) {
                                                          {"--iconified-for", "1"},
                                                          {"--iconify-every", "1", "--iconified-for", "2"},
                                                          {"--colour", "red"},
+                                                         {"--changing", "0x5"},
+                                                         {"--still", "--changing", "10x10"},
                                                          {"extra"}};
     for (const auto& args : cases) {
         Target target(args);
@@ -234,6 +236,30 @@ TEST_F(DemoTargetTest, WindowShowsEveryFrameWholeWithItsNumber) {
         std::this_thread::sleep_for(200ms);
     }
     EXPECT_EQ(backgroundChanges, 11);
+}
+
+// A still window keeps its one frame; a mostly still one redraws only its number and its changing area.
+TEST_F(DemoTargetTest, StillAndMostlyStillWindowsChangeOnlyWhatTheySay) {
+    Target still({"--size=600x100", "--still"});
+    const xcb_window_t stillWindow = ReadyWindow(still);
+    ASSERT_NE(stillWindow, 0u);
+    const auto first = Grab(stillWindow, 600, 100);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(Grab(stillWindow, 600, 100), first);
+    EXPECT_EQ(Number(first, 600), 1u);
+
+    Target changing({"--size=600x100", "--fps", "30", "--changing", "100x60"});
+    const xcb_window_t window = ReadyWindow(changing);
+    ASSERT_NE(window, 0u);
+    std::this_thread::sleep_for(100ms);
+    const auto before = Grab(window, 600, 100);
+    std::this_thread::sleep_for(300ms);
+    const auto after = Grab(window, 600, 100);
+    ASSERT_TRUE(Number(before, 600) && Number(after, 600));
+    EXPECT_GT(*Number(after, 600), *Number(before, 600));
+    EXPECT_NE(after[50 * 600 + 50], before[50 * 600 + 50]) << "inside the changing area";
+    EXPECT_EQ(after[80 * 600 + 300], before[80 * 600 + 300]) << "outside it";
+    EXPECT_EQ(after[99 * 600 + 599], before[99 * 600 + 599]) << "outside it";
 }
 
 TEST_F(DemoTargetTest, EndsAfterItsFramesOrOnTermination) {

@@ -96,6 +96,12 @@ enum eAVEncSliceControlMode : UINT32 {
     eAVEncSliceControlMode_MBRow = 2,
 };
 
+enum eAVEncH264PictureType : UINT32 {
+    eAVEncH264PictureType_IDR = 0,
+    eAVEncH264PictureType_P = 1,
+    eAVEncH264PictureType_B = 2,
+};
+
 enum eAVEncH264VProfile : UINT32 {
     eAVEncH264VProfile_Base = 66,
     eAVEncH264VProfile_Main = 77,

@@ -266,8 +266,11 @@ HRESULT VideoEncoderTransform::TakeInput(IMFSample* sample) {
                                 pitch,
                                 static_cast<int>(m_in.width),
                                 static_cast<int>(m_in.height)};
-    // The first picture of a stream is a key frame anyway; a request made before it is used up by it.
-    const bool keyFrame = m_properties.TakeKeyFrameRequest();
+    // The first picture of a stream is a key frame anyway; a request made before it is used up by it. A
+    // picture marked as IDR is one, without waiting for the pictures already on their way.
+    const bool marked = MFGetAttributeUINT32(sample, MFSampleExtension_VideoEncodePictureType,
+                                             eAVEncH264PictureType_P) == eAVEncH264PictureType_IDR;
+    const bool keyFrame = m_properties.TakeKeyFrameRequest() || marked;
     hr = HResultFromCodecStatus(m_encoder->Encode(picture, pts, keyFrame, held));
     if (FAILED(hr)) {
         m_pending.pop_back();
