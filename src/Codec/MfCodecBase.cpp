@@ -27,15 +27,20 @@ double TscSecondsPerTick() {
         if (eax != 0 && ebx != 0 && ecx != 0)
             return static_cast<double>(eax) / (static_cast<double>(ebx) * static_cast<double>(ecx));
     }
+    // Both counters are read over 10 ms: over a single yield, the time between the two reads at each end
+    // weighs so much that the rate could be off by tens of per cent.
     LARGE_INTEGER frequency{};
     LARGE_INTEGER before{};
     LARGE_INTEGER after{};
     QueryPerformanceFrequency(&frequency);
     const std::uint64_t ticksBefore = __rdtsc();
     QueryPerformanceCounter(&before);
-    SwitchToThread();
-    const std::uint64_t ticksAfter = __rdtsc();
-    QueryPerformanceCounter(&after);
+    std::uint64_t ticksAfter = ticksBefore;
+    do {
+        SwitchToThread();
+        ticksAfter = __rdtsc();
+        QueryPerformanceCounter(&after);
+    } while ((after.QuadPart - before.QuadPart) * 100 < frequency.QuadPart);
     const double seconds =
         static_cast<double>(after.QuadPart - before.QuadPart) / static_cast<double>(frequency.QuadPart);
     const std::uint64_t ticks = ticksAfter - ticksBefore;
