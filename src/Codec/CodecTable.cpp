@@ -2,7 +2,11 @@
 
 #include "DriverVersion.h"
 #include "Exception.h"
+#include "MfDecoderAmd.h"
+#include "MfDecoderIntelBase.h"
 #include "MfDecoderNvidia.h"
+#include "MfEncoderAmd.h"
+#include "MfEncoderIntelBase.h"
 #include "MfEncoderNvidia.h"
 #include <mfapi.h>
 
@@ -62,16 +66,16 @@ std::vector<RegistrationInfo> CodecTable() {
     return {
         Record(L"Corvane H.264 Decoder for AMD", false, Amd, AmdDriver,
                GuidFromString("b0554882-304e-4905-a8a4-e465aacec4c2"), decoder, H264, Nv12,
-               KIV_CLASS_NOT_BUILT(DecoderAmdH264)),
+               &DecoderAmdH264::create),
         Record(L"Corvane HEVC Decoder for AMD", false, Amd, AmdDriver,
                GuidFromString("33268ba4-d949-413b-b4e0-c00553b4c4fb"), decoder, Hevc, Nv12,
-               KIV_CLASS_NOT_BUILT(DecoderAmdHevc)),
+               &DecoderAmdHevc::create),
         Record(L"Corvane H.264 Decoder for Intel", false, Intel, IntelDecoderDriver,
                GuidFromString("c0c2fb68-e203-4de9-9730-961fccd54e43"), decoder, H264, Nv12,
-               KIV_CLASS_NOT_BUILT(DecoderIntelH264)),
+               &DecoderIntelH264::create),
         Record(L"Corvane HEVC Decoder for Intel", false, Intel, IntelDecoderDriver,
                GuidFromString("53ec57a0-5391-4101-bd75-8541ab927bd7"), decoder, Hevc, Nv12,
-               KIV_CLASS_NOT_BUILT(DecoderIntelHevc)),
+               &DecoderIntelHevc::create),
         Record(L"Corvane HEVC Decoder for Nvidia", false, Nvidia, NvidiaDecoderDriver,
                GuidFromString("07513356-412b-4737-a66e-826fbf63e695"), decoder, Hevc, Nv12,
                &DecoderNvidiaHevc::create),
@@ -80,16 +84,16 @@ std::vector<RegistrationInfo> CodecTable() {
                &DecoderNvidiaH264::create),
         Record(L"Corvane H.264 Encoder for AMD", false, Amd, AmdDriver,
                GuidFromString("e997db6a-d785-409a-8369-a01d237e7e8e"), encoder, Pictures, H264,
-               KIV_CLASS_NOT_BUILT(EncoderAmdH264)),
+               &EncoderAmdH264::create),
         Record(L"Corvane HEVC Encoder for AMD", false, Amd, AmdDriver,
                GuidFromString("8cc9fea9-d638-4b85-a134-74db09224720"), encoder, Pictures, Hevc,
-               KIV_CLASS_NOT_BUILT(EncoderAmdHevc)),
+               &EncoderAmdHevc::create),
         Record(L"Corvane H.264 Encoder for Intel", false, Intel, IntelEncoderDriver,
                GuidFromString("225a0168-ebb1-4984-b552-18ba0ef19c4c"), encoder, Pictures, H264,
-               KIV_CLASS_NOT_BUILT(EncoderIntelH264)),
+               &EncoderIntelH264::create),
         Record(L"Corvane HEVC Encoder for Intel", false, Intel, IntelEncoderDriver,
                GuidFromString("b139ae7b-f0ab-4dc8-b1a9-c15416cc11f4"), encoder, Pictures, Hevc,
-               KIV_CLASS_NOT_BUILT(EncoderIntelHevc)),
+               &EncoderIntelHevc::create),
         Record(L"Corvane H.264 Encoder for Nvidia", true, Nvidia, NvidiaEncoderDriver,
                GuidFromString("c9a91b5c-2c2f-43db-822e-34b56c1a7f3d"), encoder, Pictures, H264,
                &EncoderNvidiaH264::create),

@@ -10,7 +10,8 @@ namespace kiv::intel {
 
 class VaDisplays {
 public:
-    // Null after one logged line when the adapter has no render node or VA-API cannot open it.
+    // Null after one logged line when the adapter has no render node or VA-API cannot open it. Under
+    // PYX_TEST_SYSFS_ROOT (GPUs described by a test, served by fake runtimes) a stand-in for every device.
     static void* ForDevice(ID3D11Device* device);
 
     // For tests only: hand out `display` for every device (null: open the devices' nodes again), for machines

@@ -108,19 +108,6 @@ private:
 #define KIV_RETURN_IF_NVENC_FAILED(call) KIV_RETURN_IF_FAILED(::kiv::nv::NvencToHresult(call))
 #define KIV_RETURN_IF_CUDA_FAILED(call) KIV_RETURN_IF_FAILED(::kiv::nv::CudaToHresult(call))
 
-const char* EncoderNvidiaBase::CodecName(Codec codec) {
-    switch (codec) {
-    case Codec::H264:
-        return "H.264";
-    case Codec::HEVC:
-        return "HEVC";
-    case Codec::AV1:
-        return "AV1";
-    default:
-        return "INVALID";
-    }
-}
-
 EncoderNvidiaBase::EncoderNvidiaBase(const RegistrationInfo& regInfo, const CtorOpts& ctorOpts,
                                      const EncoderQuery& extOpts)
     : Base(regInfo), m_ctorOpts(ctorOpts), m_extOpts(extOpts) {

@@ -9,6 +9,7 @@
 #include "EncoderQuery.h"
 #include "MfCodecBase.h"
 #include "MfHelperNvidia.h"
+#include "TransformCodec.h"
 
 #include <atomic>
 #include <cstdint>
@@ -19,7 +20,7 @@ namespace kiv::mfcodec {
 
 class EncoderNvidiaBase : public Base {
 public:
-    enum class Codec : std::uint8_t { H264 = 0, HEVC = 1, AV1 = 2, INVALID = 0xFF };
+    using Codec = TransformCodec;
 
     struct CtorOpts {
         Codec codec = Codec::INVALID;
@@ -36,7 +37,7 @@ public:
         static constexpr UINT32 Nvidia = 0x10DE;
     };
 
-    static const char* CodecName(Codec codec);
+    static const char* CodecName(Codec codec) { return TransformCodecName(codec); }
 
     // Throws kiv::mfcodec::Exception when the query is not for an NVIDIA adapter or a runtime cannot be
     // loaded.

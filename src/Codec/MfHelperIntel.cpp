@@ -4,6 +4,7 @@
 #include "IntelVaDisplay.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <system_error>
 
@@ -171,6 +172,19 @@ mfxU32 VplInterface::implementationApiVersion_() {
     }
     Unload(loader);
     return version;
+}
+
+mfxStatus VplInterface::syncOperation_(mfxSession session, mfxSyncPoint syncPoint) {
+    mfxStatus status = MFX_WRN_IN_EXECUTION;
+    while (status == MFX_WRN_IN_EXECUTION)
+        status = VideoCORE_SyncOperation(session, syncPoint, 1);
+    return status;
+}
+
+void CopyRows(mfxU8* dst, std::size_t dstPitch, const mfxU8* src, std::size_t srcPitch, std::size_t rowBytes,
+              std::size_t rows) {
+    for (std::size_t row = 0; row < rows; ++row)
+        std::memcpy(dst + row * dstPitch, src + row * srcPitch, rowBytes);
 }
 
 HRESULT ToHresult(mfxStatus status) {

@@ -45,6 +45,9 @@ public:
     // on a loader of its own; 0 when there is none.
     mfxU32 implementationApiVersion_();
 
+    // Waits in steps of at most 1 ms while the operation of `syncPoint` is in execution; its last status.
+    mfxStatus syncOperation_(mfxSession session, mfxSyncPoint syncPoint);
+
 private:
     Error fail(Error error);
 
@@ -54,6 +57,14 @@ private:
 
 // Status codes as HRESULTs of facility 0x55D: errors are failures, warnings success codes.
 HRESULT ToHresult(mfxStatus status);
+
+// Bytes between a surface's rows.
+inline std::size_t SurfacePitch(const mfxFrameData& data) {
+    return (std::size_t(data.PitchHigh) << 16) | data.PitchLow;
+}
+// Copies `rows` rows of `rowBytes` bytes between two pitched pictures.
+void CopyRows(mfxU8* dst, std::size_t dstPitch, const mfxU8* src, std::size_t srcPitch, std::size_t rowBytes,
+              std::size_t rows);
 
 // Where load_() looks for the dispatcher when the system's search does not find it: the usual library
 // folders, then those of `searchPath` (ONEVPL_SEARCH_PATH, separated by colons; may be null).

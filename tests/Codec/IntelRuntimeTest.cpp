@@ -209,9 +209,9 @@ EncodedStream Encode(VplInterface& vpl, mfxSession session, int frames, int forc
 }
 
 TEST_F(IntelRuntimeTest, TheFakeImplementationEncodesPlayableStreams) {
-    const auto busy = Control<void(int)>("fakeVplAnswerBusy");
+    const auto answer = Control<void(mfxStatus, int)>("fakeVplAnswer");
     const auto liveSurfaces = Control<std::size_t()>("fakeVplLiveSurfaces");
-    ASSERT_TRUE(busy && liveSurfaces);
+    ASSERT_TRUE(answer && liveSurfaces);
     UseDispatcher();
     ASSERT_FALSE(HasFatalFailure());
     StderrCapture complaints;
@@ -251,7 +251,7 @@ TEST_F(IntelRuntimeTest, TheFakeImplementationEncodesPlayableStreams) {
         ASSERT_EQ(vpl.VideoENCODE_Init(session, &corrected), MFX_ERR_NONE);
         EXPECT_EQ(vpl.VideoENCODE_Init(session, &corrected), MFX_ERR_UNDEFINED_BEHAVIOR);
 
-        busy(2);
+        answer(MFX_WRN_DEVICE_BUSY, 2);
         const std::filesystem::path file = folder.Path(hevc ? "stream.hevc" : "stream.h264");
         const int frames = hevc ? 6 : 30;
         const EncodedStream stream = Encode(vpl, session, frames, 3, file);

@@ -73,6 +73,18 @@ Description* Describe() {
 PYX_FAKE_EXPORT void fakeVplSetApiVersion(mfxU32 version) { s_apiVersion = version; }
 PYX_FAKE_EXPORT mfxU32 fakeVplLastAccelerationMode() { return s_lastAccelerationMode; }
 PYX_FAKE_EXPORT mfxHDL fakeVplLastDisplay() { return s_lastDisplay; }
+PYX_FAKE_EXPORT void fakeVplAnswer(mfxStatus status, int times) {
+    std::lock_guard lock(g_fakeVplMutex);
+    g_fakeVplAnswer = status;
+    g_fakeVplAnswers = times;
+}
+PYX_FAKE_EXPORT FakeVplObservations fakeVplObservations(bool forget) {
+    std::lock_guard lock(g_fakeVplMutex);
+    const FakeVplObservations seen = g_fakeVplSeen;
+    if (forget)
+        g_fakeVplSeen = FakeVplObservations{};
+    return seen;
+}
 PYX_FAKE_EXPORT std::size_t fakeVplOpenSessions() {
     std::lock_guard lock(g_fakeVplMutex);
     return g_fakeVplSessions.size();

@@ -2,7 +2,8 @@
 // surfaces the session hands out. It keeps the documented rules: Init before anything else and once,
 // parameters checked and corrected with a warning, surfaces written only while mapped and released by their
 // holders, bitstreams with room for a frame, output only after MFXVideoCORE_SyncOperation of its sync point
-// (written into the bitstream then, not before). Tests can make it answer "device busy" a number of times.
+// (written into the bitstream then, not before). Tests can script its answers to the next frames. The
+// surfaces it hands out serve the decoder too.
 
 #include "FakeVplSession.h"
 
@@ -36,7 +37,6 @@ struct Packet {
 };
 
 std::set<Surface*> s_surfaces; // handed out and not yet released by everybody
-std::atomic<int> s_busyAnswers{0};
 std::atomic<int> s_encodedFrames{0};
 
 bool IsNv12(const mfxFrameInfo& info) { return info.FourCC == MFX_FOURCC_NV12; }
@@ -321,6 +321,28 @@ mfxFrameSurfaceInterface MakeInterface() {
 
 mfxFrameSurfaceInterface s_interface = MakeInterface();
 
+} // namespace
+
+mfxFrameSurface1* NewFakeSurface(FakeSession* session, const mfxFrameInfo& info) {
+    auto* created = new Surface;
+    created->owner = session;
+    mfxFrameSurface1& s = created->surface;
+    s.FrameInterface = &s_interface;
+    s.Version.Version = MFX_FRAMESURFACE1_VERSION;
+    s.Info = info;
+    const std::size_t width = info.Width;
+    s.Data.PitchLow = static_cast<mfxU16>(IsNv12(info) ? width : width * 4);
+    created->memory.assign(IsNv12(info) ? width * info.Height * 3 / 2 : width * 4 * info.Height, 0);
+    s_surfaces.insert(created);
+    return &created->surface;
+}
+
+mfxU8* FakeSurfaceMemory(mfxFrameSurface1* surface) {
+    return reinterpret_cast<Surface*>(surface)->memory.data();
+}
+
+namespace {
+
 // Runs `action` on the session's initialised encoder under the lock.
 template <typename Action>
 mfxStatus OnEncoder(mfxSession session, const char* function, Action action) {
@@ -332,7 +354,6 @@ mfxStatus OnEncoder(mfxSession session, const char* function, Action action) {
 
 } // namespace
 
-PYX_FAKE_EXPORT void fakeVplAnswerBusy(int times) { s_busyAnswers = times; }
 PYX_FAKE_EXPORT int fakeVplEncodedFrames() { return s_encodedFrames; }
 PYX_FAKE_EXPORT std::size_t fakeVplLiveSurfaces() {
     std::lock_guard lock(g_fakeVplMutex);
@@ -375,6 +396,7 @@ PYX_FAKE_EXPORT mfxStatus MFXVideoENCODE_Init(mfxSession session, mfxVideoParam*
         FakeRuntimeComplaint("oneVPL", "MFXVideoENCODE_Init: initialised already");
         return MFX_ERR_UNDEFINED_BEHAVIOR;
     }
+    g_fakeVplSeen.encodeInit = *par;
     auto encoder = std::unique_ptr<FakeEncoder, void (*)(FakeEncoder*)>(new FakeEncoder, DeleteFakeEncoder);
     encoder->params = *par;
     const mfxStatus corrected = Correct(encoder->params);
@@ -391,6 +413,8 @@ PYX_FAKE_EXPORT mfxStatus MFXVideoENCODE_Reset(mfxSession session, mfxVideoParam
     return OnEncoder(session, "MFXVideoENCODE_Reset", [&](FakeEncoder& encoder) -> mfxStatus {
         if (par == nullptr)
             return MFX_ERR_NULL_PTR;
+        g_fakeVplSeen.encodeReset = *par;
+        ++g_fakeVplSeen.encodeResets;
         mfxVideoParam changed = *par;
         const mfxStatus corrected = Correct(changed);
         if (corrected < MFX_ERR_NONE)
@@ -427,17 +451,7 @@ PYX_FAKE_EXPORT mfxStatus MFXMemory_GetSurfaceForEncode(mfxSession session, mfxF
     return OnEncoder(session, "MFXMemory_GetSurfaceForEncode", [&](FakeEncoder& encoder) -> mfxStatus {
         if (surface == nullptr)
             return MFX_ERR_NULL_PTR;
-        auto* created = new Surface;
-        created->owner = reinterpret_cast<FakeSession*>(session);
-        mfxFrameSurface1& s = created->surface;
-        s.FrameInterface = &s_interface;
-        s.Version.Version = MFX_FRAMESURFACE1_VERSION;
-        s.Info = encoder.params.mfx.FrameInfo;
-        const std::size_t width = s.Info.Width;
-        s.Data.PitchLow = static_cast<mfxU16>(IsNv12(s.Info) ? width : width * 4);
-        created->memory.assign(IsNv12(s.Info) ? width * s.Info.Height * 3 / 2 : width * 4 * s.Info.Height, 0);
-        s_surfaces.insert(created);
-        *surface = &created->surface;
+        *surface = NewFakeSurface(reinterpret_cast<FakeSession*>(session), encoder.params.mfx.FrameInfo);
         return MFX_ERR_NONE;
     });
 }
@@ -461,10 +475,8 @@ PYX_FAKE_EXPORT mfxStatus MFXVideoENCODE_EncodeFrameAsync(mfxSession session, mf
                                   : mfxU32{info.Width} * info.Height;
         if (bs->Data == nullptr || bs->DataOffset + bs->DataLength > bs->MaxLength || room < needed)
             return MFX_ERR_NOT_ENOUGH_BUFFER;
-        if (s_busyAnswers > 0) {
-            --s_busyAnswers;
-            return MFX_WRN_DEVICE_BUSY;
-        }
+        if (mfxStatus answer = MFX_ERR_NONE; TakeScriptedAnswer(answer))
+            return answer;
         if (surface != nullptr) {
             Surface* found = Live(surface, "EncodeFrameAsync");
             if (found == nullptr)
@@ -493,6 +505,8 @@ PYX_FAKE_EXPORT mfxStatus MFXVideoENCODE_EncodeFrameAsync(mfxSession session, mf
             const bool forceKey =
                 ctrl != nullptr && (ctrl->FrameType & (MFX_FRAMETYPE_I | MFX_FRAMETYPE_IDR)) != 0;
             frame.pict_type = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+            g_fakeVplSeen.frameTypesAsked[g_fakeVplSeen.framesSubmitted++ % 64] =
+                ctrl != nullptr ? ctrl->FrameType : 0;
             encoder.timeStamps.push_back(surface->Data.TimeStamp);
             if (avcodec_send_frame(encoder.context, &frame) < 0)
                 return MFX_ERR_DEVICE_FAILED;
@@ -512,6 +526,14 @@ PYX_FAKE_EXPORT mfxStatus MFXVideoENCODE_EncodeFrameAsync(mfxSession session, mf
 }
 
 PYX_FAKE_EXPORT mfxStatus MFXVideoCORE_SyncOperation(mfxSession session, mfxSyncPoint syncp, mfxU32) {
+    {
+        std::lock_guard lock(g_fakeVplMutex);
+        FakeSession* found = FindFakeSession(session, "MFXVideoCORE_SyncOperation");
+        if (found == nullptr)
+            return MFX_ERR_INVALID_HANDLE;
+        if (found->decoder != nullptr)
+            return SyncFakeDecode(*found->decoder, syncp);
+    }
     return OnEncoder(session, "MFXVideoCORE_SyncOperation", [&](FakeEncoder& encoder) -> mfxStatus {
         if (syncp == nullptr)
             return MFX_ERR_NULL_PTR;
