@@ -1,16 +1,12 @@
 #include "RecordingMetadata.h"
 
 #include "ring/FreshFile.h"
-#include <fileapi.h>
-#include <handleapi.h>
 #include <stringapiset.h>
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <stdexcept>
-#include <system_error>
 
 #ifndef PYX_VERSION
 #define PYX_VERSION "unknown"
@@ -154,21 +150,7 @@ std::string FormatRecordingMetadata(const RecordingMetadata& metadata) {
 }
 
 void WriteRecordingMetadata(const std::wstring& name, const RecordingMetadata& metadata) {
-    const std::filesystem::path path = WideToUtf8(name + L".json");
-    const std::string text = FormatRecordingMetadata(metadata);
-    std::filesystem::path fresh;
     std::string error;
-    const HANDLE file = CreateFreshFile(path, ".json", fresh, error);
-    if (file == nullptr)
-        throw std::runtime_error(error);
-    DWORD written = 0;
-    const BOOL wrote = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
-    if (!wrote || written != text.size()) {
-        std::error_code ignored;
-        std::filesystem::remove(fresh, ignored);
-        throw std::runtime_error("unable to write " + path.string());
-    }
-    if (!ReplaceWithFresh(fresh, path, error))
+    if (!WriteWholeFile(WideToUtf8(name + L".json"), ".json", FormatRecordingMetadata(metadata), error))
         throw std::runtime_error(error);
 }

@@ -1,5 +1,7 @@
 #include "RingRecovery.h"
 
+#include "CaptureLog.h"
+#include "ClockNotes.h"
 #include "ExitStatus.h"
 #include "RecordingMetadata.h"
 #include "Util/HResultCheck.h"
@@ -40,8 +42,28 @@ std::unique_ptr<Logger> EnsureLogger() {
     return logger;
 }
 
-// NAME.json of an export. The ring holds neither the capture clock's times nor the recorded process or the
-// encoders' names, so only what the pictures themselves say is filled in.
+// The captures and the recorded process as the recorder noted them beside the ring; none for a ring whose
+// recorder kept no notes, or notes that cannot be read, which are then passed over with a warning.
+struct ClockNotes {
+    CaptureLog log;
+    std::uint32_t pid = 0;
+};
+
+std::optional<ClockNotes> LoadClockNotes(const std::wstring& name) {
+    std::string error;
+    const std::optional<std::string> text = ReadClockNotes(name, error);
+    ClockNotes notes;
+    if (text && CaptureLog::Parse(*text, notes.log, notes.pid))
+        return notes;
+    if (text)
+        error = RingClockPath(name).string() + " are not clock notes of this recorder";
+    if (!error.empty())
+        std::fprintf(stderr, "pyx-video: %s; NAME.json gets no picture times\n", error.c_str());
+    return std::nullopt;
+}
+
+// NAME.json of an export. Without the recorder's clock notes only what the pictures themselves say is filled
+// in: the ring holds neither the capture clock's times nor the recorded process or the encoders' names.
 void WriteExportMetadata(const std::wstring& name, IMFMediaType* videoType, const ExportResult& result,
                          const std::string& error) {
     RecordingMetadata metadata;
@@ -50,6 +72,11 @@ void WriteExportMetadata(const std::wstring& name, IMFMediaType* videoType, cons
     if (videoType != nullptr)
         LogIfFailed(MFGetAttributeSize(videoType, MF_MT_FRAME_SIZE, &metadata.width, &metadata.height),
                     "MFGetAttributeSize( videoType, MF_MT_FRAME_SIZE, &width, &height )");
+    if (const std::optional<ClockNotes> notes = LoadClockNotes(name)) {
+        metadata.pid = notes->pid;
+        if (result.pictures)
+            notes->log.Describe(*result.pictures, metadata);
+    }
     SetExportResult(result, metadata);
     if (!error.empty())
         metadata.error = error;

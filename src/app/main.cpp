@@ -5,6 +5,7 @@
 
 int main(int argc, char* argv[]) {
     GuardProcessStart();
+    AvoidHugePages();
     if (IsRingRecoveryCommand(argc, argv)) {
         // Nothing watches the signals here, so they keep their usual meaning: stop the export.
         UnblockProcessSignals();

@@ -93,9 +93,10 @@ ExportResult Export(const std::wstring& ringName, const std::wstring& outputName
         return Failure(result,
                        "unable to read the ring files of " + WideToUtf8(ringName) + ": " + ring->OpenError());
     }
-    std::optional<PictureSpan> pictures;
-    result.packets = ReplayRing(*ring, writer, &pictures);
+    const ReplayOutcome replay = ReplayRing(*ring, writer);
+    result.packets = replay.samples;
     result.damage = ring->Damage();
+    result.damage.malformedPictures = replay.malformedPictures;
     LogDebug("%d packets in the ringfile", result.packets);
     const HRESULT finalized = writer.Finalize();
     ring->Close();
@@ -129,6 +130,6 @@ ExportResult Export(const std::wstring& ringName, const std::wstring& outputName
     }
     if (!fresh.MoveTo(path, error))
         return Failure(result, error);
-    result.pictures = pictures;
+    result.pictures = replay.pictures;
     return result;
 }

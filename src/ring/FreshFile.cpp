@@ -68,3 +68,21 @@ HANDLE CreateReplacingFile(const std::filesystem::path& path, std::string& error
     }
     return file;
 }
+
+bool WriteWholeFile(const std::filesystem::path& path, const std::string& suffix, const std::string& text,
+                    std::string& error) {
+    std::filesystem::path fresh;
+    const HANDLE file = CreateFreshFile(path, suffix, fresh, error);
+    if (file == nullptr)
+        return false;
+    DWORD written = 0;
+    const BOOL wrote = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+    if (!wrote || written != text.size()) {
+        std::error_code ignored;
+        std::filesystem::remove(fresh, ignored);
+        error = "unable to write " + path.string();
+        return false;
+    }
+    return ReplaceWithFresh(fresh, path, error);
+}

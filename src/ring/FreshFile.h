@@ -20,6 +20,11 @@ HANDLE CreateFreshFile(const std::filesystem::path& path, const std::string& suf
 // reading); null with `error` in words, naming the path, when it cannot.
 HANDLE CreateReplacingFile(const std::filesystem::path& path, std::string& error);
 
+// Writes `text` as the whole of a new file that replaces whatever is at `path`; false with `error` in words,
+// naming the path, when it cannot (nothing is then left behind).
+bool WriteWholeFile(const std::filesystem::path& path, const std::string& suffix, const std::string& text,
+                    std::string& error);
+
 // Renames `fresh` over `path`; false with `error` in words, naming the path, when it cannot.
 bool ReplaceWithFresh(const std::filesystem::path& fresh, const std::filesystem::path& path,
                       std::string& error);

@@ -2,6 +2,7 @@
 
 #include "AnnexB.h"
 #include "BitReader.h"
+#include "HevcParameterSets.h"
 
 #include <algorithm>
 
@@ -25,6 +26,17 @@ bool IsHevcHeader(std::span<const std::uint8_t> unit) {
 }
 
 int HevcType(std::span<const std::uint8_t> unit) { return (unit[0] >> 1) & 0x3F; }
+
+bool IsHevcParameterSet(std::span<const std::uint8_t> unit) {
+    const int type = HevcType(unit);
+    return type == HevcVps || type == HevcSps || type == HevcPps;
+}
+
+// Whether every parameter set unit of an HEVC access unit is sound.
+bool HevcParameterSetsSound(const Units& units) {
+    return std::all_of(units.begin(), units.end(),
+                       [](auto unit) { return !IsHevcParameterSet(unit) || IsSoundHevcParameterSet(unit); });
+}
 
 void SkipScalingList(BitReader& bits, int size) {
     int last = 8;
@@ -99,25 +111,6 @@ bool ParseH264Size(std::span<const std::uint8_t> sps, KeyFrameInfo& info) {
     return true;
 }
 
-void SkipProfileTierLevel(BitReader& bits, std::uint32_t maxSubLayersMinus1) {
-    bits.Skip(88); // general profile space, tier, profile, compatibility and constraint flags
-    bits.Skip(8);  // general level
-    bool profilePresent[8] = {};
-    bool levelPresent[8] = {};
-    for (std::uint32_t i = 0; i < maxSubLayersMinus1; ++i) {
-        profilePresent[i] = bits.Flag();
-        levelPresent[i] = bits.Flag();
-    }
-    if (maxSubLayersMinus1 > 0)
-        bits.Skip(2 * (8 - maxSubLayersMinus1));
-    for (std::uint32_t i = 0; i < maxSubLayersMinus1; ++i) {
-        if (profilePresent[i])
-            bits.Skip(88);
-        if (levelPresent[i])
-            bits.Skip(8);
-    }
-}
-
 bool ParseHevcSize(std::span<const std::uint8_t> sps, KeyFrameInfo& info) {
     const std::vector<std::uint8_t> raw = UnescapeNalUnit(sps.subspan(2));
     BitReader bits(raw);
@@ -126,7 +119,7 @@ bool ParseHevcSize(std::span<const std::uint8_t> sps, KeyFrameInfo& info) {
     bits.Skip(1);
     if (maxSubLayersMinus1 > 6)
         return false;
-    SkipProfileTierLevel(bits, maxSubLayersMinus1);
+    SkipHevcProfileTierLevel(bits, maxSubLayersMinus1);
     bits.UnsignedGolomb(); // sequence parameter set id
     const std::uint32_t chromaFormat = bits.UnsignedGolomb();
     bool separateColourPlanes = false;
@@ -187,7 +180,7 @@ std::optional<KeyFrameInfo> ProbeKeyFrame(std::span<const std::uint8_t> accessUn
     std::span<const std::uint8_t> sps;
     if (std::all_of(units.begin(), units.end(), IsHevcHeader)) {
         auto sets = CollectParameterSets(units, {HevcVps, HevcSps, HevcPps}, HevcType, &sps, HevcSps);
-        if (sets && ParseHevcSize(sps, info)) {
+        if (sets && ParseHevcSize(sps, info) && HevcParameterSetsSound(units)) {
             info.codec = VideoCodec::Hevc;
             info.parameterSets = std::move(*sets);
             return info;
@@ -201,4 +194,10 @@ std::optional<KeyFrameInfo> ProbeKeyFrame(std::span<const std::uint8_t> accessUn
         return info;
     }
     return std::nullopt;
+}
+
+bool HasMalformedHevcParameterSets(std::span<const std::uint8_t> accessUnit) {
+    const Units units = SplitAnnexB(accessUnit);
+    return !units.empty() && std::all_of(units.begin(), units.end(), IsHevcHeader) &&
+           std::any_of(units.begin(), units.end(), IsHevcParameterSet) && !HevcParameterSetsSound(units);
 }

@@ -17,5 +17,10 @@ struct KeyFrameInfo {
     std::vector<std::uint8_t> parameterSets;
 };
 
-// Empty when the access unit holds no complete, readable set of parameter sets of either codec.
+// Empty when the access unit holds no complete, readable set of parameter sets of either codec (for HEVC, a
+// malformed one among them makes it unreadable).
 std::optional<KeyFrameInfo> ProbeKeyFrame(std::span<const std::uint8_t> accessUnit);
+
+// Whether an HEVC access unit carries a parameter set that is not sound: its pictures cannot be decoded as
+// they stand, and the set must not reach the MP4 writer.
+bool HasMalformedHevcParameterSets(std::span<const std::uint8_t> accessUnit);

@@ -32,6 +32,7 @@ bool RemoveRingFiles(const std::wstring& name) {
         paths.push_back(RingDataPath(name, segment));
         paths.push_back(RingIndexPath(name, segment));
     }
+    paths.push_back(RingClockPath(name));
     bool allGone = true;
     for (const std::filesystem::path& path : paths) {
         if (!Exists(path)) {

@@ -22,9 +22,17 @@ std::filesystem::path RingIndexPath(const std::wstring& name, unsigned segment) 
     return SegmentPath(name, segment, true);
 }
 
-std::filesystem::path RingLockPath(const std::wstring& name) {
+namespace {
+
+std::filesystem::path BesideRing(const std::wstring& name, const char* extension) {
     const std::filesystem::path base(WideToUtf8(name));
-    return base.parent_path() / (base.stem().native() + ".lock");
+    return base.parent_path() / (base.stem().native() + extension);
 }
+
+} // namespace
+
+std::filesystem::path RingLockPath(const std::wstring& name) { return BesideRing(name, ".lock"); }
+
+std::filesystem::path RingClockPath(const std::wstring& name) { return BesideRing(name, ".clk"); }
 
 std::wstring RingPathToWide(const std::filesystem::path& path) { return Utf8ToWide(path.native()); }

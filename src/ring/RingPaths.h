@@ -14,5 +14,9 @@ std::filesystem::path RingIndexPath(const std::wstring& name, unsigned segment);
 // name, so it fits wherever the ring fits.
 std::filesystem::path RingLockPath(const std::wstring& name);
 
+// Where the recorder notes the capture clock beside the ring: parent(NAME) / (stem(NAME) + ".clk"), no longer
+// than an index file's name either.
+std::filesystem::path RingClockPath(const std::wstring& name);
+
 // The wide form that CreateFileW takes.
 std::wstring RingPathToWide(const std::filesystem::path& path);

@@ -38,6 +38,12 @@ std::string RingDamage::Describe() const {
         text += std::to_string(ignoredIndexEntries) + " index entr" +
                 (ignoredIndexEntries == 1 ? "y" : "ies") + " ignored";
     }
+    if (malformedPictures != 0) {
+        if (!text.empty())
+            text += ", ";
+        text += std::to_string(malformedPictures) + " picture" + (malformedPictures == 1 ? "" : "s") +
+                " with malformed parameter sets left out";
+    }
     return text;
 }
 

@@ -1,5 +1,6 @@
 #include "RingReplay.h"
 
+#include "KeyFrameProbe.h"
 #include "PacketSample.h"
 #include "RingTime.h"
 
@@ -17,17 +18,24 @@ void WriteVideo(SampleWriter& writer, IMFSample* sample, uint32_t time, std::opt
 
 } // namespace
 
-int ReplayRing(RingFile& ring, SampleWriter& writer, std::optional<PictureSpan>* pictures) {
-    std::optional<PictureSpan> span;
+ReplayOutcome ReplayRing(RingFile& ring, SampleWriter& writer) {
+    ReplayOutcome outcome;
     uint32_t base = 0;
-    int count = 0;
+    bool malformed = false;
     RingPacketHeader header{};
     const uint8_t* payload = nullptr;
     uint32_t size = 0;
     while (!ring.ReadNext(header, payload, size)) {
-        if (count == 0)
+        if (outcome.samples == 0)
             base = header.timestamp;
         if (RingTimeBefore(header.timestamp, base))
+            continue;
+        const bool audio = (header.flags & RingFlagAudio) != 0;
+        if (!audio && IsRingVideoKeyFrame(header.flags))
+            malformed = HasMalformedHevcParameterSets({payload, size});
+        if (malformed && !audio)
+            ++outcome.malformedPictures;
+        if (malformed && (!audio || !outcome.pictures))
             continue;
         ComPtr<IMFSample> sample = CreatePacketSample(payload, size, RingTicksToHns(header.timestamp - base),
                                                       RingTicksToHns(header.duration), nullptr, 0);
@@ -36,13 +44,11 @@ int ReplayRing(RingFile& ring, SampleWriter& writer, std::optional<PictureSpan>*
         if (header.flags & RingFlagKeyFrame)
             LogIfFailed(sample->SetUINT32(MFSampleExtension_CleanPoint, 1),
                         "sample->SetUINT32( MFSampleExtension_CleanPoint, 1 )");
-        if (header.flags & RingFlagAudio)
+        if (audio)
             writer.WriteAudio(sample.Get());
         else
-            WriteVideo(writer, sample.Get(), header.timestamp, span);
-        ++count;
+            WriteVideo(writer, sample.Get(), header.timestamp, outcome.pictures);
+        ++outcome.samples;
     }
-    if (pictures != nullptr)
-        *pictures = span;
-    return count;
+    return outcome;
 }

@@ -14,7 +14,16 @@ struct PictureSpan {
     std::uint32_t last = 0;
 };
 
+struct ReplayOutcome {
+    // Samples handed to the writer.
+    int samples = 0;
+    // The span of the pictures written, none when no picture was.
+    std::optional<PictureSpan> pictures;
+    // Pictures left out from a key frame with malformed parameter sets to the next sound key frame.
+    std::uint64_t malformedPictures = 0;
+};
+
 // Records older than the first played one (on the wrapping timeline) are skipped, as are records no sample
-// could be made of; returns the number of samples handed to the writer. `pictures` (may be null) receives
-// the span of the pictures written, none when no picture was.
-int ReplayRing(RingFile& ring, SampleWriter& writer, std::optional<PictureSpan>* pictures = nullptr);
+// could be made of and pictures that follow malformed parameter sets; sound is left out with them while they
+// open the recording, so that both streams still start together.
+ReplayOutcome ReplayRing(RingFile& ring, SampleWriter& writer);

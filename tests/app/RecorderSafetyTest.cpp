@@ -5,6 +5,7 @@
 
 #include "EventDescriptor.h"
 #include "MediaProbe.h"
+#include "MetadataSchema.h"
 #include "ProcessRunner.h"
 #include "TempDirectory.h"
 #include "TestWindowProcess.h"
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -144,12 +146,30 @@ TEST_F(RecorderSafety, OneNameHasOneUserAndAKilledRecordersLockNeverBlocksRecove
     const fs::path killedName = m_temp.Path("k2");
     auto killed = Start(killedName);
     Recording(*killed, killedName);
+    // The recorder notes a capture's clock within a turn of its control loop after the capture's first
+    // packet.
+    ASSERT_TRUE(Eventually([&] {
+        std::ifstream notes(m_temp.Path("k2.clk"));
+        return std::string(std::istreambuf_iterator<char>(notes), {}).find("\ncapture\t") !=
+               std::string::npos;
+    }));
     killed->Signal(SIGKILL);
     killed->Wait(5000ms);
     EXPECT_TRUE(fs::exists(m_temp.Path("k2.lock")));
     const ProcessResult recovered = Export(killedName);
     EXPECT_EQ(recovered.exitStatus, Saved) << recovered.standardError;
     EXPECT_EQ(ProbeStreams(m_temp.Path("k2.mp4")).size(), 2u);
+    // The clock notes the recorder kept beside its ring give the export's NAME.json the pictures' times, and
+    // go with the ring.
+    const nlohmann::json metadata = ReadMetadata(m_temp.Path("k2.json"));
+    EXPECT_THAT(MetadataSchemaErrors(metadata), ::testing::IsEmpty()) << metadata.dump(2);
+    EXPECT_EQ(metadata["pid"], m_target.Pid());
+    ASSERT_FALSE(metadata["first_picture"].is_null()) << metadata.dump(2);
+    EXPECT_LT(metadata["first_picture"]["monotonic_ns"], metadata["last_picture"]["monotonic_ns"]);
+    ASSERT_EQ(metadata["captures"].size(), 1u) << metadata.dump(2);
+    EXPECT_EQ(metadata["captures"][0]["kind"], "window");
+    for (const char* notes : {"k1.clk", "k2.clk"})
+        EXPECT_FALSE(fs::exists(m_temp.Path(notes))) << notes;
 }
 
 // A hand-started recorder told to save before it has set anything up: the signal is kept for the moment it

@@ -152,6 +152,31 @@ TEST(RecordingMetadataTest, TheCaptureLogPlacesTheMp4sPicturesOnTheCaptureClock)
     ASSERT_TRUE(metadata.videoEncoder);
     EXPECT_EQ(metadata.videoEncoder->name, "last");
     EXPECT_FALSE(metadata.audioEncoder);
+
+    // The clock notes beside the ring tell an export the same, and of a capture still running when the
+    // recorder died: its pictures run on from its anchor, with its encoders.
+    CaptureReport running = report(wrap + 5 * Second, 116'950'000'000, "running\tname", 0);
+    running.audioEncoder = EncoderDescription{"AAC (libavcodec)", true};
+    CaptureLog read;
+    std::uint32_t pid = 0;
+    ASSERT_TRUE(CaptureLog::Parse(log.Format(4321, nullptr, running), read, pid));
+    EXPECT_EQ(pid, 4321u);
+    RecordingMetadata exported;
+    read.Describe({wrap - Second, wrap + 9 * Second}, exported);
+    EXPECT_EQ(exported.firstPicture->monotonicNs, metadata.firstPicture->monotonicNs);
+    EXPECT_EQ(exported.firstPicture->utcMs, metadata.firstPicture->utcMs);
+    EXPECT_EQ(exported.lastPicture->monotonicNs, 120'950'000'000);
+    EXPECT_EQ(exported.lastPicture->utcMs - exported.firstPicture->utcMs, 9'950);
+    ASSERT_EQ(exported.captures.size(), 3u);
+    EXPECT_EQ(exported.captures[1].end.monotonicNs, 116'950'000'000);
+    EXPECT_FALSE(exported.captures[2].window);
+    EXPECT_EQ(exported.captures[2].end.monotonicNs, 120'950'000'000);
+    EXPECT_EQ(exported.videoEncoder->name, "running name");
+    ASSERT_TRUE(exported.audioEncoder);
+    EXPECT_TRUE(exported.audioEncoder->hardware);
+    // Anything else is not taken for notes.
+    for (const char* text : {"", "pyx-video clock notes 1\npid\t1\ncapture\t1\t2\n", "{}\n"})
+        EXPECT_FALSE(CaptureLog::Parse(text, read, pid)) << text;
 }
 
 } // namespace

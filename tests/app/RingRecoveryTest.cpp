@@ -135,13 +135,50 @@ TEST_F(RingRecovery, ExportsTheRingIntoNameMp4AndRemovesTheRingFiles) {
         EXPECT_FALSE(std::filesystem::exists(file)) << file;
     EXPECT_FALSE(std::filesystem::exists(m_folder.Path("report.export.mp4")));
 
-    // NAME.json says what an export can know from the ring alone.
+    // Without the recorder's clock notes NAME.json says what an export can know from the ring alone.
     const nlohmann::json metadata = ReadMetadata(m_folder.Path("report.json"));
     EXPECT_THAT(MetadataSchemaErrors(metadata), ::testing::IsEmpty()) << metadata.dump(2);
     EXPECT_EQ(metadata["save_reason"], "export");
     EXPECT_EQ(metadata["result"], "saved");
     EXPECT_EQ(metadata["frame_size"], nlohmann::json({{"width", 320}, {"height", 180}}));
     EXPECT_TRUE(metadata["first_picture"].is_null());
+}
+
+// A recorder that dies keeps clock notes beside its ring (NAME.clk: a header line, the pid, then one line of
+// tab-separated fields per capture), from which the export's NAME.json gets the times a save's would have.
+TEST_F(RingRecovery, TheRecordersClockNotesGiveNameJsonThePicturesTimes) {
+    MakeRing({"libx264", 320, 180, 60, 120, 0}, true).Save(m_name);
+    const std::string notes = "pyx-video clock notes 1\npid\t4242\n"
+                              // the monitor from ring time 0, captured at 5 s on the clock, 11:33:20 UTC
+                              "capture\t0\t0\t5000000000\t1765280000000\trunning\t3\t1\t"
+                              "H.264 Encoder (libx264)\t0\tAAC Encoder (libavcodec)\t0\n";
+    WriteFile(m_folder.Path("report.clk"), Bytes(notes.begin(), notes.end()));
+    const ProcessResult result = RunExport(m_name);
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_FALSE(std::filesystem::exists(m_folder.Path("report.clk")));
+
+    const nlohmann::json metadata = ReadMetadata(m_folder.Path("report.json"));
+    EXPECT_THAT(MetadataSchemaErrors(metadata), ::testing::IsEmpty()) << metadata.dump(2);
+    EXPECT_EQ(metadata["pid"], 4242);
+    EXPECT_EQ(metadata["first_picture"],
+              nlohmann::json({{"utc", "2025-12-09T11:33:20.000Z"}, {"monotonic_ns", 5'000'000'000}}));
+    // The last of 3 s of pictures at 60 per second.
+    const std::int64_t last = metadata["last_picture"]["monotonic_ns"];
+    EXPECT_NEAR(double(last), 7'983'333'333.0, 20'000.0);
+    ASSERT_EQ(metadata["captures"].size(), 1u);
+    EXPECT_EQ(metadata["captures"][0]["kind"], "monitor");
+    EXPECT_EQ(metadata["captures"][0]["end"]["monotonic_ns"], last);
+    EXPECT_EQ(metadata["video_encoder"]["name"], "H.264 Encoder (libx264)");
+    EXPECT_EQ(metadata["frames_repeated"], 3);
+
+    // Notes that are not the recorder's are passed over with a warning; the export still goes ahead.
+    MakeRing({"libx264", 320, 180, 60, 120, 0}, true).Save(m_name);
+    WriteFile(m_folder.Path("report.clk"), {'{', '}'});
+    const ProcessResult withBadNotes = RunExport(m_name);
+    ASSERT_EQ(withBadNotes.exitStatus, 0) << withBadNotes.standardError;
+    EXPECT_NE(withBadNotes.standardError.find("report.clk are not clock notes"), std::string::npos)
+        << withBadNotes.standardError;
+    EXPECT_TRUE(ReadMetadata(m_folder.Path("report.json"))["first_picture"].is_null());
 }
 
 // Every file an export makes beside NAME fits wherever the ring's own names fit: the longest NAME whose index

@@ -1,9 +1,14 @@
 // Replay and export of rings whose records sit at the edges: audio ahead of the key frame, audio older than
-// the first played record, durations that do not divide evenly, empty indexes, a missing ring.
+// the first played record, durations that do not divide evenly, empty indexes, a missing ring, key frames
+// with malformed parameter sets.
 
+#include "ring/AnnexB.h"
 #include "ring/Export.h"
+#include "ring/RingMediaTypes.h"
 #include "ring/RingReplay.h"
+#include "ring/RingSurvey.h"
 
+#include "CaptureRing.h"
 #include "ExportTestRing.h"
 #include "LogCapture.h"
 #include "MediaProbe.h"
@@ -25,7 +30,7 @@ protected:
         RingFile ring;
         EXPECT_FALSE(ring.OpenForRead(name));
         RecordingWriter writer;
-        const int played = ReplayRing(ring, writer);
+        const int played = ReplayRing(ring, writer).samples;
         if (count != nullptr)
             *count = played;
         return writer.samples;
@@ -146,6 +151,109 @@ TEST_F(ExportEdges, EmptyIndexFilesReplayFromTheStartOfSegmentZero) {
     const auto streams = ProbeStreams(m_folder.Path("noindex.mp4"));
     ASSERT_EQ(streams.size(), 2u);
     EXPECT_EQ(streams[0].at("nb_read_packets"), "30");
+}
+
+// Writes the fields of a parameter set, most significant bit first.
+class BitWriter {
+public:
+    void Bits(std::uint64_t value, int count) {
+        for (int i = count - 1; i >= 0; --i) {
+            if (m_used % 8 == 0)
+                m_bytes.push_back(0);
+            m_bytes.back() |= std::uint8_t(((value >> i) & 1) << (7 - m_used % 8));
+            ++m_used;
+        }
+    }
+    void Golomb(std::uint32_t value) {
+        const std::uint64_t code = std::uint64_t(value) + 1;
+        const int length = 64 - __builtin_clzll(code);
+        Bits(0, length - 1);
+        Bits(code, length);
+    }
+    const std::vector<std::uint8_t>& Bytes() const { return m_bytes; }
+
+private:
+    std::vector<std::uint8_t> m_bytes;
+    int m_used = 0;
+};
+
+// A 64x48 HEVC SPS that ends inside its first short-term reference picture set.
+std::vector<std::uint8_t> SpsRunningOutInItsReferenceSets() {
+    BitWriter sps;
+    sps.Bits(0x4201, 16); // unit header: SPS, layer 0, temporal id 1
+    sps.Bits(0, 4);       // VPS id
+    sps.Bits(0, 3);       // one sub-layer
+    sps.Bits(1, 1);
+    sps.Bits(0x01, 8);                             // Main profile
+    sps.Bits(0x60000000, 32);                      // compatibility
+    sps.Bits(0, 48);                               // constraints
+    sps.Bits(60, 8);                               // level 2
+    for (std::uint32_t value : {0u, 1u, 64u, 48u}) // SPS id, 4:2:0, size
+        sps.Golomb(value);
+    sps.Bits(0, 1);                          // no conformance window
+    for (std::uint32_t value : {0u, 0u, 4u}) // bit depths, picture order count bits
+        sps.Golomb(value);
+    sps.Bits(1, 1);
+    for (int field = 0; field < 9; ++field) // ordering info, block sizes and depths
+        sps.Golomb(0);
+    sps.Bits(0, 4); // no scaling lists, AMP, SAO or PCM
+    sps.Golomb(1);  // one short-term set
+    sps.Golomb(1);  // with one picture before the current one, and the unit ends
+    return sps.Bytes();
+}
+
+std::vector<std::uint8_t> ReplaceSps(const std::vector<std::uint8_t>& accessUnit,
+                                     const std::vector<std::uint8_t>& sps) {
+    std::vector<std::uint8_t> replaced;
+    for (std::span<const std::uint8_t> unit : SplitAnnexB(accessUnit)) {
+        if (((unit[0] >> 1) & 0x3F) == 33)
+            unit = sps;
+        replaced.insert(replaced.end(), {0, 0, 0, 1});
+        replaced.insert(replaced.end(), unit.begin(), unit.end());
+    }
+    return replaced;
+}
+
+TEST_F(ExportEdges, PicturesBehindMalformedHevcParameterSetsAreLeftOutAndTheRestExported) {
+    constexpr int Gop = 15;
+    std::vector<EncodedPacket> packets =
+        EncodeCapture({"libx265", 64, 48, 30, Gop, 50000}, {"aac", 48000, 2, 64000}, 2.6);
+    std::vector<EncodedPacket*> keyFrames;
+    for (EncodedPacket& packet : packets)
+        if (packet.kind == EncodedPacket::Video && packet.cleanPoint)
+            keyFrames.push_back(&packet);
+    ASSERT_GE(keyFrames.size(), 5u);
+    const std::vector<std::uint8_t> soundSets = ProbeKeyFrame(keyFrames[1]->data)->parameterSets;
+    // The first key frame opens the ring; the third one sits in its middle.
+    for (EncodedPacket* keyFrame : {keyFrames[0], keyFrames[2]})
+        keyFrame->data = ReplaceSps(keyFrame->data, SpsRunningOutInItsReferenceSets());
+    const std::wstring name = m_folder.Wide("malformed");
+    const auto records = WriteCaptureRing(name, 60, packets);
+    const auto pictures = std::count_if(records.begin(), records.end(), [](const CaptureRingRecord& record) {
+        return (record.header.flags & RingFlagAudio) == 0;
+    });
+
+    // The stream is described by the first key frame whose parameter sets are sound.
+    std::string error;
+    const std::optional<RingSurvey> survey = SurveyRing(name, error);
+    ASSERT_TRUE(survey && survey->keyFrame);
+    EXPECT_EQ(survey->keyFrame->parameterSets, soundSets);
+
+    LogCapture log;
+    const ExportResult result = Export(name, name, CreateVideoTypeFromKeyFrame(*survey->keyFrame).Get(),
+                                       CreateRecordedAudioType().Get());
+    EXPECT_EQ(result.outcome, ExportResult::Outcome::Partial);
+    EXPECT_EQ(result.damage.malformedPictures, 2u * Gop);
+    EXPECT_TRUE(log.Contains("WARN damaged ring: 30 pictures with malformed parameter sets left out"));
+    const auto mp4 = m_folder.Path("malformed.mp4");
+    const auto video = ProbePackets(mp4, "v");
+    ASSERT_EQ(video.size(), std::size_t(pictures - 2 * Gop));
+    EXPECT_TRUE(video[0].keyFrame);
+    EXPECT_TRUE(video[Gop].keyFrame); // the fourth key frame follows the second at once
+    // The sound of the left-out opening went with it, so both streams still start together.
+    const auto streams = ProbeStreams(mp4);
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_NEAR(std::stod(streams[0].at("duration")), std::stod(streams[1].at("duration")), 0.1);
 }
 
 TEST_F(ExportEdges, AMissingRingIsLoggedAndLeavesNoFileBehind) {
