@@ -1,10 +1,13 @@
 #include "D3DSampleAllocator.h"
 
 #include "Util/HResultCheck.h"
+#include "Util/Logger.h"
 #include <wrl/implements.h>
 
 D3DSampleAllocator::D3DSampleAllocator(ID3D11Device* device) : m_device(device) {
     m_device->GetImmediateContext(&m_context);
+    if (FAILED(m_context.As(&m_context1)))
+        LogInfo("D3DSampleAllocator: no Direct3D 11.1 context, spare textures keep their pictures");
 }
 
 std::size_t D3DSampleAllocator::PoolSize() const {
@@ -26,9 +29,14 @@ HRESULT D3DSampleAllocator::Allocate(ID3D11Texture2D* sourceTexture, IMFSample**
         }
     }
     if (entry.sample) {
+        // A frame's marks (a requested key frame above all) belong to that frame, not to the next one the
+        // sample carries: a still window's frames would all become key frames.
+        HRESULT hr = LogIfFailed(entry.sample->DeleteAllItems(), "hr = sample->DeleteAllItems()");
+        if (FAILED(hr))
+            return hr;
         ComPtr<IMFTrackedSample> trackedSample;
-        const HRESULT hr = LogIfFailed(entry.sample->QueryInterface(IID_PPV_ARGS(&trackedSample)),
-                                       "hr = sample->QueryInterface<IMFTrackedSample>( &trackedSample )");
+        hr = LogIfFailed(entry.sample->QueryInterface(IID_PPV_ARGS(&trackedSample)),
+                         "hr = sample->QueryInterface<IMFTrackedSample>( &trackedSample )");
         if (SUCCEEDED(hr))
             LogIfFailed(trackedSample->SetAllocator(this, nullptr),
                         "trackedSample->SetAllocator( this, NULL )");
@@ -123,6 +131,10 @@ HRESULT D3DSampleAllocator::Invoke(IMFAsyncResult* pAsyncResult) {
                          "hr = dxgiBuffer->GetResource( IID_PPV_ARGS( &texture ) )");
     if (FAILED(hr))
         return hr;
+    // The next Allocate overwrites it anyway; until then it neither holds memory nor takes a copy of its
+    // source's bytes when the capture writes the source again.
+    if (m_context1)
+        m_context1->DiscardResource(texture.Get());
     return NoThrow([&] {
         std::lock_guard lock(m_mutex);
         m_pool.push_back({std::move(sample), std::move(texture)});

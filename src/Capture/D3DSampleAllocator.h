@@ -1,9 +1,11 @@
 #pragma once
 // Turns captured textures into video samples the session can carry: each frame is copied into a texture of
 // the allocator's pool and handed out in a tracked sample, which comes back to the pool when its last holder
-// releases it. Steady-state capture allocates nothing; the pool grows whenever it is empty.
+// releases it. Steady-state capture allocates nothing; the pool grows whenever it is empty. A texture back in
+// the pool discards its picture, so the pool's spare textures, grown while the encoder lagged, cost no
+// memory.
 
-#include <d3d11.h>
+#include <d3d11_1.h>
 #include <mfidl.h>
 #include <wrl/implements.h>
 
@@ -36,6 +38,7 @@ private:
 
     const ComPtr<ID3D11Device> m_device;
     ComPtr<ID3D11DeviceContext> m_context;
+    ComPtr<ID3D11DeviceContext1> m_context1; // null where the device has no 11.1 context
     mutable std::mutex m_mutex;
     std::vector<PoolEntry> m_pool;
 };

@@ -15,8 +15,10 @@
 
 class RTCapture : public CaptureSource {
 public:
-    // How long an unchanging image stands before it is delivered again (100-ns units).
-    static constexpr std::int64_t RepeatInterval = 5'000'000;
+    // How long an unchanging image stands before it is delivered again (100-ns units). As long as the
+    // pipeline's key-frame interval: a still window then costs one picture per key frame, which it needs
+    // anyway.
+    static constexpr std::int64_t RepeatInterval = 20'000'000;
 
     // Captures the monitor when one is set, else the window; throws ComException, or std::invalid_argument
     // when neither is set.

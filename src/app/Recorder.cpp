@@ -1,4 +1,5 @@
 #include "Recorder.h"
+#include "ClockNotes.h"
 
 #include "ImageCapture.h"
 #include "ScreenshotKeeper.h"
@@ -33,6 +34,10 @@ constexpr std::chrono::milliseconds LongestRestartDelay{5000};
 constexpr std::chrono::seconds FailureCountReset{10};
 constexpr std::uint32_t KeeperSlots = 1;
 constexpr std::uint32_t KeeperInterval = 10;
+// A kept copy takes no memory of its own while its frame is unchanged, and a window's frames are grabbed
+// into two textures in turn: the keeper that follows every frame lets go of each before the capture writes it
+// again, where one that sampled every tenth would hold a picture of its own and copy it six times a second.
+constexpr bool KeepEveryFrame = true;
 
 unsigned Low32(const void* handle) { return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(handle)); }
 
@@ -129,6 +134,9 @@ void Recorder::ControlThread() {
         m_outcome = ExitSaveFailed;
         return;
     }
+    // Notes left by an earlier recording of NAME do not describe this ring.
+    if (m_videoEnabled)
+        NoteClock();
     try {
         ControlLoop();
     } catch (const std::exception& e) {
@@ -181,7 +189,25 @@ void Recorder::ControlLoop() {
             m_videoType = m_capture->VideoOutputType();
             m_audioType = m_capture->AudioOutputType();
         }
+        NoteRunningCapture();
     }
+}
+
+void Recorder::NoteRunningCapture() {
+    if (!m_capture || m_runningCaptureNoted)
+        return;
+    const CaptureReport report = m_capture->Report();
+    if (!report.anchor)
+        return;
+    m_runningCaptureNoted = true;
+    NoteClock(report);
+}
+
+// Notes that cannot be written cost an export of this ring its picture times, not the recording.
+void Recorder::NoteClock(const CaptureReport& running) {
+    std::string error;
+    if (!WriteClockNotes(m_fileName, m_captureLog.Format(m_pid, m_capturedWindow, running), error))
+        LogWarn("%s", error.c_str());
 }
 
 void Recorder::RestartInterruptedCapture() {
@@ -236,7 +262,7 @@ void Recorder::StartCaptureObjects() {
         if (logger != nullptr)
             logger->SetMinimumLevel(Logger::Error);
         m_imageCapture = std::make_unique<ImageCapture>();
-        m_screenshotKeeper = std::make_unique<ScreenshotKeeper>(KeeperSlots, KeeperInterval, false);
+        m_screenshotKeeper = std::make_unique<ScreenshotKeeper>(KeeperSlots, KeeperInterval, KeepEveryFrame);
         m_imageCapture->Start(
             m_window, [keeper = m_screenshotKeeper.get()](ID3D11Device* device, ID3D11Texture2D* texture) {
                 keeper->Offer(device, texture);
@@ -258,7 +284,7 @@ void Recorder::StartCaptureObjects() {
     m_capture = m_videoCaptureFactory(monitor, m_window, RecordingFrameSize());
     m_capturedWindow = m_window;
     if (m_window != nullptr) {
-        m_screenshotKeeper = std::make_unique<ScreenshotKeeper>(KeeperSlots, KeeperInterval, false);
+        m_screenshotKeeper = std::make_unique<ScreenshotKeeper>(KeeperSlots, KeeperInterval, KeepEveryFrame);
         m_capture->SetFrameObserver(
             [keeper = m_screenshotKeeper.get()](ID3D11Device* device, ID3D11Texture2D* texture) {
                 keeper->Offer(device, texture);
@@ -293,21 +319,29 @@ void Recorder::StopCapture() {
 }
 
 void Recorder::StopCaptureObjects() {
+    // The image is written once the capture has let go of its pictures, buffers and encoder, so that the
+    // save's copies do not come on top of them; the kept textures hold the device.
+    ComPtr<ID3D11Device> device;
     if (m_imageCapture) {
         m_imageCapture->Stop();
-        if (m_screenshotKeeper)
-            m_screenshotKeeper->Save(m_imageCapture->Device(), m_fileName);
+        device = m_imageCapture->Device();
+        m_imageCapture.reset();
     }
     if (m_capture) {
         std::uint32_t latestEndTime = 0;
         m_capture->Stop(&latestEndTime);
         m_captureLog.Add(m_capturedWindow, m_capture->Report(), latestEndTime);
+        m_runningCaptureNoted = false;
+        if (m_videoEnabled)
+            NoteClock();
         // A capture that wrote nothing leaves the timeline where the previous one ended.
         if (latestEndTime != 0)
             m_timestamp = latestEndTime;
-        if (m_screenshotKeeper)
-            m_screenshotKeeper->Save(m_capture->Device(), m_fileName);
+        device = m_capture->Device();
+        m_capture.reset();
     }
+    if (m_screenshotKeeper)
+        m_screenshotKeeper->Save(device.Get(), m_fileName);
 }
 
 void Recorder::ShutDown() {

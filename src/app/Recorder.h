@@ -59,6 +59,10 @@ private:
     void WriteMetadata(const RecordingMetadata& metadata) const;
     void KeepOrRemoveRingFiles(bool keep);
     void LogKeptRingFiles() const;
+    // Writes the clock notes beside the ring: the stopped captures, and `running` once it wrote something.
+    void NoteClock(const CaptureReport& running = {});
+    // Notes the running capture's clock once its first packet is written.
+    void NoteRunningCapture();
     void FailCapture(const std::string& why);
     // Replaces a capture that cannot go on: at once after a size change, after a pause that grows with each
     // failure in a row, so that a lasting failure does not spin.
@@ -83,6 +87,7 @@ private:
     std::unique_ptr<IVideoCapture> m_capture;
     HWND m_capturedWindow = nullptr; // of m_capture; null for the monitor
     CaptureLog m_captureLog;
+    bool m_runningCaptureNoted = false;
     std::function<bool()> m_savedBySignal;
     std::string m_saveReason; // for NAME.json
     std::unique_ptr<ImageCapture> m_imageCapture;

@@ -3,6 +3,7 @@
 #include "TextureToScreenshot.h"
 #include "Util/Logger.h"
 #include <atlimage.h>
+#include <d3d11_1.h>
 
 namespace {
 
@@ -41,15 +42,21 @@ void ScreenshotKeeper::Offer(ID3D11Device* device, ID3D11Texture2D* frame) {
             slot.Reset();
     }
     if (!slot) {
+        // Readable by the CPU, so the save maps the kept picture instead of copying it once more.
         D3D11_TEXTURE2D_DESC descriptor = frameDescriptor;
-        descriptor.Usage = D3D11_USAGE_DEFAULT;
+        descriptor.Usage = D3D11_USAGE_STAGING;
         descriptor.BindFlags = 0;
-        descriptor.MiscFlags = D3D11_RESOURCE_MISC_SHARED;
+        descriptor.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+        descriptor.MiscFlags = 0;
         if (FAILED(device->CreateTexture2D(&descriptor, nullptr, &slot)) || !slot)
             return;
     }
     ComPtr<ID3D11DeviceContext> context;
     device->GetImmediateContext(&context);
+    // The slot's previous picture goes first, so that memory it took of its own is given back.
+    ComPtr<ID3D11DeviceContext1> context1;
+    if (SUCCEEDED(context.As(&context1)))
+        context1->DiscardResource(slot.Get());
     context->CopyResource(slot.Get(), frame);
 }
 

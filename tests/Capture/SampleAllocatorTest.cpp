@@ -1,6 +1,7 @@
 // D3DSampleAllocator: copies into pooled textures, recycles them through tracked samples, grows when empty.
 
 #include "Capture/D3DSampleAllocator.h"
+#include <codecapi.h>
 #include <mfapi.h>
 
 #include <gtest/gtest.h>
@@ -83,12 +84,17 @@ TEST_F(AllocatorTest, AReleasedSampleComesBackAndIsHandedOutAgain) {
     ASSERT_EQ(m_allocator->Allocate(source.Get(), &sample), S_OK);
     const ComPtr<ID3D11Texture2D> first = TextureOf(sample.Get());
     IMFSample* const firstSample = sample.Get();
+    ASSERT_EQ(sample->SetUINT32(MFSampleExtension_VideoEncodePictureType, eAVEncH264PictureType_IDR), S_OK);
     EXPECT_EQ(m_allocator->PoolSize(), 0u);
     sample = nullptr;
     EXPECT_EQ(m_allocator->PoolSize(), 1u);
     ASSERT_EQ(m_allocator->Allocate(SourceTexture(2).Get(), &sample), S_OK);
     EXPECT_EQ(sample.Get(), firstSample);
     EXPECT_EQ(TextureOf(sample.Get()), first);
+    // The previous frame's key-frame mark does not come back with it.
+    UINT32 items = 1;
+    EXPECT_EQ(sample->GetCount(&items), S_OK);
+    EXPECT_EQ(items, 0u);
     EXPECT_EQ(m_allocator->PoolSize(), 0u);
     // Tracked again: the second release returns it too.
     sample = nullptr;

@@ -118,8 +118,10 @@ private:
         const xcb_rectangle_t area{0, 0, m_options.changingWidth, m_options.changingHeight};
         Fill(m_background, colour, area);
         DrawNumber(frame);
-        Show(area);
-        Show({0, 0, std::uint16_t(kBits * kSquare), std::uint16_t(kSquare)});
+        // One copy of both, as for a whole frame: between two a reader could see the new area beside the old
+        // number, and each copy is a change of its own.
+        Show({0, 0, std::max(area.width, std::uint16_t(kBits * kSquare)),
+              std::max(area.height, std::uint16_t(kSquare))});
     }
 
     void DrawNumber(std::uint64_t frame) {

@@ -40,10 +40,11 @@ HRESULT ImmediateContext::QueryInterface(REFIID riid, void** object) {
     if (object == nullptr)
         return E_POINTER;
     *object = nullptr;
-    if (riid != IID_IUnknown && riid != __uuidof(ID3D11DeviceChild) && riid != __uuidof(ID3D11DeviceContext))
+    if (riid != IID_IUnknown && riid != __uuidof(ID3D11DeviceChild) &&
+        riid != __uuidof(ID3D11DeviceContext) && riid != __uuidof(ID3D11DeviceContext1))
         return E_NOINTERFACE;
     AddRef();
-    *object = static_cast<ID3D11DeviceContext*>(this);
+    *object = static_cast<ID3D11DeviceContext1*>(this);
     return S_OK;
 }
 
@@ -152,3 +153,11 @@ void ImmediateContext::UpdateSubresource(ID3D11Resource* dst, UINT dstSubresourc
 }
 
 void ImmediateContext::Flush() {}
+
+void ImmediateContext::DiscardResource(ID3D11Resource* resource) {
+    Texture2D* texture = Texture2D::FromResource(resource);
+    if (texture == nullptr)
+        return;
+    const auto lock = m_device.ContextLock();
+    texture->Discard();
+}

@@ -2,11 +2,11 @@
 // The device's immediate context. It lives inside its device and counts references on it, so neither outlives
 // the other. With multithread protection on, each call holds the device lock.
 
-#include <d3d11.h>
+#include <d3d11_1.h>
 
 class Device;
 
-class ImmediateContext final : public ID3D11DeviceContext {
+class ImmediateContext final : public ID3D11DeviceContext1 {
 public:
     explicit ImmediateContext(Device& device) : m_device(device) {}
     ImmediateContext(const ImmediateContext&) = delete;
@@ -28,6 +28,7 @@ public:
                                              const D3D11_BOX* dstBox, const void* srcData, UINT srcRowPitch,
                                              UINT srcDepthPitch) override;
     void STDMETHODCALLTYPE Flush() override;
+    void STDMETHODCALLTYPE DiscardResource(ID3D11Resource* resource) override;
 
 private:
     Device& m_device;

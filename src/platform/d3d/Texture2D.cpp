@@ -201,10 +201,8 @@ void Texture2D::GiveCopiesTheirBytes(std::unique_lock<std::mutex>& lock,
     g_copiesChanged.notify_all();
 }
 
-void Texture2D::PrepareForWrite() {
-    std::vector<ComPtr<Texture2D>> released;
-    std::unique_lock lock(g_copyMutex);
-    // A colour read of this texture may be one of a copy's: the write waits for it, and copies made meanwhile
+void Texture2D::LetGoOfBytes(std::unique_lock<std::mutex>& lock, std::vector<ComPtr<Texture2D>>& released) {
+    // A colour read of this texture may be one of a copy's: it is waited for, and copies made meanwhile
     // take their bytes too. A copy whose bytes its source is filling waits for them.
     for (;;) {
         if (!m_copies.empty())
@@ -214,8 +212,26 @@ void Texture2D::PrepareForWrite() {
         else
             break;
     }
+}
+
+void Texture2D::PrepareForWrite() {
+    std::vector<ComPtr<Texture2D>> released;
+    std::unique_lock lock(g_copyMutex);
+    LetGoOfBytes(lock, released);
     if (m_copyOf)
         released.push_back(TakeSourceBytes());
+}
+
+void Texture2D::Discard() {
+    std::vector<ComPtr<Texture2D>> released; // after the lock: a last reference takes the lock again
+    std::unique_lock lock(g_copyMutex);
+    LetGoOfBytes(lock, released);
+    if (m_copyOf)
+        released.push_back(LeaveSource());
+    OweOpaqueAlpha(false);
+    // A segment's pages are the display server's too; private pages are zero again when next touched.
+    if (SharedMemoryId() < 0)
+        madvise(Storage(), StorageSize(), MADV_DONTNEED);
 }
 
 void Texture2D::PrepareBytes() {

@@ -62,6 +62,9 @@ public:
     // Before a writer changes this texture's bytes: the copies that still read them take their own, colour
     // reads of them finish, and this texture holds its own bytes.
     void PrepareForWrite();
+    // The content is no longer wanted: copies that still read it take their own bytes, a copy ends its link,
+    // and private memory goes back to the system until the texture is written again.
+    void Discard();
     // Before anyone reads or changes this texture's bytes in place: PrepareForWrite, and owed alpha is paid.
     void PrepareBytes();
     // For a reader that ignores alpha (a conversion to YUV): where the subresource's bytes are now, maybe the
@@ -105,6 +108,8 @@ private:
     // Moves the source's bytes into this copy and ends the link.
     ComPtr<Texture2D> TakeSourceBytes();
     void GiveCopiesTheirBytes(std::unique_lock<std::mutex>& lock, std::vector<ComPtr<Texture2D>>& released);
+    // Before this texture's bytes change or go: no copy reads them any more, and no colour read.
+    void LetGoOfBytes(std::unique_lock<std::mutex>& lock, std::vector<ComPtr<Texture2D>>& released);
 
     ComPtr<ID3D11Device> m_device;
     D3D11_TEXTURE2D_DESC m_desc;

@@ -1,3 +1,4 @@
+#include "BitmapBits.h"
 #include <wingdi.h>
 
 #include <minwindef.h>
@@ -107,4 +108,14 @@ int GetObjectW(HGDIOBJ object, int size, LPVOID buffer) {
 BOOL DeleteObject(HGDIOBJ object) {
     std::lock_guard lock(g_mutex);
     return g_bitmaps.erase(static_cast<HBITMAP>(object)) == 1 ? TRUE : FALSE;
+}
+
+bool gdi::ReadBitmapBits(
+    HBITMAP handle,
+    const std::function<bool(const std::uint8_t* bits, int width, int height, int stride)>& read) {
+    std::lock_guard lock(g_mutex);
+    const HBITMAP__* bitmap = Find(handle);
+    if (bitmap == nullptr)
+        return false;
+    return read(bitmap->bits.data(), bitmap->width, bitmap->height, bitmap->width * BytesPerPixel);
 }

@@ -1,12 +1,12 @@
 #include <atlimage.h>
 
+#include "BitmapBits.h"
 #include "platform/jpeg/JpegWriter.h"
 #include <stringapiset.h>
 
 #include <algorithm>
 #include <cwctype>
 #include <filesystem>
-#include <vector>
 
 namespace {
 
@@ -40,16 +40,16 @@ void CImage::Destroy() {
 HRESULT CImage::Save(LPCWSTR fileName, REFGUID) const {
     if (fileName == nullptr)
         return E_POINTER;
-    BITMAP info{};
-    if (m_bitmap == nullptr || GetObjectW(m_bitmap, sizeof(info), &info) == 0)
+    if (m_bitmap == nullptr)
         return E_FAIL;
     if (!IsJpegPath(fileName))
         return E_FAIL;
-    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(info.bmWidthBytes) * info.bmHeight);
-    if (GetBitmapBits(m_bitmap, static_cast<LONG>(pixels.size()), pixels.data()) !=
-        static_cast<LONG>(pixels.size()))
-        return E_FAIL;
-    const jpeg::Image image{pixels.data(), info.bmWidth, info.bmHeight, info.bmWidthBytes};
-    std::string error;
-    return jpeg::WriteJpegFile(WideToUtf8(fileName), image, JpegQuality, error) ? S_OK : E_FAIL;
+    // Encoded from the bitmap's own rows: a copy would add a whole picture at the moment of the save.
+    const bool written =
+        gdi::ReadBitmapBits(m_bitmap, [&](const std::uint8_t* bits, int width, int height, int stride) {
+            std::string error;
+            return jpeg::WriteJpegFile(WideToUtf8(fileName), jpeg::Image{bits, width, height, stride},
+                                       JpegQuality, error);
+        });
+    return written ? S_OK : E_FAIL;
 }

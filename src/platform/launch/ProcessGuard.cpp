@@ -4,6 +4,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 sigset_t RecorderSignals() {
@@ -28,3 +29,5 @@ void UnblockProcessSignals() {
     const sigset_t signals = RecorderSignals();
     pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
 }
+
+void AvoidHugePages() { (void)prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0); }

@@ -13,3 +13,8 @@ sigset_t RecorderSignals();
 void GuardProcessStart();
 // Gives the save and cancel signals their default actions again, for runs that watch no events.
 void UnblockProcessSignals();
+
+// Turns transparent huge pages off for the process and what it runs: an encoder that asks for them for its
+// picture buffers would otherwise hold whole 2 MB pages of which it uses a part, megabytes of a recorder
+// meant to stay small beside the application. Survives exec; harmless where the kernel lacks the setting.
+void AvoidHugePages();

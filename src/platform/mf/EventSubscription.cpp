@@ -21,44 +21,44 @@ void EventSubscription::Detach() {
     m_detached = true;
 }
 
+HRESULT EventSubscription::GetParameters(DWORD* flags, DWORD* queue) {
+    if (flags == nullptr || queue == nullptr)
+        return E_POINTER;
+    *flags = 0;
+    *queue = m_executor->WorkQueueId();
+    return S_OK;
+}
+
 HRESULT EventSubscription::Invoke(IMFAsyncResult* pAsyncResult) {
-    std::lock_guard lock(m_mutex);
-    if (m_generator == nullptr)
-        return S_OK;
     ComPtr<IMFMediaEvent> event;
-    HRESULT hr = m_generator->EndGetEvent(pAsyncResult, &event);
-    // Handed on before the next event is asked for, so events reach the executor in their order.
-    if (SUCCEEDED(hr)) {
-        Deliver(event.Get());
-        hr = m_generator->BeginGetEvent(this, nullptr);
+    HRESULT hr = S_OK;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_generator == nullptr)
+            return S_OK;
+        hr = m_generator->EndGetEvent(pAsyncResult, &event);
+        // The next event is invoked on this same executor, so it is handled only after this one.
+        if (SUCCEEDED(hr))
+            hr = m_generator->BeginGetEvent(this, nullptr);
+        if (FAILED(hr))
+            m_generator = nullptr;
     }
-    if (FAILED(hr)) {
-        m_generator = nullptr;
-        if (hr != MF_E_SHUTDOWN)
-            DeliverError(hr);
+    // Handled outside the lock: the handler may detach this subscription.
+    if (event)
+        Handle(event.Get());
+    if (FAILED(hr) && hr != MF_E_SHUTDOWN) {
+        ComPtr<IMFMediaEvent> error;
+        if (SUCCEEDED(MFCreateMediaEvent(MEError, GUID_NULL, hr, nullptr, &error)))
+            Handle(error.Get());
     }
     return hr;
 }
 
-void EventSubscription::Deliver(IMFMediaEvent* event) {
-    ComPtr<EventSubscription> self(this);
-    ComPtr<IMFMediaEvent> held(event);
-    // A closed executor means the session is going away; the event goes with it.
-    NoThrow([&] {
-        m_executor->Post([self, held] {
-            {
-                std::lock_guard lock(self->m_mutex);
-                if (self->m_detached)
-                    return;
-            }
-            self->m_handler(held.Get());
-        });
-        return S_OK;
-    });
-}
-
-void EventSubscription::DeliverError(HRESULT hr) {
-    ComPtr<IMFMediaEvent> error;
-    if (SUCCEEDED(MFCreateMediaEvent(MEError, GUID_NULL, hr, nullptr, &error)))
-        Deliver(error.Get());
+void EventSubscription::Handle(IMFMediaEvent* event) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_detached)
+            return;
+    }
+    m_handler(event);
 }

@@ -1,7 +1,9 @@
 #pragma once
-// Listens to one event generator for a media session: each event is taken on the work queue, the next one
-// is asked for at once, and the event itself is handed to the session's executor. A failure to take or ask
-// for events arrives as an MEError event; a generator that was shut down simply ends the subscription.
+// Listens to one event generator for a media session: each event is taken on the session's executor itself
+// (the generator invokes the callback on the executor's work queue), the next one is asked for at once, and
+// the event is handled there, so an event wakes one thread, not a work-queue thread and then the executor's.
+// A failure to take or ask for events arrives as an MEError event; a generator that was shut down simply ends
+// the subscription.
 // The subscription holds no reference on the generator: the session keeps the generator alive until it
 // detaches.
 
@@ -23,7 +25,7 @@ public:
     // No event is taken or handled after this returns.
     void Detach();
 
-    HRESULT STDMETHODCALLTYPE GetParameters(DWORD*, DWORD*) override { return NotImplemented(); }
+    HRESULT STDMETHODCALLTYPE GetParameters(DWORD* flags, DWORD* queue) override;
     HRESULT STDMETHODCALLTYPE Invoke(IMFAsyncResult* pAsyncResult) override;
 
 private:
@@ -31,8 +33,7 @@ private:
                       Handler handler)
         : m_generator(generator), m_executor(std::move(executor)), m_handler(std::move(handler)) {}
 
-    void Deliver(IMFMediaEvent* event);
-    void DeliverError(HRESULT hr);
+    void Handle(IMFMediaEvent* event);
 
     std::mutex m_mutex;
     IMFMediaEventGenerator* m_generator; // null once detached or once the generator stopped answering

@@ -1,6 +1,7 @@
 // Platform start-up and the work-queue entry points.
 
 #include "MfAsyncResult.h"
+#include "SerialExecutor.h"
 #include "WorkQueue.h"
 #include "platform/win/LargeBuffers.h"
 #include <mfapi.h>
@@ -16,6 +17,8 @@ unsigned g_startupCount = 0;
 std::shared_ptr<WorkQueue> g_workQueue;
 
 HRESULT Put(DWORD queue, IMFAsyncCallback* callback, IMFAsyncResult* result) {
+    if (const HRESULT hr = SerialExecutor::PutWorkItem(queue, callback, result); hr != MF_E_INVALID_WORKQUEUE)
+        return hr;
     std::shared_ptr<WorkQueue> workQueue;
     {
         std::lock_guard lock(g_startupMutex);

@@ -1,5 +1,9 @@
 #include "SerialExecutor.h"
 
+#include <mferror.h>
+#include <wrl/implements.h>
+
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <future>
@@ -7,10 +11,15 @@
 #include <pthread.h>
 #include <string>
 #include <thread>
+#include <unordered_map>
 
 namespace {
 
 thread_local bool t_onWorker = false;
+
+// Well away from the platform's own queue ids.
+constexpr DWORD FirstQueueId = 0x40000000;
+std::atomic<DWORD> g_nextQueueId{FirstQueueId};
 
 } // namespace
 
@@ -23,6 +32,17 @@ struct SerialExecutor::State {
     std::thread thread;
     // Set before the first task can be posted and never changed, so any thread may read it.
     std::thread::id workerId;
+
+    bool Post(std::function<void()> task) {
+        {
+            std::lock_guard lock(mutex);
+            if (closed)
+                return false;
+            tasks.push_back(std::move(task));
+        }
+        wake.notify_one();
+        return true;
+    }
 
     static void Run(const std::shared_ptr<State>& state, const std::string& name) {
         pthread_setname_np(pthread_self(), name.c_str());
@@ -42,23 +62,72 @@ struct SerialExecutor::State {
     }
 };
 
-SerialExecutor::SerialExecutor(const char* threadName) : m_state(std::make_shared<State>()) {
-    m_state->thread = std::thread(State::Run, m_state, std::string(threadName).substr(0, 15));
+namespace {
+
+struct QueueRegistry {
+    std::mutex mutex;
+    std::unordered_map<DWORD, std::weak_ptr<SerialExecutor::State>> executors;
+};
+
+QueueRegistry& Registry() {
+    // Never destroyed: executors may be closed from static destructors.
+    static auto* registry = new QueueRegistry;
+    return *registry;
+}
+
+} // namespace
+
+SerialExecutor::SerialExecutor(const char* threadName)
+    : m_state(std::make_shared<State>()), m_queueId(g_nextQueueId++) {
+    {
+        QueueRegistry& registry = Registry();
+        std::lock_guard lock(registry.mutex);
+        registry.executors.emplace(m_queueId, m_state);
+    }
+    try {
+        m_state->thread = std::thread(State::Run, m_state, std::string(threadName).substr(0, 15));
+    } catch (...) {
+        QueueRegistry& registry = Registry();
+        std::lock_guard lock(registry.mutex);
+        registry.executors.erase(m_queueId);
+        throw;
+    }
     m_state->workerId = m_state->thread.get_id();
 }
 
-SerialExecutor::~SerialExecutor() { Close(); }
-
-bool SerialExecutor::Post(std::function<void()> task) {
-    {
-        std::lock_guard lock(m_state->mutex);
-        if (m_state->closed)
-            return false;
-        m_state->tasks.push_back(std::move(task));
-    }
-    m_state->wake.notify_one();
-    return true;
+SerialExecutor::~SerialExecutor() {
+    Close();
+    QueueRegistry& registry = Registry();
+    std::lock_guard lock(registry.mutex);
+    registry.executors.erase(m_queueId);
 }
+
+HRESULT SerialExecutor::PutWorkItem(DWORD queue, IMFAsyncCallback* callback, IMFAsyncResult* result) {
+    if (queue < FirstQueueId)
+        return MF_E_INVALID_WORKQUEUE;
+    if (callback == nullptr || result == nullptr)
+        return E_POINTER;
+    std::shared_ptr<State> state;
+    {
+        QueueRegistry& registry = Registry();
+        std::lock_guard lock(registry.mutex);
+        const auto found = registry.executors.find(queue);
+        if (found == registry.executors.end())
+            return MF_E_INVALID_WORKQUEUE;
+        state = found->second.lock();
+    }
+    if (!state)
+        return MF_E_SHUTDOWN;
+    return NoThrow([&] {
+        // The callback's result is its own business, as on the shared work queue.
+        return state->Post([held = ComPtr<IMFAsyncCallback>(callback),
+                            work = ComPtr<IMFAsyncResult>(result)] { held->Invoke(work.Get()); })
+                   ? S_OK
+                   : MF_E_SHUTDOWN;
+    });
+}
+
+bool SerialExecutor::Post(std::function<void()> task) { return m_state->Post(std::move(task)); }
 
 bool SerialExecutor::Run(std::function<void()> task) {
     if (IsWorkerThread()) {

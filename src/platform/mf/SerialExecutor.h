@@ -2,6 +2,8 @@
 // One worker thread that runs posted tasks one at a time, in order. A media session gives each branch of its
 // topology one of these, so every call into a branch's transforms and sink comes from a single thread.
 
+#include <mfobjects.h>
+
 #include <functional>
 #include <memory>
 
@@ -23,8 +25,16 @@ public:
     // Whether the caller runs on the worker of any executor.
     static bool OnAnyWorkerThread();
 
+    // The work-queue id that runs platform callbacks on this worker: a callback whose parameters name it is
+    // invoked here directly, without a detour through the shared work queue's threads.
+    DWORD WorkQueueId() const { return m_queueId; }
+    // Queues callback->Invoke(result) on the executor with that id; MF_E_INVALID_WORKQUEUE when no executor
+    // has it, MF_E_SHUTDOWN once it is closed.
+    static HRESULT PutWorkItem(DWORD queue, IMFAsyncCallback* callback, IMFAsyncResult* result);
+
     struct State;
 
 private:
     std::shared_ptr<State> m_state;
+    DWORD m_queueId;
 };

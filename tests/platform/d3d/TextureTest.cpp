@@ -1,7 +1,7 @@
 // Textures, the immediate context and the multithread lock of the CPU-memory Direct3D 11 device.
 
 #include "platform/d3d/Texture2D.h"
-#include <d3d11.h>
+#include <d3d11_1.h>
 #include <wrl/client.h>
 
 #include <gtest/gtest.h>
@@ -417,7 +417,7 @@ std::size_t ResidentPages(Texture2D& texture) {
     return count;
 }
 
-TEST_F(TextureTest, ACopyOnlyEverReadThroughTakesNoMemoryOfItsOwn) {
+TEST_F(TextureTest, ACopyOnlyEverReadThroughOrDiscardedTakesNoMemoryOfItsOwn) {
     const D3D11_TEXTURE2D_DESC desc = Desc(1920, 1080, DXGI_FORMAT_B8G8R8A8_UNORM);
     ComPtr<Texture2D> source;
     ComPtr<Texture2D> copy;
@@ -439,6 +439,23 @@ TEST_F(TextureTest, ACopyOnlyEverReadThroughTakesNoMemoryOfItsOwn) {
     source->PrepareForWrite();
     EXPECT_EQ(ResidentPages(*copy), StoragePages(*copy));
     EXPECT_EQ(std::to_integer<int>(copy->Storage()[copy->StorageSize() - 1]), 0x7F);
+
+    // A discarded copy gives them back, and no longer takes any when its source is written.
+    ComPtr<ID3D11DeviceContext1> context1;
+    ASSERT_EQ(m_context.As(&context1), S_OK);
+    m_context->CopyResource(copy.Get(), source.Get());
+    context1->DiscardResource(copy.Get());
+    EXPECT_EQ(ResidentPages(*copy), 0u);
+    source->PrepareForWrite();
+    std::memset(source->Storage(), 0x11, source->StorageSize());
+    EXPECT_EQ(ResidentPages(*copy), 0u);
+
+    // A discarded source first leaves its copies their content.
+    m_context->CopyResource(copy.Get(), source.Get());
+    context1->DiscardResource(source.Get());
+    EXPECT_EQ(ResidentPages(*source), 0u);
+    copy->PrepareBytes();
+    EXPECT_EQ(std::to_integer<int>(copy->Storage()[copy->StorageSize() - 1]), 0x11);
 }
 
 TEST_F(TextureTest, AWriterOfACopiedTextureWaitsForColourReadsThroughTheCopy) {

@@ -1,6 +1,7 @@
 // MFStartup/MFShutdown, MFPutWorkItem, MFInvokeCallback and IMFAsyncResult.
 
 #include "TestCallback.h"
+#include "platform/mf/SerialExecutor.h"
 
 #include <gtest/gtest.h>
 
@@ -112,6 +113,44 @@ TEST(WorkQueue, InvokeCallbackUsesTheQueueTheCallbackNames) {
     ComPtr<IMFAsyncResult> refused;
     ASSERT_EQ(MFCreateAsyncResult(nullptr, privateQueue.Get(), nullptr, &refused), S_OK);
     EXPECT_EQ(MFInvokeCallback(refused.Get()), MF_E_INVALID_WORKQUEUE);
+}
+
+TEST(WorkQueue, ACallbackNamingAnExecutorsQueueRunsOnItsWorkerInOrder) {
+    PlatformStarted platform;
+    DWORD queue = 0;
+    std::vector<int> ran;
+    bool allOnWorker = true;
+    ComPtr<TestCallback> callbacks[50];
+    {
+        SerialExecutor executor("test-executor");
+        queue = executor.WorkQueueId();
+        for (int i = 0; i < 50; ++i) {
+            callbacks[i] = MakeComObject<TestCallback>(
+                [&, i](IMFAsyncResult*) {
+                    allOnWorker = allOnWorker && executor.IsWorkerThread();
+                    ran.push_back(i);
+                    return S_OK;
+                },
+                queue);
+            ComPtr<IMFAsyncResult> result;
+            ASSERT_EQ(MFCreateAsyncResult(nullptr, callbacks[i].Get(), nullptr, &result), S_OK);
+            // Both ways in: a work item, and a result whose callback names the queue.
+            ASSERT_EQ(i % 2 == 0 ? MFPutWorkItem(queue, callbacks[i].Get(), nullptr)
+                                 : MFInvokeCallback(result.Get()),
+                      S_OK);
+        }
+        // Runs after every item queued before it.
+        ASSERT_TRUE(executor.Run([] {}));
+        EXPECT_TRUE(allOnWorker);
+        ASSERT_EQ(ran.size(), 50u);
+        for (int i = 0; i < 50; ++i)
+            EXPECT_EQ(ran[i], i);
+        executor.Close();
+        EXPECT_EQ(MFPutWorkItem(queue, callbacks[0].Get(), nullptr), MF_E_SHUTDOWN);
+    }
+    EXPECT_EQ(MFPutWorkItem(queue, callbacks[0].Get(), nullptr), MF_E_INVALID_WORKQUEUE);
+    for (const auto& callback : callbacks)
+        EXPECT_EQ(callback->References(), 1u);
 }
 
 TEST(WorkQueue, StartupIsCountedAndShutdownDropsWaitingItems) {
