@@ -77,7 +77,6 @@ HRESULT AmdEncoderSession::open(amf::AMFFactory* factory, ID3D11Device* device, 
     KIV_ASSERT(factory);
     KIV_ASSERT(!m_context);
     m_device = device;
-    m_device->GetImmediateContext(&m_deviceContext);
     m_format = format;
     m_width = specs.srcWidth;
     m_height = specs.srcHeight;
@@ -154,20 +153,10 @@ HRESULT AmdEncoderSession::upload(ID3D11Texture2D* texture, UINT subresource,
     KIV_RETURN_UNLESS(desc.Width == m_width && desc.Height == m_height &&
                           desc.Format == TextureFormat(m_format),
                       MF_E_INVALIDMEDIATYPE);
-    if (!m_staging) {
-        desc.MipLevels = 1;
-        desc.ArraySize = 1;
-        desc.Usage = D3D11_USAGE_STAGING;
-        desc.BindFlags = 0;
-        desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-        desc.MiscFlags = 0;
-        KIV_RETURN_IF_FAILED(m_device->CreateTexture2D(&desc, nullptr, &m_staging));
-    }
-    m_deviceContext->CopySubresourceRegion(m_staging.Get(), 0, 0, 0, 0, texture, subresource, nullptr);
     KIV_RETURN_IF_AMF_FAILED(m_context->AllocSurface(amf::AMF_MEMORY_HOST, m_format, std::int32_t(m_width),
                                                      std::int32_t(m_height), &surface));
     D3D11_MAPPED_SUBRESOURCE mapped{};
-    KIV_RETURN_IF_FAILED(m_deviceContext->Map(m_staging.Get(), 0, D3D11_MAP_READ, 0, &mapped));
+    KIV_RETURN_IF_FAILED(m_readback.map(m_device.Get(), texture, subresource, mapped));
     const auto* from = static_cast<const BYTE*>(mapped.pData);
     HRESULT hr = S_OK;
     for (std::size_t index = 0; index < surface->GetPlanesCount() && SUCCEEDED(hr); ++index) {
@@ -187,7 +176,7 @@ HRESULT AmdEncoderSession::upload(ID3D11Texture2D* texture, UINT subresource,
                         rowBytes);
         from += std::size_t(rows) * mapped.RowPitch;
     }
-    m_deviceContext->Unmap(m_staging.Get(), 0);
+    m_readback.unmap();
     return hr;
 }
 
@@ -321,8 +310,7 @@ void AmdEncoderSession::close() {
         std::lock_guard lock(m_outputMutex);
         m_output.Release();
     }
-    m_staging = nullptr;
-    m_deviceContext = nullptr;
+    m_readback.reset();
     m_device = nullptr;
 }
 

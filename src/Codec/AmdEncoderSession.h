@@ -7,6 +7,7 @@
 
 #include "MfHelperAmd.h"
 #include "StreamSpecs.h"
+#include "TextureReadback.h"
 #include <d3d11.h>
 #include <mftransform.h>
 #include <wrl/client.h>
@@ -82,8 +83,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::function<void()> m_outputReady;
     ComPtr<ID3D11Device> m_device;
-    ComPtr<ID3D11DeviceContext> m_deviceContext;
-    ComPtr<ID3D11Texture2D> m_staging;
+    TextureReadback m_readback;
     amf::AMF_SURFACE_FORMAT m_format = amf::AMF_SURFACE_UNKNOWN;
     UINT32 m_width = 0;
     UINT32 m_height = 0;

@@ -1,6 +1,7 @@
 #include "MfDecoderAmdBase.h"
 
 #include "CodecReport.h"
+#include "DecodedPicture.h"
 #include "Exception.h"
 #include "MfHelperAmd.h"
 #include "SampleAttributes.h"
@@ -115,21 +116,9 @@ HRESULT DecoderAmdBase::openDecoder() {
 
 HRESULT DecoderAmdBase::createTextures() {
     device()->GetImmediateContext(&m_d3dDevCtx);
-    D3D11_TEXTURE2D_DESC desc{};
-    desc.Width = m_streamSpecs.tgtWidth;
-    desc.Height = m_streamSpecs.tgtHeight;
-    desc.MipLevels = 1;
-    desc.ArraySize = 1;
-    desc.Format = DXGI_FORMAT_NV12;
-    desc.SampleDesc = {1, 0};
-    desc.Usage = D3D11_USAGE_DEFAULT;
-    desc.MiscFlags = D3D11_RESOURCE_MISC_SHARED | D3D11_RESOURCE_MISC_SHARED_NTHANDLE;
-    KIV_RETURN_IF_FAILED(device()->CreateTexture2D(&desc, nullptr, &m_d3dTexOut));
-    desc.Usage = D3D11_USAGE_STAGING;
-    desc.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
-    desc.MiscFlags = 0;
-    KIV_RETURN_IF_FAILED(device()->CreateTexture2D(&desc, nullptr, &m_staging));
-    return S_OK;
+    return CreateDecodedPictureTextures(device(), m_streamSpecs.tgtWidth, m_streamSpecs.tgtHeight,
+                                        D3D11_RESOURCE_MISC_SHARED | D3D11_RESOURCE_MISC_SHARED_NTHANDLE,
+                                        m_d3dTexOut, m_staging);
 }
 
 HRESULT DecoderAmdBase::onInputArrived(IMFSample* sample) {
@@ -235,25 +224,6 @@ HRESULT DecoderAmdBase::copyPicture(amf::AMFData* amfData) {
     return hr;
 }
 
-HRESULT DecoderAmdBase::wrapOutput(LONGLONG time, LONGLONG duration, std::int64_t streamNum,
-                                   std::int64_t frameNum, MFT_OUTPUT_DATA_BUFFER& dataBuffer) {
-    ComPtr<IMFMediaBuffer> buffer;
-    KIV_RETURN_IF_FAILED(
-        MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), m_d3dTexOut.Get(), 0, FALSE, &buffer));
-    ComPtr<IMFSample> sample;
-    KIV_RETURN_IF_FAILED(MFCreateSample(&sample));
-    KIV_RETURN_IF_FAILED(sample->AddBuffer(buffer.Get()));
-    KIV_RETURN_IF_FAILED(sample->SetSampleTime(time));
-    KIV_RETURN_IF_FAILED(sample->SetSampleDuration(duration));
-    KIV_RETURN_IF_FAILED(sample->SetUINT32(MFSampleExtension_Interlaced, 0));
-    if (frameNum >= 0 && frameNum <= 0xFFFFFFFE)
-        KIV_RETURN_IF_FAILED(sample->SetUINT32(KIV_GUID_FRAMENUM, UINT32(frameNum)));
-    if (streamNum >= 0 && streamNum <= 0xFFFFFFFE)
-        KIV_RETURN_IF_FAILED(sample->SetUINT32(KIV_GUID_STREAMNUM, UINT32(streamNum)));
-    dataBuffer.pSample = sample.Detach();
-    return S_OK;
-}
-
 HRESULT DecoderAmdBase::onOutputRequested(MFT_OUTPUT_DATA_BUFFER& dataBuffer) {
     KIV_ASSERT(Amf.isLoaded_());
     KIV_ASSERT(m_decoder);
@@ -275,7 +245,8 @@ HRESULT DecoderAmdBase::onOutputRequested(MFT_OUTPUT_DATA_BUFFER& dataBuffer) {
         dump(amfData.GetPtr(), L"AMF decode output properties");
     KIV_RETURN_IF_FAILED(copyPicture(amfData.GetPtr()));
     amfData.Release();
-    KIV_RETURN_IF_FAILED(wrapOutput(outTimestamp, outDuration, streamNum, frameNum, dataBuffer));
+    KIV_RETURN_IF_FAILED(WrapDecodedPicture(m_d3dTexOut.Get(), outTimestamp, outDuration, streamNum, frameNum,
+                                            &dataBuffer.pSample));
     m_ts[5] = __rdtsc();
     KIV_RETURN_IF_FAILED(signalNeedInput());
     if (m_opts.timing == 1) {

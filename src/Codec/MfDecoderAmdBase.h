@@ -52,8 +52,6 @@ private:
     // The next picture, waiting up to OutputWait for it.
     HRESULT waitForPicture(amf::AMFInterfacePtr<amf::AMFData>& amfData);
     HRESULT copyPicture(amf::AMFData* amfData);
-    HRESULT wrapOutput(LONGLONG time, LONGLONG duration, std::int64_t streamNum, std::int64_t frameNum,
-                       MFT_OUTPUT_DATA_BUFFER& dataBuffer);
     void dump(const amf::AMFPropertyStorage* storage, const wchar_t* title) const;
     void teardown();
 

@@ -1,6 +1,7 @@
 #include "MfDecoderIntelBase.h"
 
 #include "CodecReport.h"
+#include "DecodedPicture.h"
 #include "Exception.h"
 #include "MfCodec.h"
 #include "SampleAttributes.h"
@@ -186,23 +187,9 @@ HRESULT DecoderIntelBase::createOutputTextures(const mfxFrameInfo& info) {
     KIV_RETURN_UNLESS(m_d3dDevCtx, E_UNEXPECTED);
     // An NV12 picture has whole chroma rows; a stream that says otherwise is not decoded.
     KIV_RETURN_UNLESS(info.CropW > 0 && info.CropH > 0 && info.CropH % 2 == 0, MF_E_INVALIDMEDIATYPE);
-    D3D11_TEXTURE2D_DESC outTexDesc{};
-    outTexDesc.Width = info.CropW;
-    outTexDesc.Height = info.CropH;
-    outTexDesc.MipLevels = 1;
-    outTexDesc.ArraySize = 1;
-    outTexDesc.Format = DXGI_FORMAT_NV12;
-    outTexDesc.SampleDesc = {1, 0};
-    outTexDesc.Usage = D3D11_USAGE_DEFAULT;
-    outTexDesc.MiscFlags = D3D11_RESOURCE_MISC_SHARED | D3D11_RESOURCE_MISC_SHARED_NTHANDLE;
-    KIV_RETURN_IF_FAILED(
-        d3dDevice->CreateTexture2D(&outTexDesc, nullptr, m_d3dTexOut.ReleaseAndGetAddressOf()));
-    outTexDesc.Usage = D3D11_USAGE_STAGING;
-    outTexDesc.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
-    outTexDesc.MiscFlags = 0;
-    KIV_RETURN_IF_FAILED(
-        d3dDevice->CreateTexture2D(&outTexDesc, nullptr, m_stagingTexture.ReleaseAndGetAddressOf()));
-    return S_OK;
+    return CreateDecodedPictureTextures(d3dDevice, info.CropW, info.CropH,
+                                        D3D11_RESOURCE_MISC_SHARED | D3D11_RESOURCE_MISC_SHARED_NTHANDLE,
+                                        m_d3dTexOut, m_stagingTexture);
 }
 
 HRESULT DecoderIntelBase::copyPicture(mfxFrameSurface1* surface) {
@@ -237,20 +224,8 @@ HRESULT DecoderIntelBase::onOutputRequested(MFT_OUTPUT_DATA_BUFFER& dataBuffer) 
     KIV_ASSERT(dataBuffer.dwStreamID == 0);
     KIV_ASSERT(dataBuffer.pSample == nullptr);
     m_tsOutput = __rdtsc();
-    ComPtr<IMFMediaBuffer> buffer;
-    KIV_RETURN_IF_FAILED(
-        MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), m_d3dTexOut.Get(), 0, FALSE, &buffer));
-    ComPtr<IMFSample> sample;
-    KIV_RETURN_IF_FAILED(MFCreateSample(&sample));
-    KIV_RETURN_IF_FAILED(sample->AddBuffer(buffer.Get()));
-    KIV_RETURN_IF_FAILED(sample->SetSampleTime(m_lastTimestamp));
-    KIV_RETURN_IF_FAILED(sample->SetSampleDuration(m_lastDuration));
-    KIV_RETURN_IF_FAILED(sample->SetUINT32(MFSampleExtension_Interlaced, 0));
-    if (m_lastFrameNum != 0xFFFFFFFF)
-        KIV_RETURN_IF_FAILED(sample->SetUINT32(KIV_GUID_FRAMENUM, m_lastFrameNum));
-    if (m_lastStreamNum != 0xFFFFFFFF)
-        KIV_RETURN_IF_FAILED(sample->SetUINT32(KIV_GUID_STREAMNUM, m_lastStreamNum));
-    dataBuffer.pSample = sample.Detach();
+    KIV_RETURN_IF_FAILED(WrapDecodedPicture(m_d3dTexOut.Get(), m_lastTimestamp, m_lastDuration,
+                                            m_lastStreamNum, m_lastFrameNum, &dataBuffer.pSample));
     m_tsDone = __rdtsc();
     if (m_ctorOpts.timingLog != 0) {
         char text[300];

@@ -1,6 +1,7 @@
 #include "MfDecoderNvidiaBase.h"
 
 #include "CodecReport.h"
+#include "DecodedPicture.h"
 #include "Exception.h"
 #include "SampleAttributes.h"
 #include <debugapi.h>
@@ -111,19 +112,7 @@ HRESULT DecoderNvidiaBase::createOutputTextures() {
     m_textureWidth = m_streamSpecs.tgtWidth;
     m_textureHeight = (m_streamSpecs.tgtHeight + 1) & ~1u;
     KIV_RETURN_UNLESS(m_textureWidth > 0 && m_textureHeight > 0, MF_E_INVALIDMEDIATYPE);
-    D3D11_TEXTURE2D_DESC desc{};
-    desc.Width = m_textureWidth;
-    desc.Height = m_textureHeight;
-    desc.MipLevels = 1;
-    desc.ArraySize = 1;
-    desc.Format = DXGI_FORMAT_NV12;
-    desc.SampleDesc = {1, 0};
-    desc.Usage = D3D11_USAGE_DEFAULT;
-    KIV_RETURN_IF_FAILED(device()->CreateTexture2D(&desc, nullptr, &m_d3dTexOut));
-    desc.Usage = D3D11_USAGE_STAGING;
-    desc.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
-    KIV_RETURN_IF_FAILED(device()->CreateTexture2D(&desc, nullptr, &m_staging));
-    return S_OK;
+    return CreateDecodedPictureTextures(device(), m_textureWidth, m_textureHeight, 0, m_d3dTexOut, m_staging);
 }
 
 HRESULT DecoderNvidiaBase::onInputArrived(IMFSample* sample) {
@@ -327,20 +316,8 @@ HRESULT DecoderNvidiaBase::onOutputRequested(MFT_OUTPUT_DATA_BUFFER& dataBuffer)
     KIV_ASSERT(m_stream);
     KIV_ASSERT(dataBuffer.dwStreamID == 0);
     KIV_ASSERT(dataBuffer.pSample == nullptr);
-    ComPtr<IMFMediaBuffer> buffer;
-    KIV_RETURN_IF_FAILED(
-        MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), m_d3dTexOut.Get(), 0, FALSE, &buffer));
-    ComPtr<IMFSample> sample;
-    KIV_RETURN_IF_FAILED(MFCreateSample(&sample));
-    KIV_RETURN_IF_FAILED(sample->AddBuffer(buffer.Get()));
-    KIV_RETURN_IF_FAILED(sample->SetSampleTime(m_lastTimestamp));
-    KIV_RETURN_IF_FAILED(sample->SetSampleDuration(m_lastDuration));
-    KIV_RETURN_IF_FAILED(sample->SetUINT32(MFSampleExtension_Interlaced, 0));
-    if (m_lastFrameNum != -1)
-        KIV_RETURN_IF_FAILED(sample->SetUINT32(KIV_GUID_FRAMENUM, static_cast<UINT32>(m_lastFrameNum)));
-    if (m_lastStreamNum != -1)
-        KIV_RETURN_IF_FAILED(sample->SetUINT32(KIV_GUID_STREAMNUM, static_cast<UINT32>(m_lastStreamNum)));
-    dataBuffer.pSample = sample.Detach();
+    KIV_RETURN_IF_FAILED(WrapDecodedPicture(m_d3dTexOut.Get(), m_lastTimestamp, m_lastDuration,
+                                            m_lastStreamNum, m_lastFrameNum, &dataBuffer.pSample));
     m_tsOutput = __rdtsc();
     if (m_ctorOpts.timingLog != 0) {
         char text[300];

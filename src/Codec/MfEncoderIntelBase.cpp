@@ -208,26 +208,8 @@ HRESULT EncoderIntelBase::fillSurface(ID3D11Texture2D* texture, UINT subresource
     const bool nv12 = surface->Info.FourCC == MFX_FOURCC_NV12;
     KIV_RETURN_UNLESS(desc.Format == (nv12 ? DXGI_FORMAT_NV12 : DXGI_FORMAT_B8G8R8A8_UNORM),
                       MF_E_INVALIDMEDIATYPE);
-    D3D11_TEXTURE2D_DESC stagingDesc{};
-    if (m_staging)
-        m_staging->GetDesc(&stagingDesc);
-    if (!m_staging || stagingDesc.Width != desc.Width || stagingDesc.Height != desc.Height ||
-        stagingDesc.Format != desc.Format) {
-        m_staging = nullptr;
-        desc.MipLevels = 1;
-        desc.ArraySize = 1;
-        desc.Usage = D3D11_USAGE_STAGING;
-        desc.BindFlags = 0;
-        desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-        desc.MiscFlags = 0;
-        KIV_RETURN_IF_FAILED(device()->CreateTexture2D(&desc, nullptr, &m_staging));
-    }
-    ComPtr<ID3D11DeviceContext> context;
-    device()->GetImmediateContext(&context);
-    KIV_RETURN_UNLESS(context, E_UNEXPECTED);
-    context->CopySubresourceRegion(m_staging.Get(), 0, 0, 0, 0, texture, subresource, nullptr);
     D3D11_MAPPED_SUBRESOURCE mapped{};
-    KIV_RETURN_IF_FAILED(context->Map(m_staging.Get(), 0, D3D11_MAP_READ, 0, &mapped));
+    KIV_RETURN_IF_FAILED(m_readback.map(device(), texture, subresource, mapped));
     const HRESULT hr = intel::ToHresult(surface->FrameInterface->Map(surface, MFX_MAP_WRITE));
     if (SUCCEEDED(hr)) {
         // A texture of another size than the stream's is cut or left black, never read or written past.
@@ -245,7 +227,7 @@ HRESULT EncoderIntelBase::fillSurface(ID3D11Texture2D* texture, UINT subresource
         }
         surface->FrameInterface->Unmap(surface);
     }
-    context->Unmap(m_staging.Get(), 0);
+    m_readback.unmap();
     KIV_RETURN_IF_FAILED(hr);
     return S_OK;
 }
@@ -385,7 +367,7 @@ void EncoderIntelBase::teardown() {
     m_output = mfxBitstream{};
     m_bitstreamBuffer = nullptr;
     m_forceKeyFrame.store(false);
-    m_staging = nullptr;
+    m_readback.reset();
 }
 
 EncoderIntelH264::EncoderIntelH264(const RegistrationInfo& regInfo, const EncoderQuery& query)

@@ -8,6 +8,7 @@
 #include "EncoderQuery.h"
 #include "MfCodecBase.h"
 #include "MfHelperIntel.h"
+#include "TextureReadback.h"
 #include "TransformCodec.h"
 
 #include <atomic>
@@ -64,7 +65,7 @@ private:
     mfxBitstream m_output{};
     mfxU8* m_bitstreamBuffer = nullptr;
     std::atomic<bool> m_forceKeyFrame{false}; // set by SetValue on the caller's thread
-    ComPtr<ID3D11Texture2D> m_staging;        // what the input textures are read through
+    TextureReadback m_readback;
     LONGLONG m_lastTimestamp = 0;
     LONGLONG m_lastDuration = 0;
     UINT32 m_lastStreamNum = 0xFFFFFFFF;
