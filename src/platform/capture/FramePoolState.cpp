@@ -125,9 +125,8 @@ HRESULT FramePoolState::StartProducing(const GraphicsCaptureItem& item,
             const Buffer& buffer = self->m_buffers[index];
             Texture2D& texture = *buffer.texture.Get();
             texture.PrepareForWrite();
-            target = x11::FrameTarget{texture.Storage(),     texture.RowPitch(),
-                                      texture.Desc().Width,  texture.Desc().Height,
-                                      texture.SharedMemoryId(), buffer.kept};
+            target = x11::FrameTarget{texture.Storage(),     texture.RowPitch(),       texture.Desc().Width,
+                                      texture.Desc().Height, texture.SharedMemoryId(), buffer.kept};
         }
         return index;
     };

@@ -139,11 +139,11 @@ GrabResult CaptureConnection::GrabInto(xcb_drawable_t drawable, std::int16_t x, 
     if (direct == 0 && !m_shm.Reserve(std::size_t(width) * height * 4))
         return GrabResult::Failed;
     xcb_connection_t* c = Get();
-    const auto reply = PYX_XCB_REPLY(
-        c, xcb_shm_get_image,
-        xcb_shm_get_image(c, drawable, x, static_cast<std::int16_t>(y + top), width, height, ~0u,
-                          XCB_IMAGE_FORMAT_Z_PIXMAP, direct != 0 ? direct : m_shm.Id(),
-                          direct != 0 ? static_cast<std::uint32_t>(top * target.rowPitch) : 0));
+    const auto reply =
+        PYX_XCB_REPLY(c, xcb_shm_get_image,
+                      xcb_shm_get_image(c, drawable, x, static_cast<std::int16_t>(y + top), width, height,
+                                        ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, direct != 0 ? direct : m_shm.Id(),
+                                        direct != 0 ? static_cast<std::uint32_t>(top * target.rowPitch) : 0));
     if (!reply || (reply->depth != 24 && reply->depth != 32) ||
         reply->size < std::uint32_t(width) * height * 4)
         return GrabResult::Failed;
@@ -171,8 +171,9 @@ RowSpan CaptureConnection::DrawCursor(std::int32_t originX, std::int32_t originY
     const std::int64_t top = std::int64_t(cursor->y) - cursor->yhot - originY;
     BlendCursor(xcb_xfixes_get_cursor_image_cursor_image(cursor.get()), cursor->width, cursor->height,
                 cursor->x - cursor->xhot - originX, static_cast<std::int32_t>(top), target);
-    return RowSpan{static_cast<std::uint32_t>(std::clamp<std::int64_t>(top, 0, target.height)),
-                   static_cast<std::uint32_t>(std::clamp<std::int64_t>(top + cursor->height, 0, target.height))};
+    return RowSpan{
+        static_cast<std::uint32_t>(std::clamp<std::int64_t>(top, 0, target.height)),
+        static_cast<std::uint32_t>(std::clamp<std::int64_t>(top + cursor->height, 0, target.height))};
 }
 
 } // namespace x11

@@ -6,6 +6,8 @@
 #include <xcb/composite.h>
 #include <xcb/damage.h>
 
+#include <algorithm>
+
 namespace x11 {
 
 struct WindowSource::State {
@@ -59,8 +61,8 @@ struct WindowSource::State {
         switch (type) {
         case XCB_CONFIGURE_NOTIFY: {
             const auto& configure = reinterpret_cast<const xcb_configure_notify_event_t&>(event);
-            if (configure.window == window &&
-                (configure.width != width || configure.height != height || configure.border_width != border)) {
+            if (configure.window == window && (configure.width != width || configure.height != height ||
+                                               configure.border_width != border)) {
                 width = configure.width;
                 height = configure.height;
                 border = configure.border_width;
@@ -142,6 +144,15 @@ GrabResult WindowSource::Grab(const FrameTarget& target, bool withCursor) {
     if (state.closed)
         return GrabResult::Failed;
     xcb_connection_t* c = state.connection->Get();
+    // The reply follows every event sent before it: each change drawn so far is known before the rows to grab
+    // are chosen. What is drawn later is announced and grabbed with the next frame.
+    const auto origin =
+        PYX_XCB_REPLY(c, xcb_translate_coordinates,
+                      xcb_translate_coordinates(c, state.window, state.connection->Root(), 0, 0));
+    while (auto event = state.connection->NextEvent())
+        state.Handle(*event);
+    if (state.closed)
+        return GrabResult::Failed;
     if (state.pixmap == XCB_PIXMAP_NONE) {
         const xcb_pixmap_t pixmap = xcb_generate_id(c);
         const Reply<xcb_generic_error_t> error(
@@ -150,7 +161,6 @@ GrabResult WindowSource::Grab(const FrameTarget& target, bool withCursor) {
             return GrabResult::Failed;
         state.pixmap = pixmap;
     }
-    const auto originCookie = xcb_translate_coordinates(c, state.window, state.connection->Root(), 0, 0);
     const std::uint32_t height = std::min(state.height, target.height);
     RowSpan rows = state.changed.ToRewrite(target.data, target.keptContent);
     rows.bottom = std::min(rows.bottom, height);
@@ -162,12 +172,10 @@ GrabResult WindowSource::Grab(const FrameTarget& target, bool withCursor) {
         result = state.connection->GrabRows(state.pixmap, 0, 0, static_cast<std::uint16_t>(state.width), rows,
                                             target);
     if (result == GrabResult::Failed) {
-        xcb_discard_reply(c, originCookie.sequence);
         state.changed.Forget(target.data);
         state.DropPixmap();
         return result;
     }
-    const auto origin = PYX_XCB_REPLY(c, xcb_translate_coordinates, originCookie);
     RowSpan cursorRows;
     if (withCursor && origin)
         cursorRows = state.connection->DrawCursor(origin->dst_x, origin->dst_y, target);
