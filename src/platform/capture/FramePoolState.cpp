@@ -87,9 +87,13 @@ void FramePoolState::EndWrite(int index, x11::GrabResult result, SizeInt32 conte
         Buffer& buffer = m_buffers[index];
         if (result == x11::GrabResult::Failed) {
             buffer.state = BufferState::Free;
+            buffer.kept = false;
             return;
         }
-        buffer.texture->OweOpaqueAlpha(result == x11::GrabResult::WrittenWithoutAlpha);
+        // Rows a grab left alone may still owe their alpha.
+        buffer.texture->OweOpaqueAlpha(result == x11::GrabResult::WrittenWithoutAlpha ||
+                                       (buffer.kept && buffer.texture->OwesOpaqueAlpha()));
+        buffer.kept = true;
         buffer.state = BufferState::Ready;
         buffer.serial = ++m_lastSerial;
         buffer.contentSize = contentSize;
@@ -118,10 +122,11 @@ HRESULT FramePoolState::StartProducing(const GraphicsCaptureItem& item,
     callbacks.beginWrite = [self](x11::FrameTarget& target) {
         const int index = self->BeginWrite();
         if (index >= 0) {
-            Texture2D& texture = *self->m_buffers[index].texture.Get();
+            const Buffer& buffer = self->m_buffers[index];
+            Texture2D& texture = *buffer.texture.Get();
             texture.PrepareForWrite();
-            target = x11::FrameTarget{texture.Storage(), texture.RowPitch(), texture.Desc().Width,
-                                      texture.Desc().Height, texture.SharedMemoryId()};
+            target = x11::FrameTarget{texture.Storage(),     texture.RowPitch(),       texture.Desc().Width,
+                                      texture.Desc().Height, texture.SharedMemoryId(), buffer.kept};
         }
         return index;
     };

@@ -59,6 +59,8 @@ private:
         ComPtr<Texture2D> texture;
         ComPtr<IDirect3DSurface> surface;
         BufferState state = BufferState::Free;
+        // The texture still holds the last frame written into it, so a grab may rewrite only what changed.
+        bool kept = false;
         std::uint64_t serial = 0;
         SizeInt32 contentSize;
         std::int64_t time = 0;

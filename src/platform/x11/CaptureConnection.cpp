@@ -116,8 +116,23 @@ xcb_shm_seg_t CaptureConnection::TargetSegment(const FrameTarget& target, std::u
 
 GrabResult CaptureConnection::Grab(xcb_drawable_t drawable, std::int16_t x, std::int16_t y,
                                    std::uint16_t width, std::uint16_t height, const FrameTarget& target) {
-    width = static_cast<std::uint16_t>(std::min<std::uint32_t>(width, target.width));
     height = static_cast<std::uint16_t>(std::min<std::uint32_t>(height, target.height));
+    return GrabInto(drawable, x, y, width, 0, height, true, target);
+}
+
+GrabResult CaptureConnection::GrabRows(xcb_drawable_t drawable, std::int16_t x, std::int16_t y,
+                                       std::uint16_t width, RowSpan rows, const FrameTarget& target) {
+    rows.bottom = std::min({rows.bottom, target.height, std::uint32_t(UINT16_MAX)});
+    if (rows.Empty())
+        return GrabResult::Failed;
+    return GrabInto(drawable, x, y, width, static_cast<std::uint16_t>(rows.top),
+                    static_cast<std::uint16_t>(rows.bottom - rows.top), false, target);
+}
+
+GrabResult CaptureConnection::GrabInto(xcb_drawable_t drawable, std::int16_t x, std::int16_t y,
+                                       std::uint16_t width, std::uint16_t top, std::uint16_t height,
+                                       bool clearRest, const FrameTarget& target) {
+    width = static_cast<std::uint16_t>(std::min<std::uint32_t>(width, target.width));
     if (width == 0 || height == 0)
         return GrabResult::Failed;
     const xcb_shm_seg_t direct = TargetSegment(target, width);
@@ -126,29 +141,39 @@ GrabResult CaptureConnection::Grab(xcb_drawable_t drawable, std::int16_t x, std:
     xcb_connection_t* c = Get();
     const auto reply =
         PYX_XCB_REPLY(c, xcb_shm_get_image,
-                      xcb_shm_get_image(c, drawable, x, y, width, height, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
-                                        direct != 0 ? direct : m_shm.Id(), 0));
+                      xcb_shm_get_image(c, drawable, x, static_cast<std::int16_t>(y + top), width, height,
+                                        ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, direct != 0 ? direct : m_shm.Id(),
+                                        direct != 0 ? static_cast<std::uint32_t>(top * target.rowPitch) : 0));
     if (!reply || (reply->depth != 24 && reply->depth != 32) ||
         reply->size < std::uint32_t(width) * height * 4)
         return GrabResult::Failed;
     const bool withoutAlpha = reply->depth == 24;
+    // The target's rows the grab wrote, as a target of their own.
+    FrameTarget band = target;
+    band.data += top * target.rowPitch;
+    band.height = height;
     if (direct != 0) {
         // In place: only what the grab did not cover is cleared. The alpha is left to whoever reads it, as
         // most frames are only ever converted to YUV.
-        CopyPixels(target.data, target.rowPitch, width, height, false, target);
+        if (clearRest)
+            CopyPixels(target.data, target.rowPitch, width, height, false, target);
         return withoutAlpha ? GrabResult::WrittenWithoutAlpha : GrabResult::Written;
     }
-    CopyPixels(m_shm.Data(), std::size_t(width) * 4, width, height, withoutAlpha, target);
+    CopyPixels(m_shm.Data(), std::size_t(width) * 4, width, height, withoutAlpha, clearRest ? target : band);
     return GrabResult::Written;
 }
 
-void CaptureConnection::DrawCursor(std::int32_t originX, std::int32_t originY, const FrameTarget& target) {
+RowSpan CaptureConnection::DrawCursor(std::int32_t originX, std::int32_t originY, const FrameTarget& target) {
     xcb_connection_t* c = Get();
     const auto cursor = PYX_XCB_REPLY(c, xcb_xfixes_get_cursor_image, xcb_xfixes_get_cursor_image(c));
     if (!cursor)
-        return;
+        return {};
+    const std::int64_t top = std::int64_t(cursor->y) - cursor->yhot - originY;
     BlendCursor(xcb_xfixes_get_cursor_image_cursor_image(cursor.get()), cursor->width, cursor->height,
-                cursor->x - cursor->xhot - originX, cursor->y - cursor->yhot - originY, target);
+                cursor->x - cursor->xhot - originX, static_cast<std::int32_t>(top), target);
+    return RowSpan{
+        static_cast<std::uint32_t>(std::clamp<std::int64_t>(top, 0, target.height)),
+        static_cast<std::uint32_t>(std::clamp<std::int64_t>(top + cursor->height, 0, target.height))};
 }
 
 } // namespace x11

@@ -40,14 +40,23 @@ public:
     // through a segment of the connection's own and depth-24 pixels get an opaque alpha on the way.
     GrabResult Grab(xcb_drawable_t drawable, std::int16_t x, std::int16_t y, std::uint16_t width,
                     std::uint16_t height, const FrameTarget& target);
+    // Copies only `rows` of such an area into the same rows of `target`, cut to it, and leaves the rest of
+    // the target as it is.
+    GrabResult GrabRows(xcb_drawable_t drawable, std::int16_t x, std::int16_t y, std::uint16_t width,
+                        RowSpan rows, const FrameTarget& target);
 
-    // Draws the pointer over `target`, whose top-left corner is at (originX, originY) on the root window.
-    void DrawCursor(std::int32_t originX, std::int32_t originY, const FrameTarget& target);
+    // Draws the pointer over `target`, whose top-left corner is at (originX, originY) on the root window;
+    // the rows it drew over.
+    RowSpan DrawCursor(std::int32_t originX, std::int32_t originY, const FrameTarget& target);
 
 private:
     CaptureConnection(std::unique_ptr<Connection> connection, int wakeFd);
     // The server's name for the target's segment, attached on first use; 0 when it cannot take the grab.
     xcb_shm_seg_t TargetSegment(const FrameTarget& target, std::uint16_t width);
+    // Rows [top, top + height) of the area at (x, y) into the same rows of the target; with `clearRest`,
+    // whatever of the target the grab does not cover is cleared.
+    GrabResult GrabInto(xcb_drawable_t drawable, std::int16_t x, std::int16_t y, std::uint16_t width,
+                        std::uint16_t top, std::uint16_t height, bool clearRest, const FrameTarget& target);
 
     std::unique_ptr<Connection> m_connection;
     int m_wakeFd;

@@ -1,6 +1,8 @@
 #pragma once
 // Where a grab writes: a pitched 32-bit BGRA image (a texture's memory), with the System V shared-memory
-// segment that holds it when it lives in one, so the server can write into it directly.
+// segment that holds it when it lives in one, so the server can write into it directly. A target that still
+// holds what the last successful grab of the same source wrote into it says so (keptContent): a source that
+// knows what changed since may then rewrite only that.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +15,14 @@ struct FrameTarget {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     int sharedMemoryId = -1;
+    bool keptContent = false;
+};
+
+// Rows [top, bottom) of a target.
+struct RowSpan {
+    std::uint32_t top = 0;
+    std::uint32_t bottom = 0;
+    bool Empty() const { return top >= bottom; }
 };
 
 // What a grab did. A depth-24 drawable that the server wrote straight into a shared-memory target leaves the
