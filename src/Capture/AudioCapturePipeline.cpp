@@ -269,12 +269,16 @@ void AudioCapturePipeline::ReadPackets() {
             m_audioCaptureClient->GetBuffer(&data, &numFramesAvailable, &flags, nullptr, &timestamp),
             "m_audioCaptureClient->GetBuffer( &data, &numFramesAvailable, &flags, nullptr, "
             "&timestamp )");
-        const std::uint64_t time = static_cast<std::uint64_t>(pyx::CaptureTime().count());
+        const std::uint64_t readTime = static_cast<std::uint64_t>(pyx::CaptureTime().count());
         const auto duration = static_cast<std::uint64_t>(
             pyx::FramesDuration(numFramesAvailable, m_deviceFormat->nSamplesPerSec).count());
+        // When the packet's first frame was recorded, where the device says: packets read a buffer late would
+        // otherwise lag the picture by that much.
+        const std::uint64_t time = timestamp != 0 && timestamp <= readTime ? timestamp : readTime;
         m_dataCallback(data, static_cast<std::int32_t>(numFramesAvailable * m_bytesPerFrame), time, duration,
                        flags);
-        m_coveredUntil = std::max(m_coveredUntil, time) + duration;
+        // Silence waits for the reader's clock: the next packets may still be on their way.
+        m_coveredUntil = std::max(m_coveredUntil, readTime) + duration;
         ThrowIfFailed(m_audioCaptureClient->ReleaseBuffer(numFramesAvailable),
                       "m_audioCaptureClient->ReleaseBuffer( numFramesAvailable )");
         ThrowIfFailed(m_audioCaptureClient->GetNextPacketSize(&packetSize),
