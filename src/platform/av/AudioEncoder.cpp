@@ -14,6 +14,8 @@ namespace av {
 
 namespace {
 
+constexpr std::uint32_t PlainStereoBitsPerChannel = 80000;
+
 struct QueuedPacket {
     std::vector<std::uint8_t> data;
     std::int64_t pts = 0;
@@ -121,10 +123,11 @@ CodecStatus AudioEncoder::Open(const AudioEncoderSettings& settings, std::unique
         return CodecStatus::Unsupported;
     if (settings.codec == Codec::Aac) {
         context->bit_rate = settings.bitRate;
-        // Choosing mid/side stereo band by band costs about a sixth of the encoder's time; at the rates used
-        // here left and right coded apart sound the same.
-        if (int error = av_opt_set_int(context->priv_data, "aac_ms", 0, 0); error < 0)
-            return StatusFromAvError(error);
+        // Choosing mid/side stereo band by band costs about a sixth of the encoder's time; with this many
+        // bits a channel, left and right coded apart are as clean.
+        if (settings.bitRate >= PlainStereoBitsPerChannel * settings.channels)
+            if (int error = av_opt_set_int(context->priv_data, "aac_ms", 0, 0); error < 0)
+                return StatusFromAvError(error);
     }
     context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (int error = avcodec_open2(context, codec, nullptr); error < 0)
