@@ -141,6 +141,7 @@ void AudioCapturePipeline::InitializeDevice() {
         pyx::FramesDuration(bufferFrameCount, format.nSamplesPerSec);
     // Half the granted buffer, and never a busy loop.
     m_pollIntervalMs = std::max(1, static_cast<std::int32_t>(Milliseconds(bufferDuration).count() * 0.5));
+    m_bufferDuration = static_cast<std::uint64_t>(bufferDuration.count());
     m_bytesPerFrame = std::uint32_t{format.wBitsPerSample} * format.nChannels / 8;
 
     // The stream's type is fixed once it is in the topology.
@@ -195,6 +196,7 @@ void AudioCapturePipeline::AddToTopology(IMFTopology* topology, MediaSource* sou
 
 void AudioCapturePipeline::Start(LONGLONG startTime) {
     m_startTime = startTime;
+    m_coveredUntil = static_cast<std::uint64_t>(std::max<LONGLONG>(startTime, 0));
     m_stop = false;
     m_thread = std::thread(&AudioCapturePipeline::CaptureThread, this);
 }
@@ -244,19 +246,22 @@ void AudioCapturePipeline::ReadPackets() {
                   "m_audioCaptureClient->GetNextPacketSize( &packetSize )");
     const std::uint64_t now = static_cast<std::uint64_t>(pyx::CaptureTime().count());
     if (packetSize == 0) {
-        // Silence stands in only where no captured audio covers this moment: polls fall between packets
-        // while sound plays, and filling those would make the track run ahead of the picture.
-        if (m_silence != 0 && now >= m_coveredUntil) {
+        // Silence stands in only for time no captured audio can cover any more: packets arrive up to a buffer
+        // after they were recorded, and filling that time would push the sound behind the picture.
+        const auto duration =
+            static_cast<std::uint64_t>(HundredNanosecondsIn(Milliseconds(m_pollIntervalMs)));
+        const std::uint64_t settled = now > m_bufferDuration ? now - m_bufferDuration : 0;
+        if (m_silence != 0 && settled >= m_coveredUntil + duration) {
             const WAVEFORMATEX& format = *m_deviceFormat;
             std::uint32_t bytes =
                 static_cast<std::uint32_t>(double(m_pollIntervalMs) / 1000 * format.nAvgBytesPerSec);
             // Whole frames only: the resampler refuses a partial one.
             bytes -= bytes % std::max<std::uint32_t>(1, format.nBlockAlign);
-            const auto duration =
-                static_cast<std::uint64_t>(HundredNanosecondsIn(Milliseconds(m_pollIntervalMs)));
-            m_dataCallback(nullptr, static_cast<std::int32_t>(bytes), now, duration,
+            // Right after the covered time, unless that lies further back than one interval.
+            const std::uint64_t time = std::max(m_coveredUntil, settled - duration);
+            m_dataCallback(nullptr, static_cast<std::int32_t>(bytes), time, duration,
                            AUDCLNT_BUFFERFLAGS_SILENT);
-            m_coveredUntil = now + duration;
+            m_coveredUntil = time + duration;
         }
         return;
     }
@@ -269,9 +274,12 @@ void AudioCapturePipeline::ReadPackets() {
             m_audioCaptureClient->GetBuffer(&data, &numFramesAvailable, &flags, nullptr, &timestamp),
             "m_audioCaptureClient->GetBuffer( &data, &numFramesAvailable, &flags, nullptr, "
             "&timestamp )");
-        const std::uint64_t time = static_cast<std::uint64_t>(pyx::CaptureTime().count());
+        const std::uint64_t readTime = static_cast<std::uint64_t>(pyx::CaptureTime().count());
         const auto duration = static_cast<std::uint64_t>(
             pyx::FramesDuration(numFramesAvailable, m_deviceFormat->nSamplesPerSec).count());
+        // When the packet's first frame was recorded, where the device says: packets read a buffer late would
+        // otherwise lag the picture by that much.
+        const std::uint64_t time = timestamp != 0 && timestamp <= readTime ? timestamp : readTime;
         m_dataCallback(data, static_cast<std::int32_t>(numFramesAvailable * m_bytesPerFrame), time, duration,
                        flags);
         m_coveredUntil = std::max(m_coveredUntil, time) + duration;

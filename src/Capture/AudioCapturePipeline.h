@@ -70,7 +70,10 @@ private:
     std::unique_ptr<WAVEFORMATEX, TaskMemFree> m_deviceFormat;
     std::thread m_thread;
     std::int32_t m_pollIntervalMs = 0;
-    // End of the captured or silent audio delivered so far, in 100-ns units of the capture clock.
+    // The granted buffer, in 100-ns units: the longest a packet may wait to be read.
+    std::uint64_t m_bufferDuration = 0;
+    // End of the captured or silent audio delivered so far, in 100-ns units of the capture clock: when it was
+    // recorded, not when it was read.
     std::uint64_t m_coveredUntil = 0;
     std::uint32_t m_bytesPerFrame = 0;
     std::atomic<bool> m_stop{false};

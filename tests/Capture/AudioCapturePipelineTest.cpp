@@ -9,6 +9,7 @@
 #include <combaseapi.h>
 #include <mmdeviceapi.h>
 #include <propidl.h>
+#include <pyx/CaptureClock.h>
 #include <wrl/implements.h>
 
 #include <gtest/gtest.h>
@@ -29,6 +30,8 @@ constexpr int PollMs = 8;
 struct Packet {
     std::vector<float> samples;
     DWORD flags = 0;
+    // When the device says the first frame was recorded; 0 for a device that does not say.
+    UINT64 recordedAt = 0;
 };
 
 // What the fake device plays and how it fails; shared by every fake object and the test.
@@ -45,7 +48,7 @@ DeviceScript* g_script = nullptr;
 class FakeCaptureClient final : public ComObject<IAudioCaptureClient> {
 public:
     HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64*,
-                                        UINT64*) override {
+                                        UINT64* recordedAt) override {
         std::lock_guard lock(g_script->mutex);
         if (g_script->packets.empty())
             return AUDCLNT_S_BUFFER_EMPTY;
@@ -53,6 +56,8 @@ public:
         *data = reinterpret_cast<BYTE*>(packet.samples.data());
         *frames = static_cast<UINT32>(packet.samples.size() / Channels);
         *flags = packet.flags;
+        if (recordedAt != nullptr)
+            *recordedAt = packet.recordedAt;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32) override {
@@ -181,8 +186,8 @@ protected:
         return nullptr;
     }
 
-    void Play(std::size_t frames, DWORD flags = 0, float value = 0.25f) {
-        Packet packet{std::vector<float>(frames * Channels, value), flags};
+    void Play(std::size_t frames, DWORD flags = 0, float value = 0.25f, UINT64 recordedAt = 0) {
+        Packet packet{std::vector<float>(frames * Channels, value), flags, recordedAt};
         std::lock_guard lock(m_script.mutex);
         m_script.packets.push_back(std::move(packet));
     }
@@ -245,11 +250,30 @@ TEST_F(AudioCapturePipelineTest, QuietDeviceGivesZeroFilledPacketsOfOnePollInter
     }
 }
 
-TEST_F(AudioCapturePipelineTest, PlayedPacketsArriveWhole_AndAGapIsMarked) {
+// A packet read a while after it was recorded keeps the device's time of it, and the silence before it ends
+// by then: silence fills only time that no packet still on its way can cover.
+TEST_F(AudioCapturePipelineTest, PlayedPacketsArriveWhole_AtTheirRecordedTime_AndAGapIsMarked) {
     ASSERT_NO_FATAL_FAILURE(Start());
-    Play(480, AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY, 0.5f);
-    const ComPtr<IMFSample> sample = NextPlayedSample();
-    ASSERT_TRUE(sample);
+    ASSERT_TRUE(NextSample());
+    const auto recordedAt = static_cast<LONGLONG>(pyx::CaptureTime().count() - 100000);
+    Play(480, AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY, 0.5f, static_cast<UINT64>(recordedAt));
+    ComPtr<IMFSample> sample;
+    LONGLONG silenceEnd = 0;
+    for (int i = 0; i < 50; ++i) {
+        sample = NextSample();
+        ASSERT_TRUE(sample);
+        LONGLONG time = 0;
+        LONGLONG length = 0;
+        sample->GetSampleTime(&time);
+        sample->GetSampleDuration(&length);
+        if (!Silent(Samples(sample.Get())))
+            break;
+        silenceEnd = time + length;
+    }
+    LONGLONG time = 0;
+    EXPECT_EQ(sample->GetSampleTime(&time), S_OK);
+    EXPECT_EQ(time, recordedAt);
+    EXPECT_LE(silenceEnd, recordedAt);
     const std::vector<float> samples = Samples(sample.Get());
     ASSERT_EQ(samples.size(), 480u * Channels);
     EXPECT_EQ(samples.front(), 0.5f);

@@ -17,8 +17,8 @@ namespace {
 
 // Packets are one device period of 10 ms.
 constexpr UINT32 PeriodsPerSecond = 100;
-// The server hands frames over in fragments of about a period and may bunch several: the buffer holds at
-// least this many periods whatever was asked for.
+// Sources hand frames over in fragments of about a period and may bunch several: the buffer holds at least
+// this many periods whatever was asked for, and the monitor's longer fragments ask for more.
 constexpr UINT64 MinimumBufferPeriods = 3;
 constexpr REFERENCE_TIME MaximumBufferDuration = 2 * pyx::HundredNanosecondsPerSecond;
 
@@ -72,7 +72,11 @@ HRESULT AudioClient::Initialize(AUDCLNT_SHAREMODE ShareMode, DWORD StreamFlags,
 
         const auto requested = static_cast<UINT64>(
             pyx::FramesCovering(pyx::HundredNanoseconds(hnsBufferDuration), m_format.samplesPerSecond));
-        const auto capacity = static_cast<UINT32>(std::max(requested, MinimumBufferPeriods * m_periodFrames));
+        UINT64 minimum = MinimumBufferPeriods * m_periodFrames;
+        if (m_server && !m_processTree)
+            minimum = std::max<UINT64>(minimum,
+                                       PulseLoopbackSource::MinimumBufferFrames(m_format.samplesPerSecond));
+        const auto capacity = static_cast<UINT32>(std::max(requested, minimum));
         auto queue = std::make_unique<CapturePacketQueue>(
             capacity, m_periodFrames, m_mixFormat.Format.nBlockAlign, m_format.samplesPerSecond);
         std::unique_ptr<LoopbackSource> source;

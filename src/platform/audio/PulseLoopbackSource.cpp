@@ -6,11 +6,14 @@
 
 namespace {
 
-// About one device period: the server hands frames over about as often as the reader takes packets.
-constexpr std::chrono::milliseconds FragmentLatency{10};
+constexpr UINT32 BufferFragments = 3;
 constexpr std::chrono::milliseconds OpenTimeout{2000};
 
 } // namespace
+
+UINT32 PulseLoopbackSource::MinimumBufferFrames(UINT32 samplesPerSecond) {
+    return BufferFragments * static_cast<UINT32>(pyx::FramesCovering(FragmentLatency, samplesPerSecond));
+}
 
 PulseLoopbackSource::PulseLoopbackSource(CapturePacketQueue& queue) : m_queue(queue) {}
 

@@ -4,6 +4,7 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
 }
 
 #include <algorithm>
@@ -12,6 +13,8 @@ extern "C" {
 namespace av {
 
 namespace {
+
+constexpr std::uint32_t PlainStereoBitsPerChannel = 80000;
 
 struct QueuedPacket {
     std::vector<std::uint8_t> data;
@@ -118,8 +121,14 @@ CodecStatus AudioEncoder::Open(const AudioEncoderSettings& settings, std::unique
         context->sample_fmt = AV_SAMPLE_FMT_FLTP;
     else
         return CodecStatus::Unsupported;
-    if (settings.codec == Codec::Aac)
+    if (settings.codec == Codec::Aac) {
         context->bit_rate = settings.bitRate;
+        // Choosing mid/side stereo band by band costs about a sixth of the encoder's time; with this many
+        // bits a channel, left and right coded apart are as clean.
+        if (settings.bitRate >= PlainStereoBitsPerChannel * settings.channels)
+            if (int error = av_opt_set_int(context->priv_data, "aac_ms", 0, 0); error < 0)
+                return StatusFromAvError(error);
+    }
     context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (int error = avcodec_open2(context, codec, nullptr); error < 0)
         return error == AVERROR(EINVAL) ? CodecStatus::Unsupported : StatusFromAvError(error);
