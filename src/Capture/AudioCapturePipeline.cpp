@@ -224,6 +224,13 @@ void AudioCapturePipeline::CaptureThread() {
                 Reinitialize();
             }
         }
+        // The sound still waiting in the buffer is the recording's newest: up to a poll interval of it.
+        try {
+            if (m_audioCaptureClient)
+                ReadPackets();
+        } catch (const std::exception& e) {
+            LogWarn("Audio capture failed at its stop: %s", e.what());
+        }
     } catch (const std::exception& e) {
         LogError("Error in audio capture thread: %s", e.what());
     }

@@ -284,8 +284,8 @@ TEST_F(AudioCapturePipelineTest, PlayedPacketsArriveWhole_AtTheirRecordedTime_An
 }
 
 // While played audio covers the time, no silence is slipped in between packets: that would make the sound
-// run ahead of the picture.
-TEST_F(AudioCapturePipelineTest, NoSilenceIsAddedWhilePlayedAudioCoversTheTime) {
+// run ahead of the picture. What the device holds at a stop still comes through.
+TEST_F(AudioCapturePipelineTest, NoSilenceIsAddedWhilePlayedAudioCoversTheTime_AndAStopReadsTheRest) {
     ASSERT_NO_FATAL_FAILURE(Start());
     Play(9600); // 200 ms
     const ComPtr<IMFSample> sample = NextPlayedSample();
@@ -296,6 +296,13 @@ TEST_F(AudioCapturePipelineTest, NoSilenceIsAddedWhilePlayedAudioCoversTheTime) 
     const ComPtr<IMFSample> later = NextSample();
     ASSERT_TRUE(later);
     EXPECT_TRUE(Silent(Samples(later.Get())));
+
+    // A stop reads what waits in the buffer: the newest sound of the recording.
+    Play(480, 0, 0.75f);
+    m_pipeline->Stop();
+    const ComPtr<IMFSample> last = NextPlayedSample();
+    ASSERT_TRUE(last);
+    EXPECT_EQ(Samples(last.Get()).front(), 0.75f);
 }
 
 TEST_F(AudioCapturePipelineTest, ALostDeviceIsOpenedAgainEverySecondUntilItWorks) {
