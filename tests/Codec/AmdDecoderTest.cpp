@@ -41,13 +41,7 @@ protected:
         for (UINT32 frame = 0; frame < frames; ++frame) {
             const ComPtr<IMFSample> packet =
                 Encode(Picture(width, height, std::uint8_t(40 + 20 * frame), bandRows).Get(), frame);
-            ComPtr<IMFMediaBuffer> buffer;
-            packet->ConvertToContiguousBuffer(&buffer);
-            BYTE* bytes = nullptr;
-            DWORD length = 0;
-            buffer->Lock(&bytes, nullptr, &length);
-            packets.push_back({std::vector<BYTE>(bytes, bytes + length), LONGLONG(frame) * 166'667});
-            buffer->Unlock();
+            packets.push_back({Bytes(packet.Get()), LONGLONG(frame) * 166'667});
         }
         ShutdownCodec();
         return packets;

@@ -27,17 +27,6 @@ std::vector<double> DecodedLuma(const std::vector<std::uint8_t>& stream, const c
     return means;
 }
 
-std::vector<std::uint8_t> Bytes(IMFSample* packet) {
-    ComPtr<IMFMediaBuffer> buffer;
-    packet->ConvertToContiguousBuffer(&buffer);
-    BYTE* bytes = nullptr;
-    DWORD length = 0;
-    buffer->Lock(&bytes, nullptr, &length);
-    std::vector<std::uint8_t> copy(bytes, bytes + length);
-    buffer->Unlock();
-    return copy;
-}
-
 TEST_F(AmdEncoderTest, HevcSetsItsTableAndEncodesFramesWithAForcedIdrNumbersAndARateChange) {
     m_query.longGop = 1;
     Create(L"Corvane HEVC Encoder for AMD");
@@ -80,14 +69,8 @@ TEST_F(AmdEncoderTest, HevcSetsItsTableAndEncodesFramesWithAForcedIdrNumbersAndA
     std::vector<std::uint8_t> stream;
     for (UINT32 frame = 0; frame < Frames; ++frame) {
         context->CopyResource(texture.Get(), Texture(std::uint8_t(40 + 20 * frame)).Get());
-        if (frame == 3) {
-            ComPtr<ICodecAPI> api;
-            ASSERT_EQ(m_codec.As(&api), S_OK);
-            VARIANT value{};
-            value.vt = VT_UI4;
-            value.ulVal = 1;
-            ASSERT_EQ(api->SetValue(&CODECAPI_AVEncVideoForceKeyFrame, &value), S_OK);
-        }
+        if (frame == 3)
+            ForceKeyFrame();
         if (frame == 5) {
             ASSERT_EQ(m_codec->SetOutputType(0, Type(MFVideoFormat_HEVC, true, 2'500'000).Get(), 0), S_OK);
         }

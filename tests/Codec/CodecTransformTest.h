@@ -22,6 +22,7 @@
 #include <cstring>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -163,6 +164,27 @@ protected:
         ComPtr<IMFSample> packet;
         packet.Attach(out.pSample);
         return packet;
+    }
+
+    // The bytes of a packet the transform gave.
+    static std::vector<BYTE> Bytes(IMFSample* sample) {
+        ComPtr<IMFMediaBuffer> buffer;
+        EXPECT_EQ(sample->ConvertToContiguousBuffer(&buffer), S_OK);
+        BYTE* bytes = nullptr;
+        DWORD length = 0;
+        EXPECT_EQ(buffer->Lock(&bytes, nullptr, &length), S_OK);
+        std::vector<BYTE> copy(bytes, bytes + length);
+        buffer->Unlock();
+        return copy;
+    }
+
+    void ForceKeyFrame() {
+        ComPtr<ICodecAPI> api;
+        ASSERT_EQ(m_codec.As(&api), S_OK);
+        VARIANT value{};
+        value.vt = VT_UI4;
+        value.ulVal = 1;
+        ASSERT_EQ(api->SetValue(&CODECAPI_AVEncVideoForceKeyFrame, &value), S_OK);
     }
 
     FakeGpuSysfs m_sysfs;

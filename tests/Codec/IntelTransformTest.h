@@ -54,27 +54,6 @@ protected:
         CodecTransformTest::TearDown();
     }
 
-    // The bytes of a packet the transform gave.
-    static std::vector<BYTE> Bytes(IMFSample* sample) {
-        ComPtr<IMFMediaBuffer> buffer;
-        EXPECT_EQ(sample->ConvertToContiguousBuffer(&buffer), S_OK);
-        BYTE* bytes = nullptr;
-        DWORD length = 0;
-        EXPECT_EQ(buffer->Lock(&bytes, nullptr, &length), S_OK);
-        std::vector<BYTE> copy(bytes, bytes + length);
-        buffer->Unlock();
-        return copy;
-    }
-
-    void ForceKeyFrame() {
-        ComPtr<ICodecAPI> api;
-        ASSERT_EQ(m_codec.As(&api), S_OK);
-        VARIANT value{};
-        value.vt = VT_UI4;
-        value.ulVal = 1;
-        ASSERT_EQ(api->SetValue(&CODECAPI_AVEncVideoForceKeyFrame, &value), S_OK);
-    }
-
     HMODULE m_fake = nullptr;
     FakeVplObservationsFunction m_observe = nullptr;
     void (*m_answer)(mfxStatus, int) = nullptr;

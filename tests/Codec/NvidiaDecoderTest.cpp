@@ -27,13 +27,7 @@ protected:
         for (UINT32 frame = 0; frame < 12; ++frame) {
             context->CopyResource(texture.Get(), Texture(std::uint8_t(40 + 12 * frame)).Get());
             const ComPtr<IMFSample> packet = Encode(texture.Get(), frame);
-            ComPtr<IMFMediaBuffer> buffer;
-            packet->ConvertToContiguousBuffer(&buffer);
-            BYTE* bytes = nullptr;
-            DWORD length = 0;
-            buffer->Lock(&bytes, nullptr, &length);
-            packets.push_back({std::vector<BYTE>(bytes, bytes + length), LONGLONG(frame) * 166'667});
-            buffer->Unlock();
+            packets.push_back({Bytes(packet.Get()), LONGLONG(frame) * 166'667});
         }
         m_codec->Shutdown();
         m_codec = nullptr;

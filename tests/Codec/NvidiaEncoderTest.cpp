@@ -32,14 +32,8 @@ TEST_F(NvidiaEncoderTest, EncodesFramesWithForcedIdrOneRegistrationPerTextureAnd
         ComPtr<ID3D11DeviceContext> context;
         m_device->GetImmediateContext(&context);
         context->CopyResource(textures[frame % 2].Get(), picture.Get());
-        if (frame == 5) {
-            ComPtr<ICodecAPI> api;
-            ASSERT_EQ(m_codec.As(&api), S_OK);
-            VARIANT value{};
-            value.vt = VT_UI4;
-            value.ulVal = 1;
-            ASSERT_EQ(api->SetValue(&CODECAPI_AVEncVideoForceKeyFrame, &value), S_OK);
-        }
+        if (frame == 5)
+            ForceKeyFrame();
         if (frame == 8) {
             ASSERT_EQ(m_codec->SetOutputType(0, Type(MFVideoFormat_HEVC, true, BitRate / 2).Get(), 0), S_OK);
         }
@@ -52,13 +46,8 @@ TEST_F(NvidiaEncoderTest, EncodesFramesWithForcedIdrOneRegistrationPerTextureAnd
         EXPECT_EQ(MFGetAttributeUINT32(packet.Get(), KIV_GUID_STREAMNUM, 999), frame == 10 ? 999u : 7u);
         const bool key = MFGetAttributeUINT32(packet.Get(), MFSampleExtension_CleanPoint, FALSE) != FALSE;
         EXPECT_EQ(key, frame == 0 || frame == 5) << "frame " << frame;
-        ComPtr<IMFMediaBuffer> buffer;
-        ASSERT_EQ(packet->ConvertToContiguousBuffer(&buffer), S_OK);
-        BYTE* bytes = nullptr;
-        DWORD length = 0;
-        ASSERT_EQ(buffer->Lock(&bytes, nullptr, &length), S_OK);
-        stream.insert(stream.end(), bytes, bytes + length);
-        buffer->Unlock();
+        const std::vector<BYTE> bytes = Bytes(packet.Get());
+        stream.insert(stream.end(), bytes.begin(), bytes.end());
     }
     seen = m_observe();
     EXPECT_EQ(seen.framesEncoded, int(Frames));
