@@ -1,6 +1,7 @@
 #include "AmdEncoderSession.h"
 
 #include "CodecReport.h"
+#include "EncodedPacket.h"
 #include "SampleAttributes.h"
 #include "Util/Logger.h"
 #include <mfapi.h>
@@ -261,28 +262,9 @@ HRESULT AmdEncoderSession::copyOutput(amf::AMFData* amfData, MFT_OUTPUT_DATA_BUF
     KIV_RETURN_IF_AMF_FAILED(amd::GetPropertyInt64(amfBuffer.GetPtr(), KIV_STR_STREAMNUM, &streamNum));
     KIV_RETURN_IF_AMF_FAILED(amd::GetPropertyInt64(amfBuffer.GetPtr(), KIV_STR_FRAMENUM, &frameNum));
 
-    ComPtr<IMFMediaBuffer> buffer;
-    KIV_RETURN_IF_FAILED(MFCreateMemoryBuffer(DWORD(bitstreamSize), &buffer));
-    BYTE* outPtr = nullptr;
-    DWORD outPtrMaxLen = 0;
-    DWORD outPtrCurLen = 0;
-    KIV_RETURN_IF_FAILED(buffer->Lock(&outPtr, &outPtrMaxLen, &outPtrCurLen));
-    KIV_ASSERT(outPtrMaxLen == bitstreamSize);
-    KIV_ASSERT(outPtrCurLen == 0);
-    std::memcpy(outPtr, bitstreamPtr, bitstreamSize);
-    KIV_RETURN_IF_FAILED(buffer->Unlock());
-    KIV_RETURN_IF_FAILED(buffer->SetCurrentLength(DWORD(bitstreamSize)));
-    KIV_RETURN_IF_FAILED(MFCreateSample(&dataBuffer.pSample));
-    KIV_RETURN_IF_FAILED(dataBuffer.pSample->AddBuffer(buffer.Get()));
-    KIV_RETURN_IF_FAILED(dataBuffer.pSample->SetSampleTime(bitstreamTimestamp));
-    KIV_RETURN_IF_FAILED(dataBuffer.pSample->SetSampleDuration(bitstreamDuration));
-    if (bitstreamDataType == OutputDataTypeIdr)
-        KIV_RETURN_IF_FAILED(dataBuffer.pSample->SetUINT32(MFSampleExtension_CleanPoint, TRUE));
-    if (streamNum >= 0 && streamNum <= 0xFFFFFFFE)
-        KIV_RETURN_IF_FAILED(dataBuffer.pSample->SetUINT32(KIV_GUID_STREAMNUM, UINT32(streamNum)));
-    if (frameNum >= 0 && frameNum <= 0xFFFFFFFE)
-        KIV_RETURN_IF_FAILED(dataBuffer.pSample->SetUINT32(KIV_GUID_FRAMENUM, UINT32(frameNum)));
-    return S_OK;
+    return WrapEncodedPacket(bitstreamPtr, DWORD(bitstreamSize), bitstreamTimestamp, bitstreamDuration,
+                             bitstreamDataType == OutputDataTypeIdr, streamNum, frameNum,
+                             &dataBuffer.pSample);
 }
 
 void AmdEncoderSession::close() {

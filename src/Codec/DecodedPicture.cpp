@@ -9,12 +9,6 @@ namespace kiv::mfcodec {
 
 using Microsoft::WRL::ComPtr;
 
-namespace {
-
-bool Known(std::int64_t number) { return number >= 0 && number <= 0xFFFFFFFE; }
-
-} // namespace
-
 HRESULT CreateDecodedPictureTextures(ID3D11Device* device, UINT width, UINT height, UINT outputMiscFlags,
                                      ComPtr<ID3D11Texture2D>& output, ComPtr<ID3D11Texture2D>& staging) {
     D3D11_TEXTURE2D_DESC desc{};
@@ -44,9 +38,9 @@ HRESULT WrapDecodedPicture(ID3D11Texture2D* texture, LONGLONG time, LONGLONG dur
     KIV_RETURN_IF_FAILED(wrapped->SetSampleTime(time));
     KIV_RETURN_IF_FAILED(wrapped->SetSampleDuration(duration));
     KIV_RETURN_IF_FAILED(wrapped->SetUINT32(MFSampleExtension_Interlaced, 0));
-    if (Known(frameNum))
+    if (IsSampleNumber(frameNum))
         KIV_RETURN_IF_FAILED(wrapped->SetUINT32(KIV_GUID_FRAMENUM, UINT32(frameNum)));
-    if (Known(streamNum))
+    if (IsSampleNumber(streamNum))
         KIV_RETURN_IF_FAILED(wrapped->SetUINT32(KIV_GUID_STREAMNUM, UINT32(streamNum)));
     *sample = wrapped.Detach();
     return S_OK;

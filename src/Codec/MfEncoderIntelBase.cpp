@@ -1,6 +1,7 @@
 #include "MfEncoderIntelBase.h"
 
 #include "CodecReport.h"
+#include "EncodedPacket.h"
 #include "Exception.h"
 #include "MfCodec.h"
 #include "SampleAttributes.h"
@@ -276,33 +277,13 @@ HRESULT EncoderIntelBase::onOutputRequested(MFT_OUTPUT_DATA_BUFFER& dataBuffer) 
     KIV_ASSERT(dataBuffer.pSample == nullptr);
     m_tsOutput = __rdtsc();
     const DWORD length = m_output.DataLength;
-    ComPtr<IMFMediaBuffer> buffer;
-    KIV_RETURN_IF_FAILED(MFCreateMemoryBuffer(length, &buffer));
-    BYTE* outPtr = nullptr;
-    DWORD outPtrMaxLen = 0;
-    DWORD outPtrCurLen = 0;
-    KIV_RETURN_IF_FAILED(buffer->Lock(&outPtr, &outPtrMaxLen, &outPtrCurLen));
-    KIV_ASSERT(outPtrMaxLen == length);
-    KIV_ASSERT(outPtrCurLen == 0);
-    std::memcpy(outPtr, m_output.Data + m_output.DataOffset, length);
-    KIV_RETURN_IF_FAILED(buffer->Unlock());
-    KIV_RETURN_IF_FAILED(buffer->SetCurrentLength(length));
-    ComPtr<IMFSample> sample;
-    KIV_RETURN_IF_FAILED(MFCreateSample(&sample));
-    KIV_RETURN_IF_FAILED(sample->AddBuffer(buffer.Get()));
-    KIV_RETURN_IF_FAILED(sample->SetSampleTime(m_lastTimestamp));
-    KIV_RETURN_IF_FAILED(sample->SetSampleDuration(m_lastDuration));
     // A runtime's answer, so a packet that breaks it fails the stream instead of the process.
     KIV_RETURN_UNLESS(bool(m_output.FrameType & MFX_FRAMETYPE_IDR) ==
                           bool(m_output.FrameType & MFX_FRAMETYPE_I),
                       E_UNEXPECTED);
-    if (m_output.FrameType & MFX_FRAMETYPE_IDR)
-        KIV_RETURN_IF_FAILED(sample->SetUINT32(MFSampleExtension_CleanPoint, TRUE));
-    if (m_lastStreamNum != 0xFFFFFFFF)
-        KIV_RETURN_IF_FAILED(sample->SetUINT32(KIV_GUID_STREAMNUM, m_lastStreamNum));
-    if (m_lastFrameNum != 0xFFFFFFFF)
-        KIV_RETURN_IF_FAILED(sample->SetUINT32(KIV_GUID_FRAMENUM, m_lastFrameNum));
-    dataBuffer.pSample = sample.Detach();
+    KIV_RETURN_IF_FAILED(WrapEncodedPacket(m_output.Data + m_output.DataOffset, length, m_lastTimestamp,
+                                           m_lastDuration, (m_output.FrameType & MFX_FRAMETYPE_IDR) != 0,
+                                           m_lastStreamNum, m_lastFrameNum, &dataBuffer.pSample));
     m_tsDone = __rdtsc();
     if (m_ctorOpts.timingLog != 0) {
         char text[300];

@@ -1,6 +1,7 @@
 #include "MfEncoderNvidiaBase.h"
 
 #include "CodecReport.h"
+#include "EncodedPacket.h"
 #include "Exception.h"
 #include "SampleAttributes.h"
 #include "Util/Logger.h"
@@ -371,30 +372,10 @@ HRESULT EncoderNvidiaBase::onInputArrived(IMFSample* sample) {
 }
 
 HRESULT EncoderNvidiaBase::copyOutput(const NV_ENC_LOCK_BITSTREAM& lockParams, MFT_OUTPUT_DATA_BUFFER& out) {
-    ComPtr<IMFMediaBuffer> buffer;
-    KIV_RETURN_IF_FAILED(MFCreateMemoryBuffer(lockParams.bitstreamSizeInBytes, &buffer));
-    BYTE* outPtr = nullptr;
-    DWORD outPtrMaxLen = 0;
-    DWORD outPtrCurLen = 0;
-    KIV_RETURN_IF_FAILED(buffer->Lock(&outPtr, &outPtrMaxLen, &outPtrCurLen));
-    KIV_ASSERT(outPtrMaxLen == lockParams.bitstreamSizeInBytes);
-    KIV_ASSERT(outPtrCurLen == 0);
-    std::memcpy(outPtr, lockParams.bitstreamBufferPtr, lockParams.bitstreamSizeInBytes);
-    KIV_RETURN_IF_FAILED(buffer->Unlock());
-    KIV_RETURN_IF_FAILED(buffer->SetCurrentLength(lockParams.bitstreamSizeInBytes));
-    ComPtr<IMFSample> sample;
-    KIV_RETURN_IF_FAILED(MFCreateSample(&sample));
-    KIV_RETURN_IF_FAILED(sample->AddBuffer(buffer.Get()));
-    KIV_RETURN_IF_FAILED(sample->SetSampleTime(static_cast<LONGLONG>(lockParams.outputTimeStamp)));
-    KIV_RETURN_IF_FAILED(sample->SetSampleDuration(static_cast<LONGLONG>(lockParams.outputDuration)));
-    if (lockParams.frameIdx != 0xFFFFFFFF)
-        KIV_RETURN_IF_FAILED(sample->SetUINT32(KIV_GUID_FRAMENUM, lockParams.frameIdx));
-    if (m_lastStreamIndex != -1)
-        KIV_RETURN_IF_FAILED(sample->SetUINT32(KIV_GUID_STREAMNUM, static_cast<UINT32>(m_lastStreamIndex)));
-    if (lockParams.pictureType == NV_ENC_PIC_TYPE_IDR)
-        KIV_RETURN_IF_FAILED(sample->SetUINT32(MFSampleExtension_CleanPoint, TRUE));
-    out.pSample = sample.Detach();
-    return S_OK;
+    return WrapEncodedPacket(
+        lockParams.bitstreamBufferPtr, lockParams.bitstreamSizeInBytes,
+        static_cast<LONGLONG>(lockParams.outputTimeStamp), static_cast<LONGLONG>(lockParams.outputDuration),
+        lockParams.pictureType == NV_ENC_PIC_TYPE_IDR, m_lastStreamIndex, lockParams.frameIdx, &out.pSample);
 }
 
 HRESULT EncoderNvidiaBase::onOutputRequested(MFT_OUTPUT_DATA_BUFFER& dataBuffer) {
