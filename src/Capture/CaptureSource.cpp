@@ -3,7 +3,6 @@
 #include "D3DUtil.h"
 #include "Util/Assert.h"
 #include "Util/HResultCheck.h"
-#include <pyx/CaptureClock.h>
 
 #include <stdexcept>
 #include <utility>
@@ -77,5 +76,5 @@ void CaptureSource::DeliverFrame(ID3D11Texture2D* texture, bool repeat) {
         ++m_framesRepeated;
     const CallingSourceScope scope(this);
     const DeviceLock lock(m_multithread.Get());
-    m_frameCallback(texture, pyx::CaptureTime().count(), m_pacer.Period());
+    m_frameCallback(texture, m_pacer.LastFiringTime(), m_pacer.Period());
 }

@@ -49,7 +49,8 @@ protected:
     void JoinCaptureThread();
     // True on the capture thread and inside this source's frame callback, wherever it runs.
     bool InOwnCallback() const;
-    // Hands a frame to the owner under the device's multithread lock; `repeat`: the one delivered last time.
+    // Hands a frame to the owner under the device's multithread lock, with the time of the pacer's tick that
+    // let it through; `repeat`: the one delivered last time.
     void DeliverFrame(ID3D11Texture2D* texture, bool repeat = false);
 
     // Holds the device's multithread lock for a scope, however the scope ends.

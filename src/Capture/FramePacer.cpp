@@ -20,6 +20,7 @@ bool FramePacer::Tick(std::int64_t nowNanoseconds) {
     if (m_first) {
         m_first = false;
         m_last = nowNanoseconds;
+        m_firedAt = nowNanoseconds;
         return true;
     }
     const std::int64_t period = std::chrono::nanoseconds(m_period).count();
@@ -29,5 +30,6 @@ bool FramePacer::Tick(std::int64_t nowNanoseconds) {
     // rate would drift behind it and lose a frame every time the lateness added up to a period. The schedule
     // lags the firings by at most half a period, so two firings are never closer than that.
     m_last = std::max(m_last + period, nowNanoseconds - period / 2);
+    m_firedAt = nowNanoseconds;
     return true;
 }

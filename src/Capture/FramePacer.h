@@ -22,8 +22,14 @@ public:
     // With the time of the capture clock in nanoseconds.
     bool Tick(std::int64_t nowNanoseconds);
 
+    // When the last tick that fired came, in the capture clock's 100-ns units: the time of the frame it let
+    // through. Stamped here rather than once the frame is handed on, so that a wait in between (for the
+    // device's lock) cannot bring two frames' times closer than the pacing allows.
+    std::int64_t LastFiringTime() const { return m_firedAt / 100; }
+
 private:
     pyx::HundredNanoseconds m_period;
     bool m_first = true;
     std::int64_t m_last = 0;
+    std::int64_t m_firedAt = 0;
 };

@@ -68,6 +68,8 @@ TEST(FramePacerTest, AfterAVeryLateFiringTheNextComesNoSoonerThanHalfAPeriod) {
     EXPECT_FALSE(pacer.Tick(2 * period));
     EXPECT_EQ(pacer.NextFiring(), period + 12 * Ms + period / 2);
     EXPECT_TRUE(pacer.Tick(period + 12 * Ms + period / 2));
+    // Frames are stamped with the firings, not the refused tick between them.
+    EXPECT_EQ(pacer.LastFiringTime(), (period + 12 * Ms + period / 2) / 100);
 }
 
 TEST(FramePacerTest, ATickAfterALongPauseFiresAtOnce) {
